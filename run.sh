@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts the simulated chamber on a pseudo-terminal and the
+# program with COM1 pointing at it. Set KALVORA_COM1 yourself to use a real port instead.
+set -euo pipefail
+cd "$(dirname "$0")"
+source ./scripts-common.sh
+
+kalvora_install_missing "${KALVORA_PACKAGES[@]}"
+kalvora_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "No display found. To try the program without one, run it under a virtual X server:"
+    echo "    apt-get install -y xvfb && xvfb-run -s '-screen 0 1280x1024x24' ./run.sh"
+    exit 1
+fi
+
+sim_pid=""
+cleanup() {
+    if [ -n "$sim_pid" ]; then
+        kill "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+    fi
+}
+trap cleanup EXIT
+
+if [ -z "${KALVORA_COM1:-}" ]; then
+    link="$PWD/build/ttyKALVORA-SIM"
+    ./build/kalvora-chamber-sim --link "$link" --chamber 1 --chamber 2 --speed-up 60 \
+        ${KALVORA_SIM_ARGS:-} &
+    sim_pid=$!
+    for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+    export KALVORA_COM1="$link"
+    echo "Simulated chambers 1 and 2 are on COM1 ($link)."
+fi
+
+./build/kalvora

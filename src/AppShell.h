@@ -1,0 +1,33 @@
+#pragma once
+// Application-wide pieces shared by the windows: the error box, the handler boundary, timer
+// switching, fonts and the creation of the four windows.
+#include <QString>
+#include <functional>
+
+class QTimer;
+class QWidget;
+
+// Shows the "Kalvora" error box (application-modal, non-blocking). Tests replace it to read
+// the text; the text passed is already the box's text (message plus "." where due).
+extern std::function<void(const QString &text)> ErrorBoxHook;
+void ShowErrorBox(const QString &message);
+
+// Runs an event handler; an error escaping it ends it and reaches the error box. `before` runs
+// first when an error ends the handler (the control window resumes its timers there).
+void RunHandler(const std::function<void()> &handler);
+
+// Switching on a running timer keeps its period; switching off and on starts a full period.
+void SwitchOn(QTimer *timer);
+void SwitchOff(QTimer *timer);
+
+// Maps the design fonts to installed metric-compatible ones.
+void InstallFontSubstitutes();
+
+// Sets the title and creates Form1 (FormCreate runs in its constructor), Form3, Form4, Form5,
+// all hidden. Form1 is shown by the caller.
+void CreateApplicationWindows();
+// Deletes the windows (tests create them afresh per test case).
+void DestroyApplicationWindows();
+
+// Blocks the user-interface thread: a real sleep, no events are handled meanwhile.
+void BlockFor(int milliseconds);

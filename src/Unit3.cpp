@@ -1,0 +1,161 @@
+// Event handlers of the control window: the program editor's resets and the six commands.
+#include "Unit3.h"
+
+#include "AppShell.h"
+#include "PortUnit.h"
+#include "core/ControlFrames.h"
+#include "core/ControlInput.h"
+#include "core/IntegerText.h"
+#include "main.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QHeaderView>
+#include <QTableWidget>
+#include <QTimer>
+
+using namespace PortUnit;
+
+TForm3 *Form3 = nullptr;
+
+namespace {
+
+const char16_t *const kGridHeaders[] = {u"№ шага",           u"Т, °С",    u"Стабилизация, чч",
+                                        u"Стабилизация, мм", u"Выход,чч", u"Выход,мм"};
+
+// Every command runs inside this: a reading cycle that was abandoned midway leaves PollBusy
+// set, and then the reading and log timers are held off while frames go out, and switched on
+// again on every way out.
+void RunCommand(const std::function<void()> &work) {
+    const auto holdTimers = [] {
+        SwitchOff(Form1->Timer1);
+        SwitchOff(Form1->Timer4);
+    };
+    const auto resumeTimers = [] {
+        SwitchOn(Form1->Timer1);
+        SwitchOn(Form1->Timer4);
+    };
+    if (PollBusy != 0)
+        holdTimers();
+    try {
+        work();
+    } catch (...) {
+        if (PollBusy != 0)
+            resumeTimers();
+        throw;
+    }
+    if (PollBusy != 0)
+        resumeTimers();
+}
+
+// The chamber last polled; before any reading cycle, the one selected in the main window.
+std::optional<std::uint8_t> CommandDestination() {
+    if (ChamberAddressSet)
+        return static_cast<std::uint8_t>(ChamberAddress & 0xFF);
+    if (const auto selected = SelectedChamberAddress())
+        return static_cast<std::uint8_t>(*selected & 0xFF);
+    return std::nullopt;
+}
+
+void SendCommandFrame(const Frame &frame) {
+    SendFrame(frame.data(), frame.size());
+    BlockFor(kCommandPauseMs);
+}
+
+void ClearProgramCells(TForm3 *form) {
+    for (int row = 1; row <= kMaxSteps; ++row)
+        for (int column = 1; column <= kStepColumns; ++column)
+            form->setCellText(row, column, QString());
+}
+
+} // namespace
+
+void TForm3::FormCreate() {
+    for (int column = 0; column < 6; ++column)
+        setCellText(0, column, QString::fromUtf16(kGridHeaders[column]));
+    for (int row = 1; row <= kMaxSteps; ++row)
+        setCellText(row, 0, IntToText(row));
+    StringGrid1->horizontalHeader()->setDefaultSectionSize(120);
+    for (int column = 0; column < 6; ++column)
+        StringGrid1->setColumnWidth(column, 120);
+    StringGrid1->resize(720, StringGrid1->height());
+    StringGrid1->setEditTriggers(StringGrid1->editTriggers() | QAbstractItemView::DoubleClicked |
+                                 QAbstractItemView::EditKeyPressed |
+                                 QAbstractItemView::AnyKeyPressed);
+    ClearProgramCells(this);
+    Edit1->clear();
+}
+
+void TForm3::ComboBox1Change() {
+    ClearProgramCells(this);
+    Edit1->clear();
+    Edit2->clear();
+}
+
+void TForm3::Button1Click() {
+    RunCommand([this] {
+        // An open cell editor holds text the cells do not have yet.
+        for (QLineEdit *editor : StringGrid1->viewport()->findChildren<QLineEdit *>())
+            if (editor->isVisible())
+                QMetaObject::invokeMethod(StringGrid1, "commitData", Qt::DirectConnection,
+                                          Q_ARG(QWidget *, editor));
+        StepCellTexts cells;
+        for (int row = 1; row <= kMaxSteps; ++row)
+            for (int column = 1; column <= kStepColumns; ++column)
+                cells[row - 1][column - 1] = cellText(row, column);
+        const auto input = CheckProgramInput(Edit1->text(), Edit2->text(), cells);
+        if (!input) {
+            ShowInputError();
+            return;
+        }
+        const auto destination = CommandDestination();
+        if (!destination)
+            return;
+        const int program = ComboBox1->currentIndex() + 1;
+        for (int row = 1; row <= input->steps; ++row)
+            SendCommandFrame(BuildStepFrame(*destination, program, row, input->rows[row - 1],
+                                            input->steps, input->cycles));
+    });
+}
+
+void TForm3::Button4Click() {
+    RunCommand([this] {
+        const auto temperature = CheckSetPointInput(Edit3->text());
+        if (!temperature) {
+            ShowInputError();
+            return;
+        }
+        if (const auto destination = CommandDestination())
+            SendCommandFrame(BuildSetPointFrame(*destination, *temperature));
+    });
+}
+
+void TForm3::Button2Click() {
+    RunCommand([] {
+        if (const auto destination = CommandDestination())
+            SendCommandFrame(BuildManualModeFrame(*destination, true));
+    });
+}
+
+void TForm3::Button3Click() {
+    RunCommand([] {
+        if (const auto destination = CommandDestination())
+            SendCommandFrame(BuildManualModeFrame(*destination, false));
+    });
+}
+
+void TForm3::Button5Click() {
+    RunCommand([this] {
+        if (ComboBox2->currentIndex() < 0)
+            return;
+        if (const auto destination = CommandDestination())
+            SendCommandFrame(BuildProgramStartFrame(*destination, ComboBox2->currentIndex() + 1));
+    });
+}
+
+void TForm3::Button6Click() {
+    RunCommand([] {
+        if (const auto destination = CommandDestination())
+            SendCommandFrame(BuildProgramStopFrame(*destination));
+    });
+}

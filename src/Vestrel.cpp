@@ -1,0 +1,16 @@
+// Kalvora: supervision and control of climatic test chambers over an RS-485 line.
+#include "AppShell.h"
+#include "PortUnit.h"
+#include "main.h"
+#include "platform/SystemRegionalSettings.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[]) {
+    QApplication application(argc, argv);  // also calls setlocale(LC_ALL, "")
+    PortUnit::Regional = ReadSystemRegionalSettings();
+    CreateApplicationWindows();
+    Form1->show();
+    Form1->move(0, 0);
+    return application.exec();
+}

@@ -1,0 +1,85 @@
+#include "ControlInput.h"
+
+#include "IntegerText.h"
+
+namespace {
+
+struct Bounds {
+    int lowest;
+    int highest;
+    bool Contain(int value) const { return value >= lowest && value <= highest; }
+};
+
+constexpr Bounds kTemperatureBounds{-85, 180};
+constexpr Bounds kHoursBounds{0, 99};
+constexpr Bounds kMinutesBounds{0, 59};
+constexpr Bounds kStepsBounds{1, kMaxSteps};
+constexpr Bounds kCyclesBounds{1, 999};
+
+// Columns 1 to 5 of the program table, in order.
+constexpr std::array<Bounds, kStepColumns> kColumnBounds{kTemperatureBounds, kHoursBounds,
+                                                         kMinutesBounds, kHoursBounds,
+                                                         kMinutesBounds};
+constexpr std::array<int StepValues::*, kStepColumns> kColumnFields{
+    &StepValues::temperature, &StepValues::stabilisationHours,
+    &StepValues::stabilisationMinutes, &StepValues::timeToModeHours,
+    &StepValues::timeToModeMinutes};
+
+// Converts every cell of one row; false when a cell is empty or out of bounds.
+bool ReadRow(const std::array<QString, kStepColumns> &cells, StepValues &row)
+{
+    bool valid = true;
+    for (int column = 0; column < kStepColumns; ++column) {
+        if (cells[column].isEmpty()) {
+            valid = false;
+            continue;
+        }
+        const int value = StrToInt(cells[column]);
+        row.*kColumnFields[column] = value;
+        if (!kColumnBounds[column].Contain(value))
+            valid = false;
+    }
+    return valid;
+}
+
+} // namespace
+
+std::optional<ProgramInput> CheckProgramInput(const QString &stepsText, const QString &cyclesText,
+                                              const StepCellTexts &cells)
+{
+    if (stepsText.isEmpty() || cyclesText.isEmpty())
+        return std::nullopt;
+    ProgramInput input;
+    input.steps = StrToInt(stepsText);
+    if (!kStepsBounds.Contain(input.steps))
+        return std::nullopt;
+
+    // Every cell of the used rows is visited even after a fault, so that a text that is no
+    // number is reported wherever it stands.
+    bool valid = true;
+    for (int row = 0; row < input.steps; ++row) {
+        if (!ReadRow(cells[row], input.rows[row]))
+            valid = false;
+        input.cycles = StrToInt(cyclesText);
+        if (!kCyclesBounds.Contain(input.cycles))
+            valid = false;
+    }
+    if (!valid)
+        return std::nullopt;
+    return input;
+}
+
+std::optional<int> CheckSetPointInput(const QString &text)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    const int temperature = StrToInt(text);
+    if (!kTemperatureBounds.Contain(temperature))
+        return std::nullopt;
+    return temperature;
+}
+
+bool KeystrokeAllowed(char16_t code)
+{
+    return (code >= u'0' && code <= u'9') || code == u'-' || code == u'\b';
+}

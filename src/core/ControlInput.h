@@ -1,0 +1,36 @@
+#pragma once
+// Checks of the control window's entries before anything is written to a chamber.
+#include <QString>
+#include <array>
+#include <optional>
+
+constexpr int kMaxSteps = 15;
+constexpr int kStepColumns = 5;
+
+struct StepValues {
+    int temperature = 0;
+    int stabilisationHours = 0;
+    int stabilisationMinutes = 0;
+    int timeToModeHours = 0;
+    int timeToModeMinutes = 0;
+};
+
+struct ProgramInput {
+    int steps = 0;
+    int cycles = 0;
+    std::array<StepValues, kMaxSteps> rows{};  // rows[0..steps-1] are valid
+};
+
+// cells[r][c]: row r+1, column c+1 of the program table.
+using StepCellTexts = std::array<std::array<QString, kStepColumns>, kMaxSteps>;
+
+// nullopt: the entries are invalid (empty or out of bounds). Throws ConversionError at the
+// first text, in the table's order, that is not an integer.
+std::optional<ProgramInput> CheckProgramInput(const QString &stepsText, const QString &cyclesText,
+                                              const StepCellTexts &cells);
+
+// Manual set-point temperature; nullopt when empty or out of bounds; throws ConversionError.
+std::optional<int> CheckSetPointInput(const QString &text);
+
+// Keystroke filter of the edit boxes: digits, "-" and backspace pass.
+bool KeystrokeAllowed(char16_t code);

@@ -1,0 +1,26 @@
+#pragma once
+// The readings log: header, records, file name and the bytes that reach the disk.
+#include <QByteArray>
+#include <QString>
+
+// Header line with its CR LF.
+QString LogHeader();
+
+// One record with its CR LF: time, current temperature, program, step, cycle in fixed columns.
+QString ComposeLogRecord(const QString &timeText, const QString &currentTemperature,
+                         const QString &program, const QString &step, const QString &cycle);
+
+// "<date> <time>" with every ":" and "/" replaced by "_", fit for a file name.
+QString FileTimeStamp(const QString &dateText, const QString &timeText);
+
+// <folder with separator>ЖЫМ№><time stamp>.txt, ">" standing for the chamber number.
+QString NewLogFileName(const QString &programDirectory, const QString &timeStamp);
+
+// Replaces every ">" with the chamber number.
+QString WithChamberNumber(const QString &logFileName, int chamberAddress);
+
+// Longest full path the log file may have.
+constexpr int kMaxLogPathLength = 259;
+
+// Windows-1251 bytes; characters that code page lacks become "?".
+QByteArray ToWindows1251(const QString &text);

@@ -1,0 +1,238 @@
+#include "platform/SerialPort.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kMaxRead = 256;
+// After a hang-up the port reports readiness at once; this pause keeps the thread from spinning.
+constexpr int kHangUpPauseMs = 250;
+// A write that finds no room for this long is dropped: the caller's retries cope with a lost frame.
+constexpr int kWriteTimeoutMs = 1000;
+
+QString SystemReason(int errorNumber) {
+    return QString::fromLocal8Bit(std::strerror(errorNumber));
+}
+
+// Raw 57600 8N1 without flow control: cooked mode or XON/XOFF would eat bytes of binary frames.
+int ConfigureLine(int fd) {
+    if (::ioctl(fd, TIOCEXCL) != 0)
+        return errno;
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return errno;
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, B57600) != 0 || ::cfsetospeed(&tio, B57600) != 0)
+        return errno;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0)
+        return errno;
+    if (::tcflush(fd, TCIFLUSH) != 0 || ::tcflush(fd, TCOFLUSH) != 0)
+        return errno;
+    return 0;
+}
+
+int QueuedInputBytes(int fd) {
+    int count = 0;
+    if (::ioctl(fd, FIONREAD, &count) != 0)
+        return 0;
+    return count;
+}
+
+// Sleeps up to timeoutMs (-1: without limit); true when a stop was requested.
+bool WaitForStop(int stopFd, int timeoutMs) {
+    pollfd stop{stopFd, POLLIN, 0};
+    while (true) {
+        const int ready = ::poll(&stop, 1, timeoutMs);
+        if (ready >= 0)
+            return ready > 0;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+// Waits until the line has been quiet for one silence period, so that a reply that arrives in
+// pieces is read whole. False when a stop was requested meanwhile.
+bool WaitForSilence(int fd, int stopFd) {
+    int queued = QueuedInputBytes(fd);
+    while (queued < static_cast<int>(kMaxRead)) {
+        if (WaitForStop(stopFd, SerialPort::kSilenceMs))
+            return false;
+        const int now = QueuedInputBytes(fd);
+        if (now <= queued)
+            break;
+        queued = now;
+    }
+    return true;
+}
+
+enum class ReadOutcome { Stored, Nothing, HungUp };
+
+ReadOutcome ReadQueued(int fd, RxBufferBytes &rx) {
+    std::uint8_t chunk[kMaxRead];
+    ssize_t got;
+    do {
+        got = ::read(fd, chunk, sizeof chunk);
+    } while (got < 0 && errno == EINTR);
+    if (got == 0 || (got < 0 && errno != EAGAIN))
+        return ReadOutcome::HungUp;
+    if (got < 0)
+        return ReadOutcome::Nothing;
+    for (ssize_t i = 0; i < got; ++i)
+        rx[static_cast<std::size_t>(i)].store(chunk[i], std::memory_order_release);
+    return ReadOutcome::Stored;
+}
+
+} // namespace
+
+SerialPort::~SerialPort() { close(); }
+
+bool SerialPort::open(const QString &devicePath, QString *reason) {
+    close();
+    const QByteArray path = QFile::encodeName(devicePath);
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (reason)
+            *reason = SystemReason(errno);
+        return false;
+    }
+    if (const int error = ConfigureLine(fd); error != 0) {
+        ::close(fd);
+        if (reason)
+            *reason = SystemReason(error);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+void SerialPort::close() {
+    stopReceiver();
+    if (fd_ < 0)
+        return;
+    // The exclusive flag lives with the device, not with our descriptor: release it for the next
+    // opener (another descriptor, such as a pty's other end, may keep the device alive).
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+void SerialPort::purgeInput() {
+    if (fd_ >= 0)
+        ::tcflush(fd_, TCIFLUSH);
+}
+
+void SerialPort::purgeOutput() {
+    if (fd_ >= 0)
+        ::tcflush(fd_, TCOFLUSH);
+}
+
+// Linux reports line errors per read and keeps no error state that would block the port.
+void SerialPort::clearErrors() {}
+
+void SerialPort::write(const std::uint8_t *data, std::size_t length) {
+    if (fd_ < 0)
+        return;
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t written = ::write(fd_, data + done, length - done);
+        if (written > 0) {
+            done += static_cast<std::size_t>(written);
+            continue;
+        }
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0 && errno != EAGAIN)
+            return;
+        if (!waitForRoom(kWriteTimeoutMs))
+            return;
+    }
+}
+
+bool SerialPort::waitForRoom(int timeoutMs) const {
+    pollfd out{fd_, POLLOUT, 0};
+    int ready;
+    do {
+        ready = ::poll(&out, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && (out.revents & POLLOUT);
+}
+
+void SerialPort::startReceiver(RxBufferBytes &rx) {
+    stopReceiver();
+    if (fd_ < 0)
+        return;
+    stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stopFd_ < 0)
+        return;
+    receiver_ = std::thread([this, &rx] { receiveLoop(&rx); });
+    receiverHandle_ = receiver_.native_handle();
+}
+
+void SerialPort::stopReceiver() {
+    if (receiver_.joinable()) {
+        const std::uint64_t one = 1;
+        while (::write(stopFd_, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+        receiver_.join();
+    }
+    if (stopFd_ >= 0) {
+        ::close(stopFd_);
+        stopFd_ = -1;
+    }
+}
+
+// fd_ and stopFd_ change only while no receive thread runs, so reading them here is safe.
+void SerialPort::receiveLoop(RxBufferBytes *rx) {
+    const int fd = fd_;
+    const int stopFd = stopFd_;
+    pollfd watched[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+    while (true) {
+        watched[0].revents = watched[1].revents = 0;
+        if (::poll(watched, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            if (WaitForStop(stopFd, kHangUpPauseMs))
+                return;
+            continue;
+        }
+        if (watched[1].revents != 0)
+            return;
+        ReadOutcome outcome = ReadOutcome::HungUp;
+        if (watched[0].revents & POLLIN) {
+            if (!WaitForSilence(fd, stopFd))
+                return;
+            outcome = ReadQueued(fd, *rx);
+        }
+        if (outcome == ReadOutcome::HungUp && WaitForStop(stopFd, kHangUpPauseMs))
+            return;
+    }
+}
+
+std::chrono::nanoseconds SerialPort::receiverCpuTime() const {
+    if (!receiver_.joinable())
+        return std::chrono::nanoseconds{0};
+    clockid_t clock;
+    timespec used{};
+    if (::pthread_getcpuclockid(receiverHandle_, &clock) != 0 ||
+        ::clock_gettime(clock, &used) != 0)
+        return std::chrono::nanoseconds{0};
+    return std::chrono::seconds{used.tv_sec} + std::chrono::nanoseconds{used.tv_nsec};
+}
