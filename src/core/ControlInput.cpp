@@ -17,17 +17,14 @@ constexpr Bounds kStepsBounds{1, kMaxSteps};
 constexpr Bounds kCyclesBounds{1, 999};
 
 // Columns 1 to 5 of the program table, in order.
-constexpr std::array<Bounds, kStepColumns> kColumnBounds{kTemperatureBounds, kHoursBounds,
-                                                         kMinutesBounds, kHoursBounds,
-                                                         kMinutesBounds};
+constexpr std::array<Bounds, kStepColumns> kColumnBounds{
+    kTemperatureBounds, kHoursBounds, kMinutesBounds, kHoursBounds, kMinutesBounds};
 constexpr std::array<int StepValues::*, kStepColumns> kColumnFields{
-    &StepValues::temperature, &StepValues::stabilisationHours,
-    &StepValues::stabilisationMinutes, &StepValues::timeToModeHours,
-    &StepValues::timeToModeMinutes};
+    &StepValues::temperature, &StepValues::stabilisationHours, &StepValues::stabilisationMinutes,
+    &StepValues::timeToModeHours, &StepValues::timeToModeMinutes};
 
 // Converts every cell of one row; false when a cell is empty or out of bounds.
-bool ReadRow(const std::array<QString, kStepColumns> &cells, StepValues &row)
-{
+bool ReadRow(const std::array<QString, kStepColumns> &cells, StepValues &row) {
     bool valid = true;
     for (int column = 0; column < kStepColumns; ++column) {
         if (cells[column].isEmpty()) {
@@ -45,8 +42,7 @@ bool ReadRow(const std::array<QString, kStepColumns> &cells, StepValues &row)
 } // namespace
 
 std::optional<ProgramInput> CheckProgramInput(const QString &stepsText, const QString &cyclesText,
-                                              const StepCellTexts &cells)
-{
+                                              const StepCellTexts &cells) {
     if (stepsText.isEmpty() || cyclesText.isEmpty())
         return std::nullopt;
     ProgramInput input;
@@ -69,8 +65,7 @@ std::optional<ProgramInput> CheckProgramInput(const QString &stepsText, const QS
     return input;
 }
 
-std::optional<int> CheckSetPointInput(const QString &text)
-{
+std::optional<int> CheckSetPointInput(const QString &text) {
     if (text.isEmpty())
         return std::nullopt;
     const int temperature = StrToInt(text);
@@ -79,7 +74,6 @@ std::optional<int> CheckSetPointInput(const QString &text)
     return temperature;
 }
 
-bool KeystrokeAllowed(char16_t code)
-{
+bool KeystrokeAllowed(char16_t code) {
     return (code >= u'0' && code <= u'9') || code == u'-' || code == u'\b';
 }

@@ -1,7 +1,6 @@
 #include "Errors.h"
 
-QString ErrorBoxText(const QString &message)
-{
+QString ErrorBoxText(const QString &message) {
     if (!message.isEmpty() && message.back().unicode() > u'.')
         return message + QLatin1Char('.');
     return message;

@@ -8,22 +8,19 @@ namespace {
 
 constexpr int kMaxHexDigits = 8;
 
-[[noreturn]] void ThrowNotAnInteger(const QString &text)
-{
+[[noreturn]] void ThrowNotAnInteger(const QString &text) {
     throw ConversionError(QStringLiteral("'%1' is not a valid integer value").arg(text));
 }
 
 // Only ASCII digits count: QChar::isDigit would also take other scripts' digits.
-std::optional<unsigned> DecimalDigit(QChar c)
-{
+std::optional<unsigned> DecimalDigit(QChar c) {
     const char16_t u = c.unicode();
     if (u >= u'0' && u <= u'9')
         return u - u'0';
     return std::nullopt;
 }
 
-std::optional<unsigned> HexDigit(QChar c)
-{
+std::optional<unsigned> HexDigit(QChar c) {
     const char16_t u = c.unicode();
     if (u >= u'0' && u <= u'9')
         return u - u'0';
@@ -35,8 +32,7 @@ std::optional<unsigned> HexDigit(QChar c)
 }
 
 // Length of a hexadecimal prefix at pos, 0 when there is none.
-qsizetype HexPrefixLength(const QString &text, qsizetype pos)
-{
+qsizetype HexPrefixLength(const QString &text, qsizetype pos) {
     const auto at = [&](qsizetype i) { return i < text.size() ? text[i].unicode() : u'\0'; };
     if (at(pos) == u'$' || at(pos) == u'x' || at(pos) == u'X')
         return 1;
@@ -46,8 +42,7 @@ qsizetype HexPrefixLength(const QString &text, qsizetype pos)
 }
 
 // The 32-bit pattern of the hexadecimal digits from pos to the end.
-std::optional<std::uint32_t> ParseHexPattern(const QString &text, qsizetype pos)
-{
+std::optional<std::uint32_t> ParseHexPattern(const QString &text, qsizetype pos) {
     if (pos >= text.size())
         return std::nullopt;
     std::uint32_t pattern = 0;
@@ -66,8 +61,7 @@ std::optional<std::uint32_t> ParseHexPattern(const QString &text, qsizetype pos)
 }
 
 // The magnitude of the decimal digits from pos to the end, at most 2^31.
-std::optional<std::uint32_t> ParseDecimalMagnitude(const QString &text, qsizetype pos)
-{
+std::optional<std::uint32_t> ParseDecimalMagnitude(const QString &text, qsizetype pos) {
     constexpr std::uint64_t kLimit = std::uint64_t{1} << 31;
     if (pos >= text.size())
         return std::nullopt;
@@ -85,8 +79,7 @@ std::optional<std::uint32_t> ParseDecimalMagnitude(const QString &text, qsizetyp
 
 } // namespace
 
-std::int32_t StrToInt(const QString &text)
-{
+std::int32_t StrToInt(const QString &text) {
     qsizetype pos = 0;
     while (pos < text.size() && text[pos] == QLatin1Char(' '))
         ++pos;
@@ -113,7 +106,4 @@ std::int32_t StrToInt(const QString &text)
     return static_cast<std::int32_t>(value);
 }
 
-QString IntToText(long long value)
-{
-    return QString::number(value);
-}
+QString IntToText(long long value) { return QString::number(value); }

@@ -5,7 +5,6 @@
 
 #include <QList>
 #include <iconv.h>
-#include <vector>
 
 namespace {
 
@@ -14,22 +13,15 @@ constexpr int kTemperatureColumnWidth = 37;
 constexpr int kProgramColumnWidth = 31;
 constexpr int kStepColumnWidth = 39;
 
-QString Spaces(qsizetype count)
-{
-    return count > 0 ? QString(count, QLatin1Char(' ')) : QString();
-}
+QString Spaces(qsizetype count) { return count > 0 ? QString(count, QLatin1Char(' ')) : QString(); }
 
 // The spaces that follow a value's ";" so that the next column starts at a fixed place.
-QString Fill(int columnWidth, const QString &value)
-{
-    return Spaces(columnWidth - value.size());
-}
+QString Fill(int columnWidth, const QString &value) { return Spaces(columnWidth - value.size()); }
 
 // Closes the conversion descriptor on every way out.
 class Converter {
 public:
-    Converter() : handle_(iconv_open("WINDOWS-1251", "UTF-32LE"))
-    {
+    Converter() : handle_(iconv_open("WINDOWS-1251", "UTF-32LE")) {
         if (handle_ == reinterpret_cast<iconv_t>(-1))
             throw InOutError(QStringLiteral("Windows-1251 conversion is not available"));
     }
@@ -38,8 +30,7 @@ public:
     Converter &operator=(const Converter &) = delete;
 
     // Converts one character; false when the code page lacks it.
-    bool Convert(char32_t character, char &byte)
-    {
+    bool Convert(char32_t character, char &byte) {
         char input[4] = {static_cast<char>(character & 0xFF),
                          static_cast<char>((character >> 8) & 0xFF),
                          static_cast<char>((character >> 16) & 0xFF),
@@ -50,7 +41,8 @@ public:
         char *out = output;
         std::size_t outLeft = sizeof output;
         const std::size_t result = iconv(handle_, &in, &inLeft, &out, &outLeft);
-        if (result == static_cast<std::size_t>(-1) || inLeft != 0 || out - output != 1) {
+        // A non-zero count would be a substitution, which must show as "?" too.
+        if (result != 0 || inLeft != 0 || out - output != 1) {
             iconv(handle_, nullptr, nullptr, nullptr, nullptr); // reset the state
             return false;
         }
@@ -64,16 +56,14 @@ private:
 
 } // namespace
 
-QString LogHeader()
-{
+QString LogHeader() {
     return QStringLiteral("Системное время;    Текущая температура,°C;    Текущая программа;    "
                           "Текущий шаг(всего шагов);    Текущий цикл(всего циклов);") +
            kLineEnd;
 }
 
 QString ComposeLogRecord(const QString &timeText, const QString &currentTemperature,
-                         const QString &program, const QString &step, const QString &cycle)
-{
+                         const QString &program, const QString &step, const QString &cycle) {
     const QChar separator = QLatin1Char(';');
     return Spaces(4) + timeText + separator + Spaces(11) + currentTemperature + separator +
            Fill(kTemperatureColumnWidth, currentTemperature) + program + separator +
@@ -81,8 +71,7 @@ QString ComposeLogRecord(const QString &timeText, const QString &currentTemperat
            cycle + separator + Spaces(5) + separator + Spaces(3) + kLineEnd;
 }
 
-QString FileTimeStamp(const QString &dateText, const QString &timeText)
-{
+QString FileTimeStamp(const QString &dateText, const QString &timeText) {
     QString stamp = dateText + QLatin1Char(' ') + timeText;
     // A "/" of the date format would make the name point into a folder.
     stamp.replace(QLatin1Char(':'), QLatin1Char('_'));
@@ -90,20 +79,17 @@ QString FileTimeStamp(const QString &dateText, const QString &timeText)
     return stamp;
 }
 
-QString NewLogFileName(const QString &programDirectory, const QString &timeStamp)
-{
+QString NewLogFileName(const QString &programDirectory, const QString &timeStamp) {
     return programDirectory + QStringLiteral("ЖЫМ№") + QLatin1Char('>') + QLatin1Char(' ') +
            timeStamp + QStringLiteral(".txt");
 }
 
-QString WithChamberNumber(const QString &logFileName, int chamberAddress)
-{
+QString WithChamberNumber(const QString &logFileName, int chamberAddress) {
     QString name = logFileName;
     return name.replace(QLatin1Char('>'), IntToText(chamberAddress));
 }
 
-QByteArray ToWindows1251(const QString &text)
-{
+QByteArray ToWindows1251(const QString &text) {
     // iconv stops at the first character the code page lacks, so convert one at a time.
     Converter converter;
     QByteArray bytes;

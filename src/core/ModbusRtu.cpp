@@ -10,8 +10,7 @@ constexpr std::uint8_t kDecodableByteCount = 30;
 constexpr std::size_t kMaxWriteRegisters = 123;
 
 // Puts the CRC of the bytes before crcOffset at crcOffset, low byte first.
-template <typename Bytes> void SignFrame(Bytes &frame, std::size_t crcOffset)
-{
+template <typename Bytes> void SignFrame(Bytes &frame, std::size_t crcOffset) {
     const std::uint16_t crc =
         ModbusCrc16(0, static_cast<std::uint8_t>(crcOffset - 1), frame.data());
     frame[crcOffset] = static_cast<std::uint8_t>(crc & 0xFF);
@@ -20,8 +19,7 @@ template <typename Bytes> void SignFrame(Bytes &frame, std::size_t crcOffset)
 
 } // namespace
 
-std::uint16_t ModbusCrc16(std::uint8_t first, std::uint8_t last, const std::uint8_t *data)
-{
+std::uint16_t ModbusCrc16(std::uint8_t first, std::uint8_t last, const std::uint8_t *data) {
     std::uint16_t crc = 0xFFFF;
     if (last < first)
         return crc;
@@ -36,16 +34,14 @@ std::uint16_t ModbusCrc16(std::uint8_t first, std::uint8_t last, const std::uint
 }
 
 std::array<std::uint8_t, 8> BuildReadRequest(std::uint8_t address, std::uint8_t function,
-                                              std::uint8_t count)
-{
+                                             std::uint8_t count) {
     std::array<std::uint8_t, 8> frame{address, function, 0x00, 0x00, 0x00, count, 0, 0};
     SignFrame(frame, 6);
     return frame;
 }
 
 std::vector<std::uint8_t> BuildWriteFrame(std::uint8_t address, std::uint16_t startRegister,
-                                          const std::vector<std::uint16_t> &values)
-{
+                                          const std::vector<std::uint16_t> &values) {
     if (values.empty() || values.size() > kMaxWriteRegisters)
         throw std::invalid_argument("a function-16 frame carries 1 to 123 registers");
     const auto quantity = static_cast<std::uint16_t>(values.size());
@@ -66,8 +62,7 @@ std::vector<std::uint8_t> BuildWriteFrame(std::uint8_t address, std::uint16_t st
     return frame;
 }
 
-int FindReply(const std::uint8_t *buffer, int address, int function)
-{
+int FindReply(const std::uint8_t *buffer, int address, int function) {
     if (address < 0 || address > 255 || function < 0 || function > 255)
         return -1;
     for (std::size_t p = 0; p + 1 < kRxBufferSize; ++p) {
@@ -77,14 +72,12 @@ int FindReply(const std::uint8_t *buffer, int address, int function)
     return -1;
 }
 
-bool IsDecodableReply(const std::uint8_t *buffer, int address)
-{
+bool IsDecodableReply(const std::uint8_t *buffer, int address) {
     if (FindReply(buffer, address, kReadInputRegisters) != 0)
         return false;
     if (buffer[2] != kDecodableByteCount)
         return false;
     const std::size_t crcOffset = kDecodableReplyLength - 2;
-    const std::uint16_t crc =
-        ModbusCrc16(0, static_cast<std::uint8_t>(crcOffset - 1), buffer);
+    const std::uint16_t crc = ModbusCrc16(0, static_cast<std::uint8_t>(crcOffset - 1), buffer);
     return buffer[crcOffset] == (crc & 0xFF) && buffer[crcOffset + 1] == (crc >> 8);
 }

@@ -15,21 +15,18 @@ constexpr unsigned kStepBound = 20;
 constexpr unsigned kCycleBound = 1000;
 constexpr unsigned kProgramBound = 20;
 
-unsigned Register(const std::uint8_t *reply, int index)
-{
+unsigned Register(const std::uint8_t *reply, int index) {
     return 256u * reply[3 + 2 * index] + reply[4 + 2 * index];
 }
 
 // Tenths of a degree; values above 50000 are the two's complement of a negative reading.
-double TemperatureOf(unsigned value)
-{
+double TemperatureOf(unsigned value) {
     if (value > kNegativeTemperatureFrom)
         return (65536.0 - value) / -10.0;
     return value / 10.0;
 }
 
-void DecodeTemperature(unsigned value, QString &label, QString &kept, QChar decimalSeparator)
-{
+void DecodeTemperature(unsigned value, QString &label, QString &kept, QChar decimalSeparator) {
     const double t = TemperatureOf(value);
     if (t > kLowestTemperature && t < kHighestTemperature)
         kept = FloatToText(t, decimalSeparator);
@@ -38,8 +35,7 @@ void DecodeTemperature(unsigned value, QString &label, QString &kept, QChar deci
 
 // A failing hours value leaves the label as it was: appending minutes to the previous text
 // would make it grow with every such reply.
-void DecodeTime(unsigned hours, unsigned hoursBound, unsigned minutes, QString &label)
-{
+void DecodeTime(unsigned hours, unsigned hoursBound, unsigned minutes, QString &label) {
     if (hours >= hoursBound)
         return;
     label = TwoDigitText(hours);
@@ -47,15 +43,13 @@ void DecodeTime(unsigned hours, unsigned hoursBound, unsigned minutes, QString &
         label += QLatin1Char(':') + TwoDigitText(minutes);
 }
 
-QString PairText(unsigned current, unsigned total)
-{
+QString PairText(unsigned current, unsigned total) {
     return IntToText(current) + QLatin1Char('(') + IntToText(total) + QLatin1Char(')');
 }
 
 } // namespace
 
-FigureTexts StartFigureTexts()
-{
+FigureTexts StartFigureTexts() {
     const QString zero = QStringLiteral("0");
     const QString noTime = QStringLiteral("00:00");
     const QString noPair = QStringLiteral("0(0)");
@@ -73,8 +67,7 @@ FigureTexts StartFigureTexts()
 }
 
 void DecodeCurrentValues(const std::uint8_t *reply, FigureTexts &figures, KeptTexts &kept,
-                         QChar decimalSeparator)
-{
+                         QChar decimalSeparator) {
     const auto reg = [reply](int index) { return Register(reply, index); };
 
     DecodeTemperature(reg(0), figures.currentTemperature, kept.currentTemperature,

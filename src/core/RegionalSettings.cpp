@@ -5,8 +5,7 @@
 
 namespace {
 
-QString FormatMoment(const QString &format, const std::tm &moment)
-{
+QString FormatMoment(const QString &format, const std::tm &moment) {
     if (format.isEmpty())
         return {};
     const QByteArray pattern = format.toLocal8Bit();
@@ -22,17 +21,14 @@ QString FormatMoment(const QString &format, const std::tm &moment)
 
 } // namespace
 
-QString FormatDate(const RegionalSettings &settings, const std::tm &moment)
-{
+QString FormatDate(const RegionalSettings &settings, const std::tm &moment) {
     return FormatMoment(settings.shortDateFormat, moment);
 }
 
-QString FormatTime(const RegionalSettings &settings, const std::tm &moment)
-{
+QString FormatTime(const RegionalSettings &settings, const std::tm &moment) {
     return FormatMoment(settings.longTimeFormat, moment);
 }
 
-QString ClockText(const RegionalSettings &settings, const std::tm &date, const std::tm &time)
-{
+QString ClockText(const RegionalSettings &settings, const std::tm &date, const std::tm &time) {
     return FormatDate(settings, date) + QStringLiteral("  ") + FormatTime(settings, time);
 }

@@ -5,8 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-inline std::vector<std::uint8_t> HexBytes(const QString &text)
-{
+inline std::vector<std::uint8_t> HexBytes(const QString &text) {
     std::vector<std::uint8_t> bytes;
     for (const QString &part : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         bool ok = false;
@@ -16,8 +15,7 @@ inline std::vector<std::uint8_t> HexBytes(const QString &text)
     return bytes;
 }
 
-inline QString HexText(const std::vector<std::uint8_t> &bytes)
-{
+inline QString HexText(const std::vector<std::uint8_t> &bytes) {
     QStringList parts;
     for (const std::uint8_t byte : bytes)
         parts << QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();

@@ -9,8 +9,7 @@ using RxBuffer = std::array<std::uint8_t, kRxBufferSize>;
 
 namespace {
 
-RxBuffer BufferWith(int position, const Bytes &bytes)
-{
+RxBuffer BufferWith(int position, const Bytes &bytes) {
     RxBuffer buffer{};
     for (std::size_t i = 0; i < bytes.size(); ++i)
         buffer[position + i] = bytes[i];
@@ -18,8 +17,7 @@ RxBuffer BufferWith(int position, const Bytes &bytes)
 }
 
 // A well-formed reply to the read of 15 input registers, registers counting 1, 2, 3...
-Bytes ValidReply(std::uint8_t address)
-{
+Bytes ValidReply(std::uint8_t address) {
     Bytes reply{address, 4, 30};
     for (int k = 0; k < 15; ++k) {
         reply.push_back(0);
@@ -37,8 +35,7 @@ class TestModbusRtu : public QObject {
     Q_OBJECT
 
 private slots:
-    void crc_data()
-    {
+    void crc_data() {
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<int>("first");
         QTest::addColumn<int>("last");
@@ -55,22 +52,20 @@ private slots:
         QTest::newRow("0 to 255 covers 256 bytes") << all << 0 << 255 << 0xDE6C;
         QTest::newRow("256 zero bytes") << QByteArray(256, '\0') << 0 << 255 << 0x64BF;
     }
-    void crc()
-    {
+    void crc() {
         QFETCH(QByteArray, data);
         QFETCH(int, first);
         QFETCH(int, last);
         QFETCH(int, expected);
         const QByteArray before = data;
         const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.constData());
-        const int crc = ModbusCrc16(static_cast<std::uint8_t>(first),
-                                    static_cast<std::uint8_t>(last), bytes);
+        const int crc =
+            ModbusCrc16(static_cast<std::uint8_t>(first), static_cast<std::uint8_t>(last), bytes);
         QCOMPARE(crc, expected);
         QCOMPARE(data, before);
     }
 
-    void readRequest_data()
-    {
+    void readRequest_data() {
         QTest::addColumn<int>("address");
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("frame");
@@ -79,18 +74,17 @@ private slots:
         QTest::newRow("address 0") << 0 << 15 << "00 04 00 00 00 0F B1 DF";
         QTest::newRow("address 250") << 250 << 15 << "FA 04 00 00 00 0F A5 85";
     }
-    void readRequest()
-    {
+    void readRequest() {
         QFETCH(int, address);
         QFETCH(int, count);
         QFETCH(QString, frame);
-        const auto request = BuildReadRequest(static_cast<std::uint8_t>(address),
-                                              kReadInputRegisters, static_cast<std::uint8_t>(count));
+        const auto request =
+            BuildReadRequest(static_cast<std::uint8_t>(address), kReadInputRegisters,
+                             static_cast<std::uint8_t>(count));
         QCOMPARE(HexText(Bytes(request.begin(), request.end())), frame);
     }
 
-    void writeFrame()
-    {
+    void writeFrame() {
         QCOMPARE(HexText(BuildWriteFrame(1, 16, {1})), QString("01 10 00 10 00 01 02 00 01 65 00"));
         // 16-bit values and start register go high byte first.
         const Bytes frame = BuildWriteFrame(7, 0x0102, {0xABCD, 0x0001});
@@ -100,15 +94,13 @@ private slots:
         QCOMPARE(int{ModbusCrc16(0, 10, frame.data())}, frame[11] | frame[12] << 8);
     }
 
-    void writeFrameRejectsImpossibleQuantities()
-    {
+    void writeFrameRejectsImpossibleQuantities() {
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, BuildWriteFrame(1, 0, {}));
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument,
                                  BuildWriteFrame(1, 0, std::vector<std::uint16_t>(124, 0)));
     }
 
-    void findReply_data()
-    {
+    void findReply_data() {
         QTest::addColumn<int>("position");
         QTest::addColumn<QString>("bytes");
         QTest::addColumn<int>("address");
@@ -125,8 +117,7 @@ private slots:
         QTest::newRow("address beyond a byte never matches") << 0 << "01 04" << 257 << -1;
         QTest::newRow("negative address never matches") << 0 << "FF 04" << -1 << -1;
     }
-    void findReply()
-    {
+    void findReply() {
         QFETCH(int, position);
         QFETCH(QString, bytes);
         QFETCH(int, address);
@@ -135,8 +126,7 @@ private slots:
         QCOMPARE(FindReply(buffer.data(), address, kReadInputRegisters), expected);
     }
 
-    void decodableReply_data()
-    {
+    void decodableReply_data() {
         QTest::addColumn<int>("position");
         QTest::addColumn<int>("corruptIndex");
         QTest::addColumn<int>("expectedAddress");
@@ -150,8 +140,7 @@ private slots:
         QTest::newRow("other address") << 0 << -1 << 8 << false;
         QTest::newRow("reply not at the start") << 1 << -1 << 9 << false;
     }
-    void decodableReply()
-    {
+    void decodableReply() {
         QFETCH(int, position);
         QFETCH(int, corruptIndex);
         QFETCH(int, expectedAddress);
@@ -163,8 +152,7 @@ private slots:
         QCOMPARE(IsDecodableReply(buffer.data(), expectedAddress), decodable);
     }
 
-    void wrongByteCountWithMatchingCrcIsNotDecodable()
-    {
+    void wrongByteCountWithMatchingCrcIsNotDecodable() {
         Bytes reply = ValidReply(9);
         reply[2] = 28;
         const std::uint16_t crc = ModbusCrc16(0, 32, reply.data());
