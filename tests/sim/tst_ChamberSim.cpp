@@ -1,0 +1,744 @@
+// The simulated chamber as the program meets it: through a pseudo-terminal, byte for byte.
+#include "ChamberBus.h"
+#include "SimCrc16.h"
+#include "SimServer.h"
+#include "SimulatedLine.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using chambersim::ChamberFaults;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+Q_DECLARE_METATYPE(chambersim::ChamberFaults)
+
+namespace {
+
+constexpr auto kNoReplyWait = 150ms;
+
+std::uint8_t u8(int value) { return static_cast<std::uint8_t>(value & 0xFF); }
+
+Bytes fromHex(const char *hex) {
+    const QByteArray raw = QByteArray::fromHex(hex);
+    return Bytes(raw.begin(), raw.end());
+}
+
+QString hex(const Bytes &bytes) { return QString::fromStdString(chambersim::toHex(bytes)); }
+
+Bytes withCrc(Bytes body) {
+    chambersim::appendCrc(body);
+    return body;
+}
+
+Bytes readRequest(int address, int start, int quantity) {
+    return withCrc({u8(address), 4, u8(start >> 8), u8(start), u8(quantity >> 8), u8(quantity)});
+}
+
+Bytes writeRequest(int address, int start, const std::vector<int> &values) {
+    const int count = static_cast<int>(values.size());
+    Bytes frame{u8(address), 0x10, u8(start >> 8), u8(start), 0, u8(count), u8(2 * count)};
+    for (int value : values) {
+        frame.push_back(u8(value >> 8));
+        frame.push_back(u8(value));
+    }
+    return withCrc(frame);
+}
+
+struct Step {
+    int temperature;
+    int stabilisationMinutes;
+    int timeToModeMinutes;
+};
+
+// One step record as the control window writes it: magnitude and sign code, cycles as digits.
+Bytes stepFrame(int address, int program, int row, int steps, int cycles, const Step &s) {
+    return writeRequest(address, 0,
+                        {program, row, std::abs(s.temperature), s.stabilisationMinutes / 60,
+                         s.stabilisationMinutes % 60, 0, steps, cycles / 100,
+                         s.temperature < 0 ? 1 : 2, s.timeToModeMinutes / 60,
+                         s.timeToModeMinutes % 60, cycles % 100 / 10, cycles % 10});
+}
+
+Bytes setPointFrame(int address, int temperature) {
+    return writeRequest(address, 13, {std::abs(temperature), 0, temperature < 0 ? 2 : 1});
+}
+
+Bytes writeAck(const Bytes &request) {
+    return withCrc(Bytes(request.begin(), request.begin() + 6));
+}
+
+struct Chunk {
+    Clock::time_point at;
+    Bytes bytes;
+};
+
+// The line as the program sees it: the pty's slave side, raw.
+class ProgramEnd {
+public:
+    explicit ProgramEnd(const QString &path)
+        : fd_(::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+        termios tio{};
+        if (fd_ >= 0 && tcgetattr(fd_, &tio) == 0) {
+            cfmakeraw(&tio);
+            tcsetattr(fd_, TCSANOW, &tio);
+        }
+    }
+    ~ProgramEnd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    ProgramEnd(const ProgramEnd &) = delete;
+    ProgramEnd &operator=(const ProgramEnd &) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+
+    void send(const Bytes &bytes) const {
+        QCOMPARE_EQ(::write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
+
+    std::vector<Chunk> receiveChunks(std::size_t count, std::chrono::milliseconds timeout) const {
+        std::vector<Chunk> chunks;
+        std::size_t got = 0;
+        const auto deadline = Clock::now() + timeout;
+        while (got < count) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                break;
+            std::uint8_t buffer[256];
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            chunks.push_back({Clock::now(), Bytes(buffer, buffer + n)});
+            got += static_cast<std::size_t>(n);
+        }
+        return chunks;
+    }
+
+    Bytes receive(std::size_t count, std::chrono::milliseconds timeout = 2s) const {
+        Bytes all;
+        for (const Chunk &chunk : receiveChunks(count, timeout))
+            all.insert(all.end(), chunk.bytes.begin(), chunk.bytes.end());
+        return all;
+    }
+
+    Bytes exchange(const Bytes &request, std::size_t replyLength) const {
+        send(request);
+        return receive(replyLength);
+    }
+
+private:
+    int fd_;
+};
+
+double milliseconds(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+} // namespace
+
+class tst_ChamberSim : public QObject {
+    Q_OBJECT
+
+private slots:
+    void crcMatchesKnownFrames_data();
+    void crcMatchesKnownFrames();
+    void answersReadRequest_data();
+    void answersReadRequest();
+    void staysSilent_data();
+    void staysSilent();
+    void exceptionReplies_data();
+    void exceptionReplies();
+    void storesStepRecordAndAcknowledges();
+    void setPointMovesTemperature_data();
+    void setPointMovesTemperature();
+    void programRunsStepsAndCycles();
+    void rawInputsOverrideRegisters();
+    void replyShapeFaults_data();
+    void replyShapeFaults();
+    void silenceFaults_data();
+    void silenceFaults();
+    void deliveryTimingFaults_data();
+    void deliveryTimingFaults();
+    void recordsWhatArrived();
+    void closeMasterHangsUpTheLine();
+    void hungUpLineDoesNotSpin();
+    void commandLineServesThroughItsLink();
+    void commandLineRejectsBadArguments_data();
+    void commandLineRejectsBadArguments();
+};
+
+void tst_ChamberSim::crcMatchesKnownFrames_data() {
+    QTest::addColumn<QByteArray>("frame"); // hex; its last two bytes are the CRC
+
+    QTest::newRow("read 15 at 1") << QByteArray("01 04 00 00 00 0F B0 0E");
+    QTest::newRow("read 3 at 1") << QByteArray("01 04 00 00 00 03 B0 0B");
+    QTest::newRow("read 15 at 0") << QByteArray("00 04 00 00 00 0F B1 DF");
+    QTest::newRow("read 15 at 250") << QByteArray("FA 04 00 00 00 0F A5 85");
+    QTest::newRow("manual start") << QByteArray("01 10 00 10 00 01 02 00 01 65 00");
+    QTest::newRow("program start") << QByteArray("01 10 00 11 00 02 04 00 01 00 03 22 AE");
+    QTest::newRow("set-point -20") << QByteArray("01 10 00 0D 00 03 06 00 14 00 00 00 02 C6 B8");
+    QTest::newRow("step record") << QByteArray("01 10 00 00 00 0D 1A 00 02 00 01 00 28 00 01 00 "
+                                               "1E 00 00 00 03 00 01 00 01 00 00 00 2D 00 02 00 "
+                                               "05 8D 09");
+}
+
+void tst_ChamberSim::crcMatchesKnownFrames() {
+    QFETCH(QByteArray, frame);
+    const Bytes bytes = fromHex(frame.constData());
+    QVERIFY(chambersim::hasValidCrc(bytes));
+    Bytes damaged = bytes;
+    damaged[2] ^= 0x01;
+    QVERIFY(!chambersim::hasValidCrc(damaged));
+    const Bytes digits{'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    QCOMPARE(chambersim::crc16Modbus(digits), std::uint16_t(0x4B37));
+}
+
+void tst_ChamberSim::answersReadRequest_data() {
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("quantity");
+
+    QTest::newRow("scan probe of 3") << 1 << 0 << 3;
+    QTest::newRow("reading cycle of 15") << 1 << 0 << 15;
+    QTest::newRow("address 0 is a chamber, not a broadcast") << 0 << 0 << 15;
+    QTest::newRow("highest address") << 250 << 0 << 15;
+    QTest::newRow("one register from the middle") << 1 << 2 << 1;
+}
+
+void tst_ChamberSim::answersReadRequest() {
+    QFETCH(int, address);
+    QFETCH(int, start);
+    QFETCH(int, quantity);
+    SimulatedLine line({0, 1, 250});
+    line.setRawInput(address, 14, 605);
+    ProgramEnd port(line.slavePath());
+
+    const Bytes reply = port.exchange(readRequest(address, start, quantity), 5 + 2 * quantity);
+
+    QCOMPARE(reply.size(), std::size_t(5 + 2 * quantity));
+    QCOMPARE(reply[0], u8(address));
+    QCOMPARE(reply[1], u8(4));
+    QCOMPARE(reply[2], u8(2 * quantity));
+    QVERIFY(chambersim::hasValidCrc(reply));
+    const chambersim::InputRegisters regs = line.bus().inputRegisters(address);
+    for (int k = 0; k < quantity; ++k)
+        QCOMPARE(reply[3 + 2 * k] << 8 | reply[4 + 2 * k], int(regs[start + k]));
+    QCOMPARE(regs[0], std::uint16_t(200)); // a chamber at rest stands at 20.0 degrees
+    QCOMPARE(regs[14], std::uint16_t(605));
+    QVERIFY(port.receive(1, kNoReplyWait).empty()); // one reply, nothing more
+}
+
+void tst_ChamberSim::staysSilent_data() {
+    QTest::addColumn<QByteArray>("request");
+
+    const auto asArray = [](const Bytes &b) { return QByteArray::fromHex(hex(b).toLatin1()); };
+    Bytes badCrc = readRequest(1, 0, 15);
+    badCrc.back() ^= 0x55;
+    QTest::newRow("no chamber at the address") << asArray(readRequest(2, 0, 15));
+    QTest::newRow("damaged CRC") << asArray(badCrc);
+    QTest::newRow("torn frame") << asArray(Bytes{0x01, 0x04, 0x00, 0x00});
+    QTest::newRow("noise") << QByteArray("\x55\xAA\x01", 3);
+}
+
+// Nothing is answered, and the next good request is answered at once: the framer found its
+// feet again.
+void tst_ChamberSim::staysSilent() {
+    QFETCH(QByteArray, request);
+    SimulatedLine line({1});
+    ProgramEnd port(line.slavePath());
+
+    port.send(Bytes(request.begin(), request.end()));
+    QVERIFY(port.receive(1, kNoReplyWait).empty());
+
+    const Bytes reply = port.exchange(readRequest(1, 0, 3), 11);
+    QCOMPARE(reply.size(), std::size_t(11));
+    QVERIFY(chambersim::hasValidCrc(reply));
+}
+
+void tst_ChamberSim::exceptionReplies_data() {
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("function");
+    QTest::addColumn<int>("code");
+
+    const auto asArray = [](const Bytes &b) { return QByteArray::fromHex(hex(b).toLatin1()); };
+    QTest::newRow("read holding registers: unknown function")
+        << asArray(withCrc({1, 3, 0, 0, 0, 1})) << 0x83 << 1;
+    QTest::newRow("read of 16 registers") << asArray(readRequest(1, 0, 16)) << 0x84 << 2;
+    QTest::newRow("read of 0 registers") << asArray(readRequest(1, 0, 0)) << 0x84 << 2;
+    QTest::newRow("read past register 14") << asArray(readRequest(1, 14, 2)) << 0x84 << 2;
+    QTest::newRow("write past register 18") << asArray(writeRequest(1, 18, {1, 1})) << 0x90 << 2;
+    QTest::newRow("write with a byte count that does not match")
+        << asArray(withCrc({1, 0x10, 0, 16, 0, 2, 2, 0, 1})) << 0x90 << 3;
+}
+
+void tst_ChamberSim::exceptionReplies() {
+    QFETCH(QByteArray, request);
+    QFETCH(int, function);
+    QFETCH(int, code);
+    SimulatedLine line({1});
+    ProgramEnd port(line.slavePath());
+
+    const Bytes reply = port.exchange(Bytes(request.begin(), request.end()), 5);
+
+    QCOMPARE(hex(Bytes(reply.begin(), reply.begin() + std::min<std::size_t>(3, reply.size()))),
+             hex(Bytes{1, u8(function), u8(code)}));
+    QVERIFY(chambersim::hasValidCrc(reply));
+    QVERIFY(line.holdingRegisters(1) == chambersim::HoldingRegisters{}); // nothing was taken
+}
+
+void tst_ChamberSim::storesStepRecordAndAcknowledges() {
+    SimulatedLine line({1});
+    ProgramEnd port(line.slavePath());
+    const Bytes frame = fromHex("01 10 00 00 00 0D 1A 00 02 00 01 00 28 00 01 00 1E 00 00 00 03 "
+                                "00 01 00 01 00 00 00 2D 00 02 00 05 8D 09");
+
+    const Bytes reply = port.exchange(frame, 8);
+
+    QCOMPARE(hex(reply), hex(writeAck(frame))); // address, 0x10, start, quantity, CRC
+    QCOMPARE(hex(reply).left(17), QString("01 10 00 00 00 0D"));
+    const chambersim::HoldingRegisters regs = line.holdingRegisters(1);
+    const std::vector<int> expected{2, 1, 40, 1, 30, 0, 3, 1, 1, 0, 45, 2, 5};
+    for (std::size_t r = 0; r < expected.size(); ++r)
+        QCOMPARE(int(regs[r]), expected[r]);
+    line.bus().withModel(1, [](const chambersim::ChamberModel &model) {
+        const chambersim::Program &program = model.program(2);
+        QCOMPARE(program.stepCount, 3);
+        QCOMPARE(program.cycles, 125);
+        QCOMPARE(program.steps[0].temperature, -40.0);
+        QCOMPARE(program.steps[0].stabilisationMinutes, 90);
+        QCOMPARE(program.steps[0].timeToModeMinutes, 45);
+        QCOMPARE(model.program(1).stepCount, 0);
+    });
+}
+
+void tst_ChamberSim::setPointMovesTemperature_data() {
+    QTest::addColumn<int>("setPoint");
+    QTest::addColumn<bool>("startManual");
+    QTest::addColumn<double>("startTemperature");
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<int>("expectedCurrent"); // register 0
+    QTest::addColumn<int>("expectedSet");     // register 2
+
+    // 5 degrees a minute when running, a quarter of that when drifting back to 20.
+    QTest::newRow("cooling to -20, one minute in") << -20 << true << 20.0 << 60 << 150 << 65336;
+    QTest::newRow("cooling to -20, reached and held")
+        << -20 << true << 20.0 << 900 << 65336 << 65336;
+    QTest::newRow("heating to 25, half a minute in") << 25 << true << 20.0 << 30 << 225 << 250;
+    QTest::newRow("set-point 0 from below") << 0 << true << -3.0 << 30 << 65536 - 5 << 0;
+    QTest::newRow("not started: drifts to ambient") << -20 << false << 40.0 << 240 << 350 << 65336;
+}
+
+void tst_ChamberSim::setPointMovesTemperature() {
+    QFETCH(int, setPoint);
+    QFETCH(bool, startManual);
+    QFETCH(double, startTemperature);
+    QFETCH(int, seconds);
+    QFETCH(int, expectedCurrent);
+    QFETCH(int, expectedSet);
+    SimulatedLine line({1});
+    ProgramEnd port(line.slavePath());
+    line.bus().withModel(
+        1, [&](chambersim::ChamberModel &m) { m.setCurrentTemperature(startTemperature); });
+
+    const Bytes setPoint15 = setPointFrame(1, setPoint);
+    QCOMPARE(hex(port.exchange(setPoint15, 8)), hex(writeAck(setPoint15)));
+    if (startManual) {
+        const Bytes start = writeRequest(1, 16, {1});
+        QCOMPARE(hex(port.exchange(start, 8)), hex(writeAck(start)));
+    }
+    line.bus().advance(seconds);
+
+    const chambersim::InputRegisters regs = line.bus().inputRegisters(1);
+    QCOMPARE(int(regs[0]), expectedCurrent);
+    QCOMPARE(int(regs[2]), expectedSet);
+    QCOMPARE(int(regs[1]), 0); // no program runs
+}
+
+void tst_ChamberSim::programRunsStepsAndCycles() {
+    SimulatedLine line({1});
+    ProgramEnd port(line.slavePath());
+    const auto regs = [&] { return line.bus().inputRegisters(1); };
+    const auto send = [&](const Bytes &frame) {
+        QCOMPARE(hex(port.exchange(frame, 8)), hex(writeAck(frame)));
+    };
+    // Program 3: two steps, two cycles.
+    send(stepFrame(1, 3, 1, 2, 2, {30, 10, 5}));
+    send(stepFrame(1, 3, 2, 2, 2, {-10, 5, 20}));
+    send(fromHex("01 10 00 11 00 02 04 00 01 00 03 22 AE"));
+
+    auto r = regs();
+    QCOMPARE(int(r[1]), 3);
+    QCOMPARE(int(r[2]), 300);
+    QCOMPARE(int(r[10]), 1);
+    QCOMPARE(int(r[11]), 2);
+    QCOMPARE(int(r[12]), 1);
+    QCOMPARE(int(r[13]), 2);
+    QCOMPARE(int(r[8]), 0);
+    QCOMPARE(int(r[9]), 10);
+    QCOMPARE(int(r[14]), 5);
+
+    line.bus().advance(60); // heating: 25 degrees, one minute on the way to the mode
+    r = regs();
+    QCOMPARE(int(r[0]), 250);
+    QCOMPARE(int(r[6]), 0);
+    QCOMPARE(int(r[7]), 1);
+    QCOMPARE(int(r[5]), 0);
+
+    line.bus().advance(60 + 5 * 60); // mode reached at 29.5 after 114 s, then stabilising
+    r = regs();
+    QCOMPARE(int(r[0]), 300);
+    QCOMPARE(int(r[10]), 1);
+    QCOMPARE(int(r[5]), 5);
+
+    line.bus().advance(6 * 60); // ten minutes of stabilisation are over: step 2, cooling
+    r = regs();
+    QCOMPARE(int(r[10]), 2);
+    QCOMPARE(int(r[12]), 1);
+    QCOMPARE(int(r[2]), 65536 - 100);
+    QCOMPARE(int(r[14]), 20);
+    QCOMPARE(int(r[9]), 5);
+    QCOMPARE(int(r[5]), 0);
+
+    line.bus().advance(800); // 474 s to reach -9.5, 300 s of stabilisation: cycle 2, step 1
+    r = regs();
+    QCOMPARE(int(r[10]), 1);
+    QCOMPARE(int(r[12]), 2);
+    QCOMPARE(int(r[2]), 300);
+
+    send(fromHex("01 10 00 11 00 01 02 00 02 24 D0")); // program stop
+    r = regs();
+    QCOMPARE(int(r[1]), 0);
+    QCOMPARE(int(r[10]), 0);
+    QCOMPARE(int(r[12]), 0);
+
+    send(fromHex("01 10 00 11 00 02 04 00 01 00 03 22 AE"));
+    line.bus().advance(4 * 3600); // two cycles take under an hour
+    r = regs();
+    QCOMPARE(int(r[1]), 0);
+    QCOMPARE(int(r[11]), 0);
+    line.bus().withModel(1, [](const chambersim::ChamberModel &m) {
+        QVERIFY(m.mode() == chambersim::Mode::Stopped);
+    });
+}
+
+void tst_ChamberSim::rawInputsOverrideRegisters() {
+    SimulatedLine line({1, 2});
+    const std::pair<int, int> raw[] = {{0, 64536}, {2, 2500}, {3, 50001}, {13, 65535}};
+    for (auto [reg, value] : raw)
+        line.setRawInput(1, reg, std::uint16_t(value));
+    ProgramEnd port(line.slavePath());
+
+    const Bytes reply = port.exchange(readRequest(1, 0, 15), 35);
+    QCOMPARE(reply.size(), std::size_t(35));
+    const auto reg = [&](int k) { return reply[3 + 2 * k] << 8 | reply[4 + 2 * k]; };
+    QCOMPARE(reg(0), 64536);
+    QCOMPARE(reg(2), 2500);
+    QCOMPARE(reg(3), 50001);
+    QCOMPARE(reg(13), 65535);
+    QCOMPARE(reg(1), 0);
+    QCOMPARE(int(line.bus().inputRegisters(2)[0]), 200); // the other chamber is untouched
+
+    line.bus().clearRawInputs(1);
+    QCOMPARE(int(line.bus().inputRegisters(1)[0]), 200);
+}
+
+void tst_ChamberSim::replyShapeFaults_data() {
+    QTest::addColumn<ChamberFaults>("faults");
+    QTest::addColumn<bool>("strayFirst");
+    QTest::addColumn<bool>("crcRight");
+    QTest::addColumn<int>("function");
+    QTest::addColumn<int>("thirdByte"); // byte count, or the exception code
+    QTest::addColumn<int>("length");
+
+    const auto with = [](auto set) {
+        ChamberFaults f;
+        set(f);
+        return f;
+    };
+    QTest::newRow("none") << ChamberFaults{} << false << true << 4 << 6 << 11;
+    QTest::newRow("stray byte") << with([](auto &f) { f.strayByte = true; }) << true << true << 4
+                                << 6 << 12;
+    QTest::newRow("broken CRC") << with([](auto &f) { f.breakCrc = true; }) << false << false << 4
+                                << 6 << 11;
+    QTest::newRow("wrong byte count")
+        << with([](auto &f) { f.wrongByteCount = true; }) << false << true << 4 << 8 << 11;
+    QTest::newRow("exception reply")
+        << with([](auto &f) { f.exceptionReply = true; }) << false << true << 0x84 << 4 << 5;
+}
+
+void tst_ChamberSim::replyShapeFaults() {
+    QFETCH(ChamberFaults, faults);
+    QFETCH(bool, strayFirst);
+    QFETCH(bool, crcRight);
+    QFETCH(int, function);
+    QFETCH(int, thirdByte);
+    QFETCH(int, length);
+    SimulatedLine line({1});
+    line.setFaults(1, faults);
+    ProgramEnd port(line.slavePath());
+
+    Bytes reply = port.exchange(readRequest(1, 0, 3), std::size_t(length));
+
+    QCOMPARE(int(reply.size()), length);
+    QVERIFY(port.receive(1, kNoReplyWait).empty());
+    if (strayFirst) {
+        QVERIFY(reply.front() != 1);
+        reply.erase(reply.begin());
+    }
+    QCOMPARE(int(reply[0]), 1);
+    QCOMPARE(int(reply[1]), function);
+    QCOMPARE(int(reply[2]), thirdByte);
+    QCOMPARE(chambersim::hasValidCrc(reply), crcRight);
+}
+
+void tst_ChamberSim::silenceFaults_data() {
+    QTest::addColumn<int>("silentFirst");
+    QTest::addColumn<int>("dropEvery");
+    QTest::addColumn<QString>("answered"); // one request per character: + answered, - silent
+
+    QTest::newRow("first two unanswered") << 2 << 0 << "--+++";
+    QTest::newRow("every third dropped") << 0 << 3 << "++-++-+";
+    QTest::newRow("both at once") << 1 << 2 << "--+-+";
+}
+
+void tst_ChamberSim::silenceFaults() {
+    QFETCH(int, silentFirst);
+    QFETCH(int, dropEvery);
+    QFETCH(QString, answered);
+    SimulatedLine line({1});
+    ChamberFaults faults;
+    faults.silentFirst = silentFirst;
+    faults.dropEvery = dropEvery;
+    line.setFaults(1, faults);
+    ProgramEnd port(line.slavePath());
+
+    QString seen;
+    for (int i = 0; i < answered.size(); ++i) {
+        port.send(readRequest(1, 0, 3));
+        seen +=
+            port.receive(11, answered[i] == '+' ? 2000ms : kNoReplyWait).size() == 11 ? '+' : '-';
+    }
+    QCOMPARE(seen, answered);
+    QCOMPARE(line.bus().requestCount(1), int(answered.size()));
+}
+
+void tst_ChamberSim::deliveryTimingFaults_data() {
+    QTest::addColumn<ChamberFaults>("faults");
+    QTest::addColumn<double>("minFirstByteMs"); // from the request to the first byte
+    QTest::addColumn<double>("minSpreadMs");    // from the first byte to the last
+    QTest::addColumn<int>("firstChunkLength");  // -1: any
+
+    ChamberFaults byteByByte;
+    byteByByte.byteByByte = true;
+    ChamberFaults split;
+    split.splitGapMs = 50;
+    split.splitFirstLength = 10;
+    ChamberFaults delayed;
+    delayed.replyDelayMs = 100;
+    // 34 character times of 174 us lie between the first and the last of 35 bytes.
+    QTest::newRow("byte by byte at line speed") << byteByByte << 0.0 << 5.5 << -1;
+    QTest::newRow("split after 10 bytes, 50 ms apart") << split << 0.0 << 45.0 << 10;
+    QTest::newRow("delayed by 100 ms") << delayed << 95.0 << 0.0 << 35;
+}
+
+void tst_ChamberSim::deliveryTimingFaults() {
+    QFETCH(ChamberFaults, faults);
+    QFETCH(double, minFirstByteMs);
+    QFETCH(double, minSpreadMs);
+    QFETCH(int, firstChunkLength);
+    SimulatedLine line({1});
+    line.setFaults(1, faults);
+    ProgramEnd port(line.slavePath());
+
+    const auto sentAt = Clock::now();
+    port.send(readRequest(1, 0, 15));
+    const std::vector<Chunk> chunks = port.receiveChunks(35, 2s);
+
+    QVERIFY(!chunks.empty());
+    std::size_t total = 0;
+    Bytes reply;
+    for (const Chunk &c : chunks) {
+        total += c.bytes.size();
+        reply.insert(reply.end(), c.bytes.begin(), c.bytes.end());
+    }
+    QCOMPARE(total, std::size_t(35));
+    QVERIFY(chambersim::hasValidCrc(reply));
+    QCOMPARE_GE(milliseconds(chunks.front().at - sentAt), minFirstByteMs);
+    QCOMPARE_GE(milliseconds(chunks.back().at - chunks.front().at), minSpreadMs);
+    if (firstChunkLength >= 0)
+        QCOMPARE(int(chunks.front().bytes.size()), firstChunkLength);
+}
+
+void tst_ChamberSim::recordsWhatArrived() {
+    SimulatedLine line({1});
+    ProgramEnd port(line.slavePath());
+    const Bytes first = readRequest(1, 0, 15);
+    const Bytes second = readRequest(7, 0, 3); // no chamber there: recorded all the same
+
+    const auto before = Clock::now();
+    port.send(first);
+    QVERIFY(line.waitForReceived(1, 2s));
+    std::this_thread::sleep_for(20ms);
+    port.send(Bytes{0x42}); // noise, dropped once the line falls silent
+    std::this_thread::sleep_for(20ms);
+    port.send(second);
+    QVERIFY(line.waitForReceived(3, 2s));
+
+    const std::vector<ReceivedFrame> got = line.received();
+    QCOMPARE(got.size(), std::size_t(3));
+    QCOMPARE(hex(got[0].bytes), hex(first));
+    QVERIFY(got[0].isRequest);
+    QCOMPARE(hex(got[1].bytes), QString("42"));
+    QVERIFY(!got[1].isRequest);
+    QCOMPARE(hex(got[2].bytes), hex(second));
+    QVERIFY(got[0].at >= before);
+    QCOMPARE_GE(milliseconds(got[2].at - got[0].at), 35.0);
+
+    line.clearReceived();
+    QVERIFY(line.received().empty());
+}
+
+void tst_ChamberSim::closeMasterHangsUpTheLine() {
+    SimulatedLine line({1});
+    ProgramEnd port(line.slavePath());
+    QCOMPARE(port.exchange(readRequest(1, 0, 3), 11).size(), std::size_t(11));
+
+    const auto before = Clock::now();
+    line.closeMaster();
+    QCOMPARE_LT(milliseconds(Clock::now() - before), 100.0);
+
+    pollfd p{port.fd(), POLLIN, 0};
+    QCOMPARE(poll(&p, 1, 1000), 1);
+    QVERIFY(p.revents & POLLHUP);
+}
+
+// A pty master whose slave side was opened and closed again reports a hang-up on every poll,
+// as when the program closes its port while nobody else holds the line.
+void tst_ChamberSim::hungUpLineDoesNotSpin() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    ::close(::open(ptsname(master), O_RDWR | O_NOCTTY));
+    pollfd hangUp{master, POLLIN, 0};
+    QCOMPARE(poll(&hangUp, 1, 0), 1);
+    chambersim::ChamberBus bus({1});
+    chambersim::SimServer server(bus, master);
+    std::thread serving([&server] { server.run(); });
+    clockid_t cpuClock{};
+    QCOMPARE(pthread_getcpuclockid(serving.native_handle(), &cpuClock), 0);
+
+    std::this_thread::sleep_for(300ms);
+    timespec used{};
+    clock_gettime(cpuClock, &used);
+    const auto stopAsked = Clock::now();
+    server.stop();
+    serving.join();
+    const double stopMs = milliseconds(Clock::now() - stopAsked);
+    ::close(master);
+
+    QCOMPARE_LT(used.tv_sec * 1000.0 + used.tv_nsec / 1e6, 30.0);
+    QCOMPARE_LT(stopMs, 100.0);
+}
+
+// CPU time (user + system) of a process, in clock ticks.
+static long cpuTicks(qint64 pid) {
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.value(11).toLong() + fields.value(12).toLong();
+}
+
+void tst_ChamberSim::commandLineServesThroughItsLink() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath("ttyCHAMBER");
+    QVERIFY(QFile::link("/nonexistent", link)); // a stale link from an earlier run is replaced
+    QProcess sim;
+    sim.start(SIM_BINARY, {"--link", link, "--chamber", "2", "--chamber", "1", "--verbose",
+                           "--fault-address", "2", "--raw", "0=64536"});
+    QVERIFY(sim.waitForStarted());
+    QVERIFY(sim.waitForReadyRead(5000));
+
+    const QString banner = QString::fromUtf8(sim.readLine()).trimmed();
+    const QString target = QFileInfo(link).symLinkTarget();
+    QVERIFY(target.startsWith("/dev/pts/"));
+    QCOMPARE(banner, QString("kalvora-chamber-sim: chambers 1,2 on %1 (%2)").arg(link, target));
+
+    {
+        ProgramEnd port(link);
+        QVERIFY(port.isOpen());
+        const Bytes two = port.exchange(readRequest(2, 0, 15), 35);
+        QCOMPARE(two.size(), std::size_t(35));
+        QVERIFY(chambersim::hasValidCrc(two));
+        QCOMPARE(two[3] << 8 | two[4], 64536);
+        const Bytes one = port.exchange(readRequest(1, 0, 15), 35);
+        QCOMPARE(one[3] << 8 | one[4], 200);
+    }
+    QByteArray trace;
+    QTRY_VERIFY((trace += sim.readAllStandardOutput()).contains("tx 01 04 1E 00 C8"));
+    QVERIFY(trace.contains("rx 02 04 00 00 00 0F"));
+
+    // Idle, with the program's end closed again: it sleeps in poll.
+    const long ticksBefore = cpuTicks(sim.processId());
+    std::this_thread::sleep_for(500ms);
+    QCOMPARE_LE(cpuTicks(sim.processId()) - ticksBefore, 5);
+
+    sim.terminate(); // SIGTERM
+    QVERIFY(sim.waitForFinished(2000));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 0);
+    QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void tst_ChamberSim::commandLineRejectsBadArguments_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says"); // in the output, standard or error
+
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "--split-gap MS";
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "unknown option --bogus";
+    QTest::newRow("address above 250") << QStringList{"--chamber", "251"} << 2 << "'251'";
+    QTest::newRow("not a number") << QStringList{"--rate", "fast"} << 2 << "'fast'";
+    QTest::newRow("decimal comma") << QStringList{"--speed-up", "1,5"} << 2 << "'1,5'";
+    QTest::newRow("trailing blank") << QStringList{"--delay", "5 "} << 2 << "'5 '";
+    QTest::newRow("missing value") << QStringList{"--link"} << 2 << "needs a value";
+    QTest::newRow("raw without a value") << QStringList{"--raw", "3"} << 2 << "'3'";
+    QTest::newRow("raw register 15") << QStringList{"--raw", "15=1"} << 2 << "'15=1'";
+    QTest::newRow("faults for a chamber that is not there")
+        << QStringList{"--chamber", "1", "--fault-address", "2"} << 2 << "not one of the chambers";
+}
+
+void tst_ChamberSim::commandLineRejectsBadArguments() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    QProcess sim;
+    sim.start(SIM_BINARY, arguments);
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), exitCode);
+    const QString output =
+        QString::fromUtf8(sim.readAllStandardOutput() + sim.readAllStandardError());
+    QVERIFY2(output.contains(says), qPrintable(output));
+}
+
+QTEST_GUILESS_MAIN(tst_ChamberSim)
+#include "tst_ChamberSim.moc"

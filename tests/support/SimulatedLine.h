@@ -1,0 +1,49 @@
+#pragma once
+// The simulated chambers on a pseudo-terminal, served from a thread of the test program. The
+// program under test opens slavePath() as its port (KALVORA_COM1); the test sets faults, raw
+// input registers and the chambers' clock through bus(), and reads back what was sent.
+#include "ChamberBus.h"
+#include "PtyPair.h"
+#include "SimServer.h"
+
+#include <QString>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+using chambersim::ReceivedFrame;
+
+class SimulatedLine {
+public:
+    // Chambers at the given bus addresses. Their clock stands still until setSpeedUp() or
+    // bus().advance().
+    explicit SimulatedLine(const std::vector<int> &addresses = {1});
+    ~SimulatedLine(); // stops and joins the serving thread
+    SimulatedLine(const SimulatedLine &) = delete;
+    SimulatedLine &operator=(const SimulatedLine &) = delete;
+
+    QString slavePath() const { return pty_.slavePath(); }
+    chambersim::ChamberBus &bus() { return bus_; }
+
+    void setFaults(int address, const chambersim::ChamberFaults &faults);
+    void setRawInput(int address, int reg, std::uint16_t value);
+    chambersim::HoldingRegisters holdingRegisters(int address) const;
+    void setSpeedUp(double simSecondsPerSecond) { server_.setSpeedUp(simSecondsPerSecond); }
+
+    std::vector<ReceivedFrame> received() const { return server_.received(); }
+    void clearReceived() { server_.clearReceived(); }
+    bool waitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
+        return server_.waitForReceived(count, timeout);
+    }
+
+    // Stops serving and closes the master side: the program's end of the line sees a hang-up.
+    void closeMaster();
+
+private:
+    void stopServing();
+
+    PtyPair pty_;
+    chambersim::ChamberBus bus_;
+    chambersim::SimServer server_;
+    std::thread serving_;
+};

@@ -1,0 +1,188 @@
+#include "SimOptions.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <map>
+
+namespace chambersim {
+namespace {
+
+std::optional<long long> parseInteger(const std::string &text, long long low, long long high) {
+    long long value = 0;
+    const char *end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> parseReal(const std::string &text, double low, double high) {
+    double value = 0;
+    const char *end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value) || value < low ||
+        value > high)
+        return std::nullopt;
+    return value;
+}
+
+class Parser {
+public:
+    explicit Parser(const std::vector<std::string> &args) : args_(args) {
+        SimOptions &o = options_;
+        ChamberFaults &f = o.faults;
+        flags_ = {
+            {"--help", [&o] { o.help = true; }},
+            {"-h", [&o] { o.help = true; }},
+            {"--verbose", [&o] { o.verbose = true; }},
+            {"--stray-byte", [&f] { f.strayByte = true; }},
+            {"--exception", [&f] { f.exceptionReply = true; }},
+            {"--bad-crc", [&f] { f.breakCrc = true; }},
+            {"--wrong-count", [&f] { f.wrongByteCount = true; }},
+            {"--byte-by-byte", [&f] { f.byteByByte = true; }},
+        };
+        valued_ = {
+            {"--link", [&o](const std::string &v) { o.linkPath = v; }},
+            {"--chamber", [this](const std::string &v) { address(v); }},
+            {"--fault-address", [this](const std::string &v) { faultAddress(v); }},
+            {"--speed-up", [this, &o](const std::string &v) { real(v, 0, 1e6, o.speedUp); }},
+            {"--rate",
+             [this, &o](const std::string &v) { real(v, 1e-3, 1e4, o.degreesPerMinute); }},
+            {"--silent-first", [this, &f](const std::string &v) { count(v, f.silentFirst); }},
+            {"--drop-every", [this, &f](const std::string &v) { count(v, f.dropEvery); }},
+            {"--delay", [this, &f](const std::string &v) { count(v, f.replyDelayMs); }},
+            {"--split-gap", [this, &f](const std::string &v) { count(v, f.splitGapMs); }},
+            {"--split-first", [this, &f](const std::string &v) { count(v, f.splitFirstLength); }},
+            {"--raw", [this](const std::string &v) { raw(v); }},
+        };
+    }
+
+    Parser(const Parser &) = delete;
+    Parser &operator=(const Parser &) = delete;
+
+    ParsedOptions parse() {
+        while (error_.empty() && next_ < args_.size())
+            option(args_[next_++]);
+        finish();
+        return {options_, error_};
+    }
+
+private:
+    void option(const std::string &name) {
+        current_ = name;
+        if (auto flag = flags_.find(name); flag != flags_.end()) {
+            flag->second();
+        } else if (auto valued = valued_.find(name); valued != valued_.end()) {
+            if (next_ < args_.size())
+                valued->second(args_[next_++]);
+            else
+                error_ = name + " needs a value";
+        } else {
+            error_ = "unknown option " + name;
+        }
+    }
+
+    void address(const std::string &text) {
+        if (auto value = parseInteger(text, 0, kHighestAddress))
+            options_.addresses.push_back(static_cast<int>(*value));
+        else
+            fail(text, "0 to 250");
+    }
+
+    void faultAddress(const std::string &text) {
+        if (auto value = parseInteger(text, 0, kHighestAddress))
+            options_.faultAddress = static_cast<int>(*value);
+        else
+            fail(text, "0 to 250");
+    }
+
+    void count(const std::string &text, int &target) {
+        if (auto value = parseInteger(text, 0, 1'000'000))
+            target = static_cast<int>(*value);
+        else
+            fail(text, "a whole number, 0 or more");
+    }
+
+    void real(const std::string &text, double low, double high, double &target) {
+        if (auto value = parseReal(text, low, high))
+            target = *value;
+        else
+            fail(text, "a number");
+    }
+
+    void raw(const std::string &text) {
+        const auto eq = text.find('=');
+        const auto reg = parseInteger(text.substr(0, eq), 0, kInputRegisterCount - 1);
+        const auto value =
+            eq == std::string::npos ? std::nullopt : parseInteger(text.substr(eq + 1), 0, 65535);
+        if (reg && value)
+            options_.rawInputs.emplace_back(static_cast<int>(*reg),
+                                            static_cast<std::uint16_t>(*value));
+        else
+            fail(text, "REG=VALUE, REG 0 to 14, VALUE 0 to 65535");
+    }
+
+    void fail(const std::string &text, const std::string &wanted) {
+        error_ = "'" + text + "' is not a valid value for " + current_ + " (" + wanted + ")";
+    }
+
+    void finish() {
+        if (!error_.empty() || options_.help)
+            return;
+        std::vector<int> &a = options_.addresses;
+        if (a.empty())
+            a.push_back(1);
+        std::sort(a.begin(), a.end());
+        a.erase(std::unique(a.begin(), a.end()), a.end());
+        const auto &only = options_.faultAddress;
+        if (only && !std::binary_search(a.begin(), a.end(), *only))
+            error_ = "--fault-address " + std::to_string(*only) + " is not one of the chambers";
+        else if (options_.faults.splitFirstLength < 1)
+            error_ = "--split-first must be at least 1";
+    }
+
+    const std::vector<std::string> &args_;
+    std::size_t next_ = 0;
+    std::string current_;
+    SimOptions options_;
+    std::string error_;
+    std::map<std::string, std::function<void()>> flags_;
+    std::map<std::string, std::function<void(const std::string &)>> valued_;
+};
+
+} // namespace
+
+ParsedOptions parseOptions(const std::vector<std::string> &args) { return Parser(args).parse(); }
+
+std::string usageText() {
+    return R"(Usage: kalvora-chamber-sim [options]
+Simulates climatic chambers, Modbus RTU slaves at 57600 8N1, on a pseudo-terminal.
+
+  --link PATH          make PATH a symlink to the pseudo-terminal (replaces an old symlink)
+  --chamber ADDR       a chamber at bus address ADDR, 0 to 250 (repeatable; default 1)
+  --speed-up F         simulated seconds per real second (default 1)
+  --rate DEG_PER_MIN   how fast a running chamber heats or cools (default 5)
+  --verbose            print every request and reply in hexadecimal
+  --help               show this text
+
+Faults, for every chamber or only for the one given by --fault-address:
+  --fault-address A    apply the faults and --raw values below to chamber A only
+  --silent-first N     leave the first N requests unanswered
+  --drop-every K       leave every K-th request unanswered
+  --stray-byte         put one byte of noise before each reply
+  --exception          answer reads with exception 4
+  --delay MS           wait MS milliseconds before replying
+  --bad-crc            damage the CRC of each reply
+  --wrong-count        give read replies a wrong byte count (CRC still right)
+  --byte-by-byte       send replies one byte per character time
+  --split-gap MS       send replies in two pieces, MS milliseconds apart
+  --split-first N      length of the first piece (default 10)
+  --raw REG=VALUE      input register REG always reads VALUE (repeatable)
+
+Point the program at the link with KALVORA_COM1=PATH.
+)";
+}
+
+} // namespace chambersim

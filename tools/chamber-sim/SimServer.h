@@ -1,0 +1,83 @@
+#pragma once
+// Serves a ChamberBus on a file descriptor (a pseudo-terminal's master side): frames requests,
+// answers them with each chamber's faults and timing, and records what arrived.
+#include "ChamberBus.h"
+#include "RequestFramer.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace chambersim {
+
+struct ReceivedFrame {
+    std::chrono::steady_clock::time_point at; // when its last byte was read
+    std::vector<std::uint8_t> bytes;
+    bool isRequest = true; // false: bytes the framer dropped (bad CRC, torn frame, noise)
+};
+
+std::string toHex(std::span<const std::uint8_t> bytes);
+
+class SimServer {
+public:
+    // A Modbus RTU frame ends after 3.5 character times (1.75 ms at 57600); a little more
+    // keeps a loaded machine from tearing frames.
+    static constexpr std::chrono::milliseconds kFrameGap{4};
+    // One character of 10 bits at 57600 baud.
+    static constexpr std::chrono::microseconds kCharacterTime{174};
+
+    // The descriptor stays the caller's; the server puts it in non-blocking mode.
+    SimServer(ChamberBus &bus, int fd);
+    ~SimServer();
+    SimServer(const SimServer &) = delete;
+    SimServer &operator=(const SimServer &) = delete;
+
+    // Serves until stop(). Returns at once when stop() came first.
+    void run();
+    // Thread-safe and async-signal-safe.
+    void stop();
+
+    // Simulated seconds per real second; 0 freezes the chambers' clock (tests then advance the
+    // bus themselves).
+    void setSpeedUp(double simSecondsPerSecond);
+    // Called from the serving thread with "rx ..." and "tx ..." lines. Set it before run().
+    void setTrace(std::function<void(const std::string &)> trace) { trace_ = std::move(trace); }
+
+    std::vector<ReceivedFrame> received() const;
+    void clearReceived();
+    // Waits until at least `count` frames have been recorded.
+    bool waitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
+
+private:
+    void serve(std::span<const FramedBytes> frames);
+    void record(const FramedBytes &frame);
+    void advanceClock();
+    void deliver(const Reply &reply);
+    bool writeAll(std::span<const std::uint8_t> bytes);
+    void writePaced(std::span<const std::uint8_t> bytes);
+    bool waitForStop(std::chrono::milliseconds timeout) const;
+    int pollTimeoutMs() const;
+    void traceLine(const char *prefix, std::span<const std::uint8_t> bytes) const;
+
+    ChamberBus &bus_;
+    int fd_;
+    int stopFd_;
+    RequestFramer framer_;
+    std::chrono::steady_clock::time_point lastByteAt_;
+    std::function<void(const std::string &)> trace_;
+
+    std::mutex clockMutex_;
+    double speedUp_ = 0;
+    std::chrono::steady_clock::time_point clockAt_;
+
+    mutable std::mutex receivedMutex_;
+    mutable std::condition_variable receivedChanged_;
+    std::vector<ReceivedFrame> received_;
+};
+
+} // namespace chambersim

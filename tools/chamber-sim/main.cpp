@@ -1,0 +1,171 @@
+// kalvora-chamber-sim: simulated chambers on a pseudo-terminal, for trying the program out
+// without a bus. Point the program at the link with KALVORA_COM1=PATH.
+#include "ChamberBus.h"
+#include "SimOptions.h"
+#include "SimServer.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <string>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace chambersim;
+
+namespace {
+
+struct Pty {
+    int master = -1;
+    int slave = -1; // held open so that the master never sees a hang-up between the program's
+                    // openings, and the line keeps its settings
+    std::string slavePath;
+};
+
+bool openPty(Pty &pty) {
+    pty.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0)
+        return false;
+    const char *name = ptsname(pty.master);
+    if (name == nullptr)
+        return false;
+    pty.slavePath = name;
+    pty.slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (pty.slave < 0)
+        return false;
+    // Cooked mode would eat some bytes (0x04 among them) and echo the others.
+    termios tio{};
+    if (tcgetattr(pty.slave, &tio) != 0)
+        return false;
+    cfmakeraw(&tio);
+    cfsetspeed(&tio, B57600);
+    return tcsetattr(pty.slave, TCSANOW, &tio) == 0;
+}
+
+bool makeLink(const std::string &link, const std::string &target) {
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            std::fprintf(stderr, "kalvora-chamber-sim: %s exists and is not a symlink\n",
+                         link.c_str());
+            return false;
+        }
+        ::unlink(link.c_str());
+    }
+    if (::symlink(target.c_str(), link.c_str()) != 0) {
+        std::fprintf(stderr, "kalvora-chamber-sim: cannot create %s: %s\n", link.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Removes the link only while it still points at our terminal: another simulator may have
+// taken the name over.
+void removeLink(const std::string &link, const std::string &target) {
+    char buffer[4096];
+    const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
+    if (n > 0 && std::string(buffer, static_cast<std::size_t>(n)) == target)
+        ::unlink(link.c_str());
+}
+
+void configure(ChamberBus &bus, const SimOptions &options) {
+    for (int address : options.addresses) {
+        if (options.faultAddress && *options.faultAddress != address)
+            continue;
+        bus.setFaults(address, options.faults);
+        for (const auto &[reg, value] : options.rawInputs)
+            bus.setRawInput(address, reg, value);
+    }
+}
+
+std::string addressList(const std::vector<int> &addresses) {
+    std::string out;
+    for (int a : addresses)
+        out += (out.empty() ? "" : ",") + std::to_string(a);
+    return out;
+}
+
+// Blocks the termination signals (before any thread starts, so all inherit the mask) and
+// returns a descriptor that becomes readable when one arrives.
+int terminationSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    return signalfd(-1, &set, SFD_CLOEXEC);
+}
+
+void waitForSignal(int fd) {
+    signalfd_siginfo info{};
+    while (::read(fd, &info, sizeof info) < 0 && errno == EINTR) {
+    }
+}
+
+int serve(const SimOptions &options) {
+    const int signals = terminationSignals();
+    Pty pty;
+    if (signals < 0 || !openPty(pty)) {
+        std::fprintf(stderr, "kalvora-chamber-sim: cannot set up a pseudo-terminal: %s\n",
+                     std::strerror(errno));
+        return 1;
+    }
+    const std::string &link = options.linkPath;
+    if (!link.empty() && !makeLink(link, pty.slavePath))
+        return 1;
+
+    ChamberBus bus(options.addresses, options.degreesPerMinute);
+    configure(bus, options);
+    SimServer server(bus, pty.master);
+    server.setSpeedUp(options.speedUp);
+    if (options.verbose)
+        server.setTrace([](const std::string &line) {
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+        });
+
+    std::printf("kalvora-chamber-sim: chambers %s on %s (%s)\n",
+                addressList(options.addresses).c_str(),
+                (link.empty() ? pty.slavePath : link).c_str(), pty.slavePath.c_str());
+    std::fflush(stdout);
+
+    std::thread serving([&server] { server.run(); });
+    waitForSignal(signals);
+    server.stop();
+    serving.join();
+    if (!link.empty())
+        removeLink(link, pty.slavePath);
+    ::close(pty.slave);
+    ::close(pty.master);
+    ::close(signals);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const ParsedOptions parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "kalvora-chamber-sim: %s\nTry --help.\n", parsed.error.c_str());
+        return 2;
+    }
+    if (parsed.options.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    }
+    try {
+        return serve(parsed.options);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "kalvora-chamber-sim: %s\n", e.what());
+        return 1;
+    }
+}
