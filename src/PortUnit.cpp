@@ -8,6 +8,7 @@
 #include "core/ModbusRtu.h"
 #include "main.h"
 #include "platform/LogFile.h"
+#include "widgets/ActivityIndicator.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QTimer>
 #include <ctime>
 

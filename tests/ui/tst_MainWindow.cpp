@@ -1,0 +1,195 @@
+// The main window end to end: start state, port opening and the bus scan, with the simulated
+// chambers on a pseudo-terminal.
+#include "AppFixture.h"
+#include "SimulatedLine.h"
+#include "Unit5.h"
+#include "widgets/ActivityIndicator.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+using namespace PortUnit;
+
+namespace {
+
+QStringList Entries() {
+    QStringList entries;
+    for (int i = 0; i < Form1->ListBox1->count(); ++i)
+        entries << Form1->ListBox1->item(i)->text();
+    return entries;
+}
+
+} // namespace
+
+class tst_MainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startState() {
+        AppFixture app;
+        QVERIFY(Form1->isVisible());
+        QVERIFY(!Form3->isVisible());
+        QVERIFY(!Form4->isVisible());
+        QVERIFY(!Form5->isVisible());
+        QCOMPARE(Form1->ComboBox1->currentIndex(), -1);
+        QVERIFY(Form1->ComboBox1->isEnabled());
+        QVERIFY(Form1->Button5->isEnabled());
+        QVERIFY(Form1->ListBox1->isEnabled());
+        for (QWidget *w : {static_cast<QWidget *>(Form1->Button4), static_cast<QWidget *>(Form1->Button1),
+                           static_cast<QWidget *>(Form1->Button6), static_cast<QWidget *>(Form1->Button2),
+                           static_cast<QWidget *>(Form1->CheckBox1)})
+            QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+        QCOMPARE(Form1->Label5->text(), QStringLiteral("0"));
+        QCOMPARE(Form1->Label13->text(), QStringLiteral("0(0)"));
+        QCOMPARE(Form1->Label19->text(), QStringLiteral("00:00"));
+        QCOMPARE(Form1->Label1->text(), QStringLiteral("v12.23.134.4.12.05"));
+        QVERIFY(Form1->ActivityIndicator1->isSpinning());
+        QVERIFY(Form1->Timer2->isActive());
+        for (QTimer *t : {Form1->Timer1, Form1->Timer4, Form1->Timer5, Form1->Timer6})
+            QVERIFY(!t->isActive());
+        // The clock fills within one period: date, two spaces, time.
+        QTRY_VERIFY_WITH_TIMEOUT(!Form1->Label8->text().isEmpty(), 700);
+        QVERIFY(Form1->Label8->text().contains(QStringLiteral("  ")));
+        QVERIFY(app.errorBoxes.isEmpty());
+    }
+
+    void button2ShowsTheOneControlWindow() {
+        AppFixture app;
+        TForm3 *before = Form3;
+        Form1->Button2->setEnabled(true);
+        Form1->Button2->click();
+        QVERIFY(Form3->isVisible());
+        Form3->close();
+        QVERIFY(!Form3->isVisible());
+        Form1->Button2->click();
+        Form1->Button2->click();
+        QVERIFY(Form3->isVisible());
+        QCOMPARE(Form3, before);
+    }
+
+    void portThatCannotBeOpenedIsReported() {
+        AppFixture app;
+        app.openPort(QStringLiteral("/nonexistent/ttyKALVORA"));
+        QVERIFY(!Form1->Button5->isEnabled());
+        QVERIFY(Form1->Button4->isEnabled());
+        QVERIFY(Form1->Button1->isEnabled());
+        QCOMPARE(app.errorBoxes.size(), 1);
+        QVERIFY(app.errorBoxes[0].contains(QStringLiteral("COM1")));
+        QVERIFY(app.errorBoxes[0].contains(QStringLiteral("/nonexistent/ttyKALVORA")));
+        QVERIFY(!Port.isOpen());
+        // A new choice makes the port openable again.
+        Form1->ComboBox1Change();
+        QVERIFY(Form1->Button5->isEnabled());
+    }
+
+    void nothingSelectedOpensCom1() {
+        AppFixture app;
+        SimulatedLine line({1});
+        qputenv("KALVORA_COM1", line.slavePath().toLocal8Bit());
+        Form1->Button5->click();
+        QVERIFY(Port.isOpen());
+        QVERIFY(app.errorBoxes.isEmpty());
+    }
+
+    void scanListsChambersInOrderAndPausesAndResumes() {
+        AppFixture app;
+        SimulatedLine line({0, 1, 3});
+        app.openPort(line.slavePath());
+        Form1->Button4->click();
+        QCOMPARE(Form1->Button4->text(), QStringLiteral("Пауза"));
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->ListBox1->count(), 3, 5000);
+        Form1->Button4->click();  // pause
+        QCOMPARE(Form1->Button4->text(), QStringLiteral("Пуск"));
+        QVERIFY(!Form1->Timer5->isActive());
+        QCOMPARE(Entries(), QStringList({QStringLiteral("Камера №0"), QStringLiteral("Камера №1"),
+                                         QStringLiteral("Камера №3")}));
+        QCOMPARE(ScanAddress, 4);
+        QCOMPARE(Form1->Label26->text(), QStringLiteral("3 из 250"));
+        QCOMPARE(Form1->ProgressBar1->value(), 1);
+
+        line.clearReceived();
+        Form1->Button4->click();  // resume at the next address, the list kept
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label26->text(), QStringLiteral("4 из 250"), 3000);
+        Form1->Button4->click();
+        QCOMPARE(line.received().front().bytes[0], 4);
+        QCOMPARE(Form1->ListBox1->count(), 3);
+
+        Form1->Button1->click();  // stop resets list, bar and label
+        QCOMPARE(Form1->ListBox1->count(), 0);
+        QCOMPARE(Form1->ProgressBar1->value(), 0);
+        QCOMPARE(Form1->Label26->text(), QStringLiteral("    "));
+        QCOMPARE(ScanAddress, 0);
+        QCOMPARE(ScanActive, 0);
+        QCOMPARE(Form1->Button4->text(), QStringLiteral("Пуск"));
+    }
+
+    void probeListsAChamberAnsweringOnlyItsFifthRequest() {
+        AppFixture app;
+        SimulatedLine line({7});
+        chambersim::ChamberFaults late;
+        late.silentFirst = 4;
+        line.setFaults(7, late);
+        app.openPort(line.slavePath());
+        ScanAddress = 7;
+        Form1->Button4->click();
+        // Address 8 has no chamber: not listed, but bar and label move on.
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label26->text(), QStringLiteral("8 из 250"), 5000);
+        Form1->Button4->click();
+        QCOMPARE(Entries(), QStringList({QStringLiteral("Камера №7")}));
+        QCOMPARE(Form1->ProgressBar1->value(), 3);
+        QCOMPARE(line.bus().requestCount(7), 5);
+    }
+
+    void finishedScanClearsThenRestartsAtZero() {
+        AppFixture app;
+        SimulatedLine line({0, 250});
+        app.openPort(line.slavePath());
+        ScanAddress = 250;
+        Form1->Button4->click();
+        QTRY_VERIFY_WITH_TIMEOUT(ScanAddress == kScanEnd && !Form1->Timer5->isActive(), 3000);
+        QCOMPARE(Entries(), QStringList({QStringLiteral("Камера №250")}));
+        QCOMPARE(Form1->ProgressBar1->value(), 100);
+        QCOMPARE(Form1->Label26->text(), QStringLiteral("250 из 250"));
+        QCOMPARE(ScanActive, 1);
+        QCOMPARE(Form1->Button4->text(), QStringLiteral("Пауза"));
+
+        Form1->Button4->click();  // Finished -> Cleared
+        QCOMPARE(Form1->ListBox1->count(), 0);
+        QCOMPARE(Form1->Button4->text(), QStringLiteral("Пуск"));
+
+        line.clearReceived();
+        Form1->Button4->click();  // Cleared -> Running: one idle tick, then address 0
+        QTRY_COMPARE_WITH_TIMEOUT(Entries(), QStringList({QStringLiteral("Камера №0")}), 3000);
+        Form1->Button1->click();
+        QCOMPARE(line.received().front().bytes[0], 0);
+    }
+
+    // Last: it runs the event loop until the program ends.
+    void closingTheMainWindowEndsTheProgramWithForm5Open() {
+        AppFixture app;
+        SimulatedLine line({1});
+        app.openPort(line.slavePath());
+        QVERIFY(Port.isOpen());
+        Form5->show();
+        QTimer::singleShot(0, [] { Form1->close(); });
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        bool timedOut = false;
+        QObject::connect(&watchdog, &QTimer::timeout, [&] {
+            timedOut = true;
+            QApplication::exit(1);
+        });
+        watchdog.start(5000);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(!timedOut);
+        QVERIFY(!Port.isOpen());
+    }
+};
+
+QTEST_MAIN(tst_MainWindow)
+#include "tst_MainWindow.moc"

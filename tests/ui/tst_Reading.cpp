@@ -1,0 +1,268 @@
+// The reading cycle and the readings log end to end, with the simulated chamber on a
+// pseudo-terminal and the real windows.
+#include "AppFixture.h"
+#include "SimulatedLine.h"
+#include "Unit5.h"
+#include "core/LogFormat.h"
+#include "widgets/ActivityIndicator.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QTimer>
+#include <unistd.h>
+
+using namespace PortUnit;
+
+Q_DECLARE_METATYPE(chambersim::ChamberFaults)
+
+namespace {
+
+// Lists the chamber as the scan would and clicks its entry.
+void SelectChamber(int address) {
+    auto *entry = new QListWidgetItem(QStringLiteral("Камера №%1").arg(address), Form1->ListBox1);
+    const QRect place = Form1->ListBox1->visualItemRect(entry);
+    QTest::mouseClick(Form1->ListBox1->viewport(), Qt::LeftButton, {}, place.center());
+    QVERIFY(entry->isSelected());
+}
+
+void SetTemperatures(SimulatedLine &line, int address, std::uint16_t current, std::uint16_t set) {
+    line.setRawInput(address, 0, current);
+    line.setRawInput(address, 2, set);
+}
+
+QByteArray ReadAll(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+} // namespace
+
+class tst_Reading : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readingShowsTheChambersValues() {
+        AppFixture app;
+        SimulatedLine line({1, 12});
+        SetTemperatures(line, 12, 235, 65136);  // 23.5 and -40.0
+        line.setRawInput(12, 10, 3);
+        line.setRawInput(12, 11, 12);
+        line.setRawInput(12, 14, 605);
+        app.openPort(line.slavePath());
+        SelectChamber(12);
+        QVERIFY(Form1->Button6->isEnabled());
+        QVERIFY(Form1->Button2->isEnabled());
+
+        Form1->Button6->click();
+        QCOMPARE(ChamberAddress, 12);
+        QCOMPARE(Form1->Label5->text(), QStringLiteral("23,5"));
+        QCOMPARE(Form1->Label18->text(), QStringLiteral("-40"));
+        QCOMPARE(Form1->Label13->text(), QStringLiteral("3(12)"));
+        QCOMPARE(Form1->Label3->text(), QStringLiteral("10:05"));
+        QCOMPARE(Form1->Button6->text(), QStringLiteral("Останов чтения"));
+        QCOMPARE(ReadingActive, 1);
+        QCOMPARE(PollBusy, 0);
+        QVERIFY(Form1->Timer1->isActive());
+        QVERIFY(Form1->Timer4->isActive());
+        QVERIFY(Form1->CheckBox1->isEnabled());
+        QVERIFY(!Form1->ActivityIndicator2->isSpinning());
+        QVERIFY(LogRecord.contains(QStringLiteral("23,5;")));
+        const auto request = line.received().front().bytes;
+        QCOMPARE(request, (std::vector<std::uint8_t>{12, 4, 0, 0, 0, 15, 0xB1, 0x13}));
+
+        // The next tick reads again; switching off resets the figures but not the kept texts.
+        SetTemperatures(line, 12, 236, 65136);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label5->text(), QStringLiteral("23,6"), 6000);
+        Form1->Button6->click();
+        QCOMPARE(Form1->Label5->text(), QStringLiteral("0"));
+        QCOMPARE(Form1->Label13->text(), QStringLiteral("0(0)"));
+        QVERIFY(!Form1->Timer1->isActive());
+        QCOMPARE(CurrentTemperatureText, QStringLiteral("23,6"));
+    }
+
+    void retriesAndTheDecodingGate_data() {
+        QTest::addColumn<chambersim::ChamberFaults>("faults");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("atLeastMs");
+        chambersim::ChamberFaults none, silentTwice, stray, badCrc, wrongCount, pieces;
+        silentTwice.silentFirst = 2;
+        stray.strayByte = true;
+        badCrc.breakCrc = true;
+        wrongCount.wrongByteCount = true;
+        pieces.byteByByte = true;
+        QTest::newRow("answered at once") << none << 1 << "23,5" << 800;
+        QTest::newRow("silent for two requests") << silentTwice << 3 << "23,5" << 2400;
+        QTest::newRow("reply sent byte by byte") << pieces << 1 << "23,5" << 800;
+        // These match the reply rule (the retries end) but are not decoded.
+        QTest::newRow("stray byte before the reply") << stray << 1 << "0" << 800;
+        QTest::newRow("broken CRC") << badCrc << 1 << "0" << 800;
+        QTest::newRow("wrong byte count") << wrongCount << 1 << "0" << 800;
+    }
+    void retriesAndTheDecodingGate() {
+        QFETCH(chambersim::ChamberFaults, faults);
+        QFETCH(int, requests);
+        QFETCH(QString, shown);
+        QFETCH(int, atLeastMs);
+        AppFixture app;
+        SimulatedLine line({1});
+        SetTemperatures(line, 1, 235, 200);
+        line.setFaults(1, faults);
+        app.openPort(line.slavePath());
+        SelectChamber(1);
+        QElapsedTimer cycle;
+        cycle.start();
+        Form1->Button6Click();
+        QVERIFY(cycle.elapsed() >= atLeastMs);
+        QCOMPARE(Form1->Label5->text(), shown);
+        QCOMPARE(line.bus().requestCount(1), requests);
+        QVERIFY(Form1->CheckBox1->isEnabled());
+        QVERIFY(Form1->Timer4->isActive());
+        QVERIFY(!Form5->isVisible());
+    }
+
+    void lostLinkIsShownAndTheNextGoodCycleHidesIt() {
+        AppFixture app;
+        SimulatedLine line({1});
+        SetTemperatures(line, 1, 235, 200);
+        app.openPort(line.slavePath());
+        SelectChamber(1);
+        Form1->Button6Click();
+        Form1->CheckBox1->setChecked(true);
+        QCOMPARE(Form1->Label5->text(), QStringLiteral("23,5"));
+
+        chambersim::ChamberFaults mute;
+        mute.silentFirst = 1000;
+        line.setFaults(1, mute);
+        Form1->Timer1Timer();
+        QCOMPARE(line.bus().requestCount(1), 21);
+        QVERIFY(Form5->isVisible());
+        QCOMPARE(Form1->Label5->text(), QStringLiteral("0"));
+        QCOMPARE(Form1->Label20->text(), QStringLiteral("0(0)"));
+        QCOMPARE(ReadingActive, 0);
+        QVERIFY(!Form1->Timer1->isActive());
+        QVERIFY(!Form1->Timer4->isActive());
+        QVERIFY(!Form1->CheckBox1->isChecked());
+        QCOMPARE(Form1->Button6->text(), QStringLiteral("Чтение текущих показаний"));
+        QCOMPARE(PollBusy, 0);
+
+        line.setFaults(1, chambersim::ChamberFaults{});
+        Form1->Button6Click();
+        QVERIFY(!Form5->isVisible());
+        QCOMPARE(Form1->Label5->text(), QStringLiteral("23,5"));
+        QCOMPARE(ReadingActive, 1);
+    }
+
+    // Waits for the real timers: five seconds for the file, up to a minute for the record.
+    void logFileGetsHeaderAndRecordsInWindows1251() {
+        AppFixture app;
+        SimulatedLine line({3});
+        SetTemperatures(line, 3, 235, 200);
+        line.setRawInput(3, 1, 2);
+        line.setRawInput(3, 10, 3);
+        line.setRawInput(3, 11, 12);
+        line.setRawInput(3, 12, 2);
+        line.setRawInput(3, 13, 5);
+        app.openPort(line.slavePath());
+        SelectChamber(3);
+        Form1->Button6->click();
+        QTest::mouseClick(Form1->CheckBox1, Qt::LeftButton, {},
+                          QPoint(8, Form1->CheckBox1->height() / 2));
+        QVERIFY(Form1->CheckBox1->isChecked());
+        QVERIFY(Form1->Timer6->isActive());
+        QVERIFY(LogFileName.contains(QStringLiteral(">")));
+        // A reading cycle within five seconds puts the chamber number into the name.
+        QTRY_VERIFY_WITH_TIMEOUT(!LogFileName.contains(QStringLiteral(">")), 6000);
+        QVERIFY(QFileInfo(LogFileName).fileName().startsWith(QStringLiteral("ЖЫМ№3 ")));
+        const QString path = LogFileName;
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 7000);
+        const QByteArray header = ToWindows1251(LogHeader()) + "\r\n";
+        QCOMPARE(ReadAll(path), header);
+
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAll(path).size() > header.size(), 65000);
+        const QByteArray bytes = ReadAll(path);
+        QVERIFY(bytes.startsWith(header));
+        const QByteArray record = bytes.mid(header.size());
+        QVERIFY(record.endsWith("\r\n\r\n"));
+        QVERIFY(record.startsWith("    "));
+        QVERIFY(record.contains(";           23,5;"));
+        QVERIFY(record.contains(";" + QByteArray(33, ' ') + "2;" + QByteArray(30, ' ') + "3(12);" +
+                                QByteArray(34, ' ') + "2(5);     ;   \r\n"));
+        QVERIFY(app.errorBoxes.isEmpty());
+        QFile::remove(path);
+    }
+
+    void diskFullAndMissingFileAreReportedAndLoggingGoesOn() {
+        AppFixture app;
+        Form1->CheckBox1->setEnabled(true);
+        Form1->CheckBox1->setChecked(true);
+        Form1->Timer6->stop();
+        LogFileName = QDir::temp().filePath(QStringLiteral("kalvora-full-%1.txt").arg(getpid()));
+        LogRecord = QStringLiteral("    12:00:00;\r\n");
+
+        // Missing file: the append does not create it.
+        RunHandler([] { Form1->Timer4Timer(); });
+        QCOMPARE(app.errorBoxes.value(0), QStringLiteral("The specified file was not found."));
+        QVERIFY(!QFile::exists(LogFileName));
+
+        RunHandler([] { Form1->Timer6Timer(); });
+        const QByteArray written = ReadAll(LogFileName);
+        QVERIFY(written.startsWith(ToWindows1251(LogHeader())));
+        QVERIFY(Form1->Timer4->isActive());
+        QFile::remove(LogFileName);
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), LogFileName));
+        RunHandler([] { Form1->Timer4Timer(); });
+        QCOMPARE(app.errorBoxes.value(1), QStringLiteral("Disk full."));
+        QVERIFY(Form1->Timer4->isActive());
+        QFile::remove(LogFileName);
+    }
+
+    // As root every folder is writable, so the case runs in an unprivileged child.
+    void unwritableFolderShowsAccessDenied() {
+        if (geteuid() != 0)
+            QSKIP("needs root to start the unprivileged child");
+        const QString dir = QDir::temp().filePath(QStringLiteral("kalvora-ro-%1").arg(getpid()));
+        QDir().mkpath(dir);
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                       QFile::ReadOther | QFile::ExeOther);
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("KALVORA_TEST_LOG_DIR"), dir);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QDir::tempPath());
+        child.setProcessEnvironment(env);
+        child.start(QStringLiteral("setpriv"),
+                    {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                     QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
+                     QStringLiteral("accessDeniedInChild")});
+        QVERIFY(child.waitForFinished(30000));
+        const QByteArray output = child.readAllStandardOutput() + child.readAllStandardError();
+        QDir(dir).removeRecursively();
+        QVERIFY2(child.exitCode() == 0, output.constData());
+    }
+
+    // Run by the case above as an unprivileged user.
+    void accessDeniedInChild() {
+        const QByteArray dir = qgetenv("KALVORA_TEST_LOG_DIR");
+        if (dir.isEmpty())
+            QSKIP("runs only as the child of unwritableFolderShowsAccessDenied");
+        AppFixture app;
+        LogFileName = QString::fromLocal8Bit(dir) + QStringLiteral("/ЖЫМ№1 x.txt");
+        RunHandler([] { Form1->Timer6Timer(); });
+        QCOMPARE(app.errorBoxes, QStringList({QStringLiteral("File access denied.")}));
+        QVERIFY(!Form1->Timer4->isActive());
+        // The program goes on: the clock still ticks.
+        Form1->Label8->clear();
+        QTRY_VERIFY_WITH_TIMEOUT(!Form1->Label8->text().isEmpty(), 1000);
+    }
+};
+
+QTEST_MAIN(tst_Reading)
+#include "tst_Reading.moc"
