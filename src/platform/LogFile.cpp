@@ -14,8 +14,8 @@ namespace {
     throw InOutError(InOutErrorMessage(errorNumber));
 }
 
-// An unplaced chamber number (">") must not become a file name: operators on the original
-// platform got an error box for it, not a file they could not find.
+// A name still holding the chamber number's placeholder (">") is refused, as Windows file
+// systems refuse it: the operator gets an error box instead of a file under a stray name.
 void RejectPlaceholderInName(const QString &path) {
     const QString fileName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     if (fileName.contains(QLatin1Char('>')))

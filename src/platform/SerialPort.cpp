@@ -2,7 +2,6 @@
 
 #include <QFile>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -19,12 +18,11 @@ namespace {
 constexpr std::size_t kMaxRead = 256;
 // After a hang-up the port reports readiness at once; this pause keeps the thread from spinning.
 constexpr int kHangUpPauseMs = 250;
-// A write that finds no room for this long is dropped: the caller's retries cope with a lost frame.
-constexpr int kWriteTimeoutMs = 1000;
+// A frame that cannot be written within this time is dropped, so that a stalled line never
+// freezes the window; the caller's retries cope with a lost frame.
+constexpr std::chrono::milliseconds kWriteTimeout{1000};
 
-QString SystemReason(int errorNumber) {
-    return QString::fromLocal8Bit(std::strerror(errorNumber));
-}
+QString SystemReason(int errorNumber) { return QString::fromLocal8Bit(std::strerror(errorNumber)); }
 
 // Raw 57600 8N1 without flow control: cooked mode or XON/XOFF would eat bytes of binary frames.
 int ConfigureLine(int fd) {
@@ -56,7 +54,7 @@ int QueuedInputBytes(int fd) {
     return count;
 }
 
-// Sleeps up to timeoutMs (-1: without limit); true when a stop was requested.
+// Sleeps up to timeoutMs; true when a stop was requested.
 bool WaitForStop(int stopFd, int timeoutMs) {
     pollfd stop{stopFd, POLLIN, 0};
     while (true) {
@@ -81,6 +79,21 @@ bool WaitForSilence(int fd, int stopFd) {
         queued = now;
     }
     return true;
+}
+
+bool WaitForRoom(int fd, std::chrono::steady_clock::time_point deadline) {
+    while (true) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd out{fd, POLLOUT, 0};
+        const int ready = ::poll(&out, 1, static_cast<int>(left.count()));
+        if (ready > 0)
+            return (out.revents & POLLOUT) != 0;
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
 }
 
 enum class ReadOutcome { Stored, Nothing, HungUp };
@@ -150,6 +163,7 @@ void SerialPort::clearErrors() {}
 void SerialPort::write(const std::uint8_t *data, std::size_t length) {
     if (fd_ < 0)
         return;
+    const auto deadline = std::chrono::steady_clock::now() + kWriteTimeout;
     std::size_t done = 0;
     while (done < length) {
         const ssize_t written = ::write(fd_, data + done, length - done);
@@ -161,18 +175,9 @@ void SerialPort::write(const std::uint8_t *data, std::size_t length) {
             continue;
         if (written < 0 && errno != EAGAIN)
             return;
-        if (!waitForRoom(kWriteTimeoutMs))
+        if (!WaitForRoom(fd_, deadline))
             return;
     }
-}
-
-bool SerialPort::waitForRoom(int timeoutMs) const {
-    pollfd out{fd_, POLLOUT, 0};
-    int ready;
-    do {
-        ready = ::poll(&out, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    return ready > 0 && (out.revents & POLLOUT);
 }
 
 void SerialPort::startReceiver(RxBufferBytes &rx) {
@@ -231,8 +236,7 @@ std::chrono::nanoseconds SerialPort::receiverCpuTime() const {
         return std::chrono::nanoseconds{0};
     clockid_t clock;
     timespec used{};
-    if (::pthread_getcpuclockid(receiverHandle_, &clock) != 0 ||
-        ::clock_gettime(clock, &used) != 0)
+    if (::pthread_getcpuclockid(receiverHandle_, &clock) != 0 || ::clock_gettime(clock, &used) != 0)
         return std::chrono::nanoseconds{0};
     return std::chrono::seconds{used.tv_sec} + std::chrono::nanoseconds{used.tv_nsec};
 }

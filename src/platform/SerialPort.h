@@ -25,7 +25,7 @@ public:
     // Stops and joins the receive thread, then closes the device. Harmless when closed.
     void close();
     bool isOpen() const { return fd_ >= 0; }
-    int handle() const { return fd_; }  // -1: no port
+    int handle() const { return fd_; } // -1: no port
 
     void purgeInput();
     void purgeOutput();
@@ -44,10 +44,9 @@ public:
 private:
     void receiveLoop(RxBufferBytes *rx);
     void stopReceiver();
-    bool waitForRoom(int timeoutMs) const;
 
     int fd_ = -1;
-    int stopFd_ = -1;  // eventfd that wakes the receive thread to end it
+    int stopFd_ = -1; // eventfd that wakes the receive thread to end it
     std::thread receiver_;
     std::thread::native_handle_type receiverHandle_{};
 };
