@@ -36,6 +36,7 @@ std::int32_t ReadingActive = 0;
 
 QString CurrentTemperatureText, SetTemperatureText, ProgramText, StepText, CycleText;
 QString LogFileName, LogRecord;
+CycleStatistics Statistics;
 
 namespace {
 
@@ -229,12 +230,16 @@ void ReadCurrentValues() {
 
     std::array<std::uint8_t, 256> reply{};
     if (ExchangeReadRequest(reply)) {
-        if (IsDecodableReply(reply.data(), ChamberAddress))
+        if (IsDecodableReply(reply.data(), ChamberAddress)) {
             DecodeCurrentValues(reply.data());
+            ++Statistics.decoded;
+        }
         ComposeLogRecord();
         CompleteCycle();
+        ++Statistics.completed;
     } else {
         ReactToLostLink();
+        ++Statistics.linkLost;
     }
     PollBusy = 0;
 }

@@ -28,6 +28,14 @@ extern std::int32_t ReadingActive;
 extern QString CurrentTemperatureText, SetTemperatureText, ProgramText, StepText, CycleText;
 extern QString LogFileName, LogRecord;
 
+// Counters for diagnostics and the soak measurement; nothing in the program depends on them.
+struct CycleStatistics {
+    long completed = 0;  // cycles that found a reply
+    long decoded = 0;    // replies that passed the decoding gate
+    long linkLost = 0;   // cycles in which no attempt found a reply
+};
+extern CycleStatistics Statistics;
+
 constexpr int kScanLastAddress = 250;
 constexpr int kScanEnd = 251;
 constexpr int kProbeTries = 5;
