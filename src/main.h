@@ -74,6 +74,7 @@ protected:
 private:
     void buildLayout();   // main_layout.cpp: controls, fonts, positions, focus order
     void connectHandlers();  // main_layout.cpp: signals to handlers through RunHandler
+    void nameControls();     // main_layout.cpp: object names as the controls' designed names
     QScrollArea *scrollArea_ = nullptr;
 };
 
