@@ -1,9 +1,30 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test. Exits non-zero on any failure.
+# Installs what is missing, builds, and runs every test: once in a plain build, then once with
+# AddressSanitizer + UndefinedBehaviorSanitizer and once with ThreadSanitizer. Exits non-zero on
+# any failure or sanitizer report. KALVORA_QUICK=1 runs the plain build only.
 set -euo pipefail
 cd "$(dirname "$0")"
 source ./scripts-common.sh
 
 kalvora_install_missing "${KALVORA_PACKAGES[@]}"
-kalvora_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ctest --test-dir build --output-on-failure --timeout 600 -j2
+
+run_suite() {
+    local dir=$1
+    shift
+    echo "=== $dir: build"
+    kalvora_build "$dir" "$@"
+    echo "=== $dir: tests"
+    ctest --test-dir "$dir" --output-on-failure --timeout 900 -j2
+}
+
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVORA_SANITIZE=
+[ "${KALVORA_QUICK:-0}" = 1 ] && exit 0
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+run_suite build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVORA_SANITIZE=address
+
+export TSAN_OPTIONS=suppressions=$PWD/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1
+run_suite build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVORA_SANITIZE=thread
+echo "All three builds passed."
