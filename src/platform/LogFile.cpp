@@ -34,6 +34,7 @@ public:
         } while (fd_ < 0 && errno == EINTR);
         if (fd_ < 0)
             ThrowInOutError(errno);
+        start_ = ::lseek(fd_, 0, SEEK_END);
     }
     ~OpenFile() {
         if (fd_ >= 0)
@@ -49,10 +50,8 @@ public:
                                             static_cast<std::size_t>(bytes.size() - done));
             if (written < 0 && errno == EINTR)
                 continue;
-            if (written < 0)
-                ThrowInOutError(errno);
-            if (written == 0)
-                ThrowInOutError(EIO);
+            if (written <= 0)
+                FailWrite(written < 0 ? errno : EIO);
             done += written;
         }
     }
@@ -70,7 +69,16 @@ public:
     }
 
 private:
+    // A disk that fills up mid-line takes part of the line: cut it off again, so that the next
+    // write does not carry on a torn record.
+    [[noreturn]] void FailWrite(int errorNumber) {
+        // The write's own error is the one to report, whether or not the cut succeeds.
+        [[maybe_unused]] const bool cut = start_ >= 0 && ::ftruncate(fd_, start_) == 0;
+        ThrowInOutError(errorNumber);
+    }
+
     int fd_ = -1;
+    off_t start_ = -1; // length of the file before this write
 };
 
 void WriteFile(const QString &path, int flags, const QByteArray &bytes) {

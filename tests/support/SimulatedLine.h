@@ -36,6 +36,10 @@ public:
         return server_.waitForReceived(count, timeout);
     }
 
+    // Puts bytes on the line towards the program, as interference or another device would, in
+    // one write: a reply the simulator sends meanwhile never tears them apart.
+    void injectNoise(const std::vector<std::uint8_t> &bytes) { pty_.writeMaster(bytes); }
+
     // Stops serving and closes the master side: the program's end of the line sees a hang-up.
     void closeMaster();
 
