@@ -2,7 +2,8 @@
 // runs as a separate process so that its CPU time is not counted here.
 //   kalvora-bench exchange           extra time of a probe and of a reading attempt
 //   kalvora-bench cpu                CPU use while reading every 4 s, and idle after a cycle
-//   kalvora-bench soak MINUTES       reading and logging for MINUTES with two chambers
+//   kalvora-bench soak MINUTES [M]   reading and logging for MINUTES with two chambers,
+//                                    switching chamber every M minutes (default 5)
 #include "AppShell.h"
 #include "PortUnit.h"
 #include "main.h"
@@ -12,6 +13,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QListWidget>
 #include <QProcess>
@@ -44,9 +46,12 @@ long ResidentKiB() {
     return -1;
 }
 
+// A local loop: QApplication::quit() would close the windows, and the main window's closing
+// closes the port.
 void RunEventLoopFor(int milliseconds) {
-    QTimer::singleShot(milliseconds, qApp, &QCoreApplication::quit);
-    QApplication::exec();
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 double Median(std::vector<double> values) {
@@ -62,6 +67,11 @@ public:
                          QStringLiteral("60")};
         for (const QString &address : chambers)
             args << QStringLiteral("--chamber") << address;
+        // KALVORA_BENCH_SIM_LOG=file keeps the simulator's frame trace for a failed run.
+        if (const QString trace = qEnvironmentVariable("KALVORA_BENCH_SIM_LOG"); !trace.isEmpty()) {
+            args << QStringLiteral("--verbose");
+            process_.setStandardOutputFile(trace);
+        }
         process_.start(QApplication::applicationDirPath() +
                            QStringLiteral("/../kalvora-chamber-sim"),
                        args);
@@ -150,11 +160,12 @@ int CountRecords(const QString &path) {
     return records;
 }
 
-int Soak(int minutes) {
+int Soak(int minutes, int minutesPerChamber) {
     Simulator simulator({QStringLiteral("1"), QStringLiteral("2")});
     OpenAndSelect(1);
     Form1->Button6Click();
     const long rssStart = ResidentKiB();
+    long rssWarm = rssStart;  // after the first slice: fonts and caches have been loaded
     long appendTicks = 0;
     QObject::connect(Form1->Timer4, &QTimer::timeout, [&] {
         if (Form1->CheckBox1->isChecked() && !Form1->Timer6->isActive())
@@ -165,9 +176,15 @@ int Soak(int minutes) {
     ErrorBoxHook = [&](const QString &text) { errors << text; };
     QElapsedTimer wall;
     wall.start();
-    // Every five minutes the operator picks the other chamber.
-    for (int slice = 0; slice * 5 < minutes; ++slice) {
-        RunEventLoopFor(std::min(5, minutes - slice * 5) * 60000);
+    // Every few minutes the operator picks the other chamber.
+    for (int slice = 0; slice * minutesPerChamber < minutes; ++slice) {
+        RunEventLoopFor(std::min(minutesPerChamber, minutes - slice * minutesPerChamber) * 60000);
+        if (slice == 0)
+            rssWarm = ResidentKiB();
+        std::printf("%.0f s: %ld cycles, %ld link-lost, %ld KiB resident\n",
+                    wall.elapsed() / 1000.0, Statistics.completed, Statistics.linkLost,
+                    ResidentKiB());
+        std::fflush(stdout);
         const int next = slice % 2 == 0 ? 2 : 1;
         Form1->ListBox1->clearSelection();
         Form1->ListBox1->item(next - 1)->setSelected(true);
@@ -180,8 +197,10 @@ int Soak(int minutes) {
                 Statistics.linkLost);
     std::printf("log records written %d, expected %ld (append ticks while logging), file %s\n",
                 written, appendTicks, qPrintable(path));
-    std::printf("resident memory: %ld KiB at start, %ld KiB at end (growth %ld KiB)\n", rssStart,
-                ResidentKiB(), ResidentKiB() - rssStart);
+    const long rssEnd = ResidentKiB();
+    std::printf("resident memory: %ld KiB at start, %ld KiB after the first slice, %ld KiB at "
+                "end (growth %ld KiB since the first slice)\n",
+                rssStart, rssWarm, rssEnd, rssEnd - rssWarm);
     std::printf("error boxes: %lld\n", static_cast<long long>(errors.size()));
     for (const QString &error : errors)
         std::printf("  %s\n", qPrintable(error));
@@ -204,7 +223,8 @@ int main(int argc, char *argv[]) {
     else if (mode == QLatin1String("cpu"))
         result = Cpu();
     else if (mode == QLatin1String("soak"))
-        result = Soak(args.value(2, QStringLiteral("30")).toInt());
+        result = Soak(args.value(2, QStringLiteral("30")).toInt(),
+                      args.value(3, QStringLiteral("5")).toInt());
     else
         std::fprintf(stderr, "usage: kalvora-bench exchange | cpu | soak [MINUTES]\n");
     Form1->FormClose();

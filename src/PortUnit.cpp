@@ -244,17 +244,7 @@ void ReadCurrentValues() {
     PollBusy = 0;
 }
 
-void ResetFigures() {
-    Form1->Label11->setText(QStringLiteral("00:00"));
-    Form1->Label3->setText(QStringLiteral("00:00"));
-    Form1->Label5->setText(QStringLiteral("0"));
-    Form1->Label13->setText(QStringLiteral("0(0)"));
-    Form1->Label15->setText(QStringLiteral("00:00"));
-    Form1->Label17->setText(QStringLiteral("0"));
-    Form1->Label18->setText(QStringLiteral("0"));
-    Form1->Label19->setText(QStringLiteral("00:00"));
-    Form1->Label20->setText(QStringLiteral("0(0)"));
-}
+void ResetFigures() { ShowFigures(StartFigureTexts()); }
 
 void ShowClock() {
     const std::tm date = Now();

@@ -36,7 +36,6 @@ struct CycleStatistics {
 };
 extern CycleStatistics Statistics;
 
-constexpr int kScanLastAddress = 250;
 constexpr int kScanEnd = 251;
 constexpr int kProbeTries = 5;
 constexpr int kProbeWaitMs = 160;
