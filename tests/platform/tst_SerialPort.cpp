@@ -11,15 +11,12 @@
 #include <thread>
 #include <unistd.h>
 
+#include "TimingSlack.h"
+
 using namespace std::chrono_literals;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kTimingSlack = 4;
-#else
-constexpr int kTimingSlack = 1;
-#endif
 
 // The receive buffer with a guard after it, so that a read past 256 bytes shows.
 struct GuardedRx {

@@ -29,16 +29,14 @@
 #include <thread>
 #include <unistd.h>
 
+#include "TimingSlack.h"
+#include "UnprivilegedChild.h"
+
 using namespace PortUnit;
 using namespace std::chrono_literals;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kTimingSlack = 4;
-#else
-constexpr int kTimingSlack = 1;
-#endif
 
 void SelectChamber(int address) {
     auto *entry = new QListWidgetItem(QStringLiteral("Камера №%1").arg(address), Form1->ListBox1);
@@ -438,23 +436,11 @@ private slots:
             QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         QCOMPARE(::chown(QFile::encodeName(path).constData(), 0, 0), 0);
 
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("KALVORA_TEST_READ_ONLY_LOG"), path);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QDir::tempPath());
-        child.setProcessEnvironment(env);
-        child.start(QStringLiteral("setpriv"),
-                    {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                     QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
-                     QStringLiteral("readOnlyLogInChild")});
-        QVERIFY(child.waitForFinished(30000));
-        const QByteArray output = child.readAllStandardOutput() + child.readAllStandardError();
+        const ChildResult child = RunTestFunctionAsNobody(
+            QStringLiteral("readOnlyLogInChild"), QStringLiteral("KALVORA_TEST_READ_ONLY_LOG"), path);
         const QByteArray after = ReadAll(path);
         QDir(dir).removeRecursively();
-        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
-                 output.constData());
-        QVERIFY2(output.contains("PASS   : tst_Faults::readOnlyLogInChild()"), output.constData());
+        QVERIFY2(child.passed, child.output.constData());
         QCOMPARE(after, expected);
     }
 

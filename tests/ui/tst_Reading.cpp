@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <unistd.h>
 
+#include "UnprivilegedChild.h"
+
 using namespace PortUnit;
 
 Q_DECLARE_METATYPE(chambersim::ChamberFaults)
@@ -232,20 +234,10 @@ private slots:
         QDir().mkpath(dir);
         QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                        QFile::ReadOther | QFile::ExeOther);
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("KALVORA_TEST_LOG_DIR"), dir);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QDir::tempPath());
-        child.setProcessEnvironment(env);
-        child.start(QStringLiteral("setpriv"),
-                    {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                     QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
-                     QStringLiteral("accessDeniedInChild")});
-        QVERIFY(child.waitForFinished(30000));
-        const QByteArray output = child.readAllStandardOutput() + child.readAllStandardError();
+        const ChildResult child = RunTestFunctionAsNobody(
+            QStringLiteral("accessDeniedInChild"), QStringLiteral("KALVORA_TEST_LOG_DIR"), dir);
         QDir(dir).removeRecursively();
-        QVERIFY2(child.exitCode() == 0, output.constData());
+        QVERIFY2(child.passed, child.output.constData());
     }
 
     // Run by the case above as an unprivileged user.
