@@ -12,8 +12,7 @@ class QWidget;
 extern std::function<void(const QString &text)> ErrorBoxHook;
 void ShowErrorBox(const QString &message);
 
-// Runs an event handler; an error escaping it ends it and reaches the error box. `before` runs
-// first when an error ends the handler (the control window resumes its timers there).
+// Runs an event handler; an error escaping it ends it and reaches the error box.
 void RunHandler(const std::function<void()> &handler);
 
 // Switching on a running timer keeps its period; switching off and on starts a full period.
