@@ -5,6 +5,7 @@
 //   kalvora-bench soak MINUTES [M]   reading and logging for MINUTES with two chambers,
 //                                    switching chamber every M minutes (default 5)
 #include "AppShell.h"
+#include "ApplicationWindows.h"
 #include "PortUnit.h"
 #include "main.h"
 

@@ -1,10 +1,6 @@
 #include "AppShell.h"
 
-#include "Unit3.h"
-#include "Unit4.h"
-#include "Unit5.h"
 #include "core/Errors.h"
-#include "main.h"
 
 #include <QApplication>
 #include <QFont>
@@ -13,21 +9,25 @@
 #include <chrono>
 #include <thread>
 
-namespace {
-
 // Non-blocking on purpose: a persistent error reported at every tick must not nest one more
-// event loop per tick, and the timers go on behind the box.
-void ShowMessageBox(const QString &text) {
+// event loop per tick, and the timers go on behind the box. A fault that persists (a log file
+// gone, a full disk) reports the same text every minute: one open box of it is enough.
+void OpenErrorMessageBox(const QString &text) {
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        const auto *open = qobject_cast<QMessageBox *>(window);
+        if (open && open->isVisible() && open->windowTitle() == QStringLiteral("Kalvora") &&
+            open->text() == text)
+            return;
+    }
     auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Kalvora"), text,
                                 QMessageBox::Ok);
+    box->setTextFormat(Qt::PlainText); // a cell's "<b>5</b>" is shown as typed
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
     box->show();
 }
 
-} // namespace
-
-std::function<void(const QString &text)> ErrorBoxHook = ShowMessageBox;
+std::function<void(const QString &text)> ErrorBoxHook = OpenErrorMessageBox;
 
 void ShowErrorBox(const QString &message) { ErrorBoxHook(ErrorBoxText(message)); }
 
@@ -52,29 +52,6 @@ void InstallFontSubstitutes() {
     QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"));
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
     QFont::insertSubstitution(QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"));
-}
-
-void CreateApplicationWindows() {
-    QCoreApplication::setApplicationName(QStringLiteral("Kalvora"));
-    InstallFontSubstitutes();
-    Form1 = new TForm1;
-    Form3 = new TForm3;
-    Form4 = new TForm4;
-    Form5 = new TForm5;
-}
-
-void DestroyApplicationWindows() {
-    for (TForm4 *window : InputErrorWindows)
-        delete window;
-    InputErrorWindows.clear();
-    delete Form5;
-    delete Form4;
-    delete Form3;
-    delete Form1;
-    Form5 = nullptr;
-    Form4 = nullptr;
-    Form3 = nullptr;
-    Form1 = nullptr;
 }
 
 void BlockFor(int milliseconds) {

@@ -1,6 +1,6 @@
 #pragma once
 // Application-wide pieces shared by the windows: the error box, the handler boundary, timer
-// switching, fonts and the creation of the four windows.
+// switching and fonts. They know no window.
 #include <QString>
 #include <functional>
 
@@ -10,6 +10,8 @@ class QWidget;
 // Shows the "Kalvora" error box (application-modal, non-blocking). Tests replace it to read
 // the text; the text passed is already the box's text (message plus "." where due).
 extern std::function<void(const QString &text)> ErrorBoxHook;
+// The real box, ErrorBoxHook's default; not opened again while a box with the same text is open.
+void OpenErrorMessageBox(const QString &text);
 void ShowErrorBox(const QString &message);
 
 // Runs an event handler; an error escaping it ends it and reaches the error box.
@@ -21,12 +23,6 @@ void SwitchOff(QTimer *timer);
 
 // Maps the design fonts to installed metric-compatible ones.
 void InstallFontSubstitutes();
-
-// Sets the title and creates Form1 (FormCreate runs in its constructor), Form3, Form4, Form5,
-// all hidden. Form1 is shown by the caller.
-void CreateApplicationWindows();
-// Deletes the windows (tests create them afresh per test case).
-void DestroyApplicationWindows();
 
 // Blocks the user-interface thread: a real sleep, no events are handled meanwhile.
 void BlockFor(int milliseconds);

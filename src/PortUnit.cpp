@@ -5,25 +5,17 @@
 #include "core/Errors.h"
 #include "core/IntegerText.h"
 #include "core/LogFormat.h"
-#include "core/ModbusRtu.h"
 #include "main.h"
 #include "platform/LogFile.h"
-#include "widgets/ActivityIndicator.h"
+#include "platform/PortNames.h"
 
 #include <QCoreApplication>
-#include <QLabel>
-#include <QListWidget>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QTimer>
+#include <cerrno>
 #include <ctime>
 
 namespace PortUnit {
 
 SerialPort Port;
-RxBufferBytes RxBuffer{};
 RegionalSettings Regional;
 
 std::int32_t ScanAddress = 0;
@@ -36,7 +28,32 @@ std::int32_t ReadingActive = 0;
 
 QString CurrentTemperatureText, SetTemperatureText, ProgramText, StepText, CycleText;
 QString LogFileName, LogRecord;
+bool LogRecordPending = false;
+QString LogFolder;
 CycleStatistics Statistics;
+
+void ResetModuleState() {
+    Port.close();
+    Port.clearReceived();
+    ScanAddress = 0;
+    ScanActive = 0;
+    ChamberAddress = 0;
+    ChamberAddressSet = false;
+    ChamberPrefix.clear();
+    PollBusy = 0;
+    ReadingActive = 0;
+    CurrentTemperatureText.clear();
+    SetTemperatureText.clear();
+    ProgramText.clear();
+    StepText.clear();
+    CycleText.clear();
+    LogFileName.clear();
+    LogRecord.clear();
+    LogRecordPending = false;
+    LogFolder.clear();
+    Statistics = {};
+    Regional = RegionalSettings{};
+}
 
 namespace {
 
@@ -47,34 +64,8 @@ std::tm Now() {
     return moment;
 }
 
-FigureTexts ReadFigures() {
-    FigureTexts f;
-    f.currentTemperature = Form1->Label5->text();
-    f.program = Form1->Label17->text();
-    f.setTemperature = Form1->Label18->text();
-    f.stabilisationTime = Form1->Label11->text();
-    f.timeToMode = Form1->Label15->text();
-    f.timeToModeSetPoint = Form1->Label3->text();
-    f.stabilisationSetPoint = Form1->Label19->text();
-    f.step = Form1->Label13->text();
-    f.cycle = Form1->Label20->text();
-    return f;
-}
-
-void ShowFigures(const FigureTexts &f) {
-    Form1->Label5->setText(f.currentTemperature);
-    Form1->Label17->setText(f.program);
-    Form1->Label18->setText(f.setTemperature);
-    Form1->Label11->setText(f.stabilisationTime);
-    Form1->Label15->setText(f.timeToMode);
-    Form1->Label3->setText(f.timeToModeSetPoint);
-    Form1->Label19->setText(f.stabilisationSetPoint);
-    Form1->Label13->setText(f.step);
-    Form1->Label20->setText(f.cycle);
-}
-
 void DecodeCurrentValues(const std::uint8_t *reply) {
-    FigureTexts figures = ReadFigures();
+    FigureTexts figures = Form1->figureTexts();
     KeptTexts kept{CurrentTemperatureText, SetTemperatureText, ProgramText, StepText, CycleText};
     ::DecodeCurrentValues(reply, figures, kept, Regional.decimalSeparator);
     CurrentTemperatureText = kept.currentTemperature;
@@ -82,42 +73,50 @@ void DecodeCurrentValues(const std::uint8_t *reply) {
     ProgramText = kept.program;
     StepText = kept.step;
     CycleText = kept.cycle;
-    ShowFigures(figures);
+    Form1->showFigureTexts(figures);
 }
 
-// Sends the request up to kReadAttempts times; true when a reply matched. `reply` holds the
-// buffer as it stood when the last search ran.
-bool ExchangeReadRequest(std::array<std::uint8_t, 256> &reply) {
+// One exchange: clear, send, wait, and the buffer as it then stands, with an echo of our own
+// request skipped (a two-wire adapter without echo suppression hands every frame back).
+ReceiveBuffer ExchangeOnce(std::uint8_t address, std::uint8_t count, int waitMs) {
+    PrepareExchange();
+    const auto request = SendReadRequest(address, kReadInputRegisters, count);
+    BlockFor(waitMs);
+    return WithoutEcho(SnapshotRxBuffer(), request);
+}
+
+// Sends the request up to kReadAttempts times, until an attempt brings a complete, undamaged
+// reply of the chamber; decodes it. False when none did.
+bool ReadAndDecode() {
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-        PrepareExchange();
-        SendReadRequest(static_cast<std::uint8_t>(ChamberAddress & 0xFF), kReadInputRegisters, 15);
-        BlockFor(kReadWaitMs);
-        reply = SnapshotRxBuffer();
-        if (FindReply(reply.data(), ChamberAddress, kReadInputRegisters) >= 0)
+        const ReceiveBuffer reply =
+            ExchangeOnce(static_cast<std::uint8_t>(ChamberAddress & 0xFF), 15, kReadWaitMs);
+        const int at = FindDecodableReply(reply, ChamberAddress);
+        if (at >= 0) {
+            DecodeCurrentValues(reply.data() + at);
+            ++Statistics.decoded;
             return true;
+        }
     }
     return false;
 }
 
 void CompleteCycle() {
-    Form1->CheckBox1->setEnabled(true);
-    Form1->ActivityIndicator1->stop();
-    Form1->ActivityIndicator2->stop();
-    Form1->ActivityIndicator3->stop();
+    Form1->showCycleCompleted();
     Form5->hide();
     SwitchOn(Form1->Timer4);
 }
 
-// No reply in any attempt: tell the operator and stop reading, so that no stale values are
-// logged as fresh ones.
+// No decodable reply in any attempt: tell the operator and stop reading, so that no stale
+// values are logged as fresh ones.
 void ReactToLostLink() {
     Form5->show();
     SwitchOff(Form1->Timer4);
     ReadingActive = 0;
-    Form1->Button6->setText(QStringLiteral("Чтение текущих показаний"));
+    Form1->showReadingSwitchedOff();
     SwitchOff(Form1->Timer1);
     ResetFigures();
-    Form1->CheckBox1->setChecked(false);
+    Form1->setLoggingTicked(false);
 }
 
 void WriteLogBytes(bool create, const QString &text) {
@@ -136,87 +135,72 @@ QString PortNameForIndex(int index) {
     return QStringLiteral("COM%1").arg(index + 1);
 }
 
-QString DevicePathForPort(const QString &portName) {
-    const QByteArray variable = "KALVORA_" + portName.toLatin1();
-    const QByteArray mapped = qgetenv(variable.constData());
-    if (!mapped.isEmpty())
-        return QString::fromLocal8Bit(mapped);
-    return QStringLiteral("/dev/ttyS%1").arg(portName.mid(3).toInt() - 1);
-}
-
 void OpenPort() {
     Port.close();
-    const QString portName = PortNameForIndex(Form1->ComboBox1->currentIndex());
+    const QString portName = PortNameForIndex(Form1->portIndex());
     const QString device = DevicePathForPort(portName);
     QString reason;
-    const bool opened = Port.open(device, &reason);
+    int errorNumber = 0;
+    const bool opened = Port.open(device, &reason, &errorNumber);
     if (opened)
-        Port.startReceiver(RxBuffer);
-    Form1->Button4->setEnabled(true);
-    Form1->Button1->setEnabled(true);
-    Form1->Button5->setEnabled(false);
+        Port.startReceiver();
+    Form1->showPortOpened();
     if (!opened)
-        ShowErrorBox(QStringLiteral("Cannot open %1 (%2): %3").arg(portName, device, reason));
+        ShowErrorBox(PortOpenErrorText(portName, device, reason, errorNumber));
 }
 
 void ClosePort() { Port.close(); }
 
+// A frame the port could not write is lost like a frame the line garbled: the callers' retries
+// cope, and the port counts it.
 void SendFrame(const std::uint8_t *frame, std::size_t length) {
     if (!Port.isOpen())
         return;
     Port.clearErrors();
-    Port.write(frame, length);
+    [[maybe_unused]] const bool written = Port.write(frame, length);
 }
 
-void SendReadRequest(std::uint8_t address, std::uint8_t function, std::uint8_t count) {
+std::array<std::uint8_t, 8> SendReadRequest(std::uint8_t address, std::uint8_t function,
+                                            std::uint8_t count) {
     const auto frame = BuildReadRequest(address, function, count);
     SendFrame(frame.data(), frame.size());
+    return frame;
 }
 
 void PrepareExchange() {
     // All 256 bytes: a stale byte at 255 could pair with a zero at 254 into a phantom reply.
-    for (auto &byte : RxBuffer)
-        byte.store(0, std::memory_order_relaxed);
+    Port.clearReceived();
     if (Port.isOpen()) {
         Port.purgeOutput();
         Port.purgeInput();
     }
 }
 
-std::array<std::uint8_t, 256> SnapshotRxBuffer() {
-    std::array<std::uint8_t, 256> copy{};
-    for (std::size_t i = 0; i < copy.size(); ++i)
-        copy[i] = RxBuffer[i].load(std::memory_order_acquire);
-    return copy;
-}
+ReceiveBuffer SnapshotRxBuffer() { return Port.receivedSnapshot(); }
 
 void ProbeAddress(int address) {
     if (address < 0) {
-        Form1->ProgressBar1->setValue(0);
-        Form1->Label26->setText(QStringLiteral("    "));
-        Form1->Label26->adjustSize();
+        Form1->clearScanProgress();
         return;
     }
     bool found = false;
     for (int attempt = 0; attempt < kProbeTries && !found; ++attempt) {
-        PrepareExchange();
-        SendReadRequest(static_cast<std::uint8_t>(address), kReadInputRegisters, 3);
-        BlockFor(kProbeWaitMs);
-        found = FindReply(SnapshotRxBuffer().data(), address, kReadInputRegisters) >= 0;
+        const ReceiveBuffer reply =
+            ExchangeOnce(static_cast<std::uint8_t>(address), 3, kProbeWaitMs);
+        found = FindReply(reply.data(), address, kReadInputRegisters) >= 0;
     }
     if (found)
-        Form1->ListBox1->addItem(QStringLiteral("Камера №") + IntToText(address));
-    Form1->ProgressBar1->setValue((4 * address + 5) / 10);  // round(100 * a / 250)
-    Form1->Label26->setText(IntToText(address) + QStringLiteral(" из 250"));
-    Form1->Label26->adjustSize();
+        Form1->listChamber(QStringLiteral("Камера №") + IntToText(address));
+    Form1->showScanProgress((4 * address + 5) / 10,  // round(100 * a / 250)
+                            IntToText(address) + QStringLiteral(" из 250"));
 }
 
 std::optional<int> SelectedChamberAddress() {
-    const auto selected = Form1->ListBox1->selectedItems();
-    if (selected.isEmpty())
+    const std::optional<QString> selected = Form1->selectedChamberText();
+    if (!selected)
         return std::nullopt;
     const QString prefix = QStringLiteral("Камера №");
-    return StrToInt(selected.first()->text().mid(prefix.length()));
+    return StrToInt(selected->mid(prefix.length()));
 }
 
 void ReadCurrentValues() {
@@ -228,12 +212,7 @@ void ReadCurrentValues() {
     }
     LogFileName = WithChamberNumber(LogFileName, ChamberAddress);
 
-    std::array<std::uint8_t, 256> reply{};
-    if (ExchangeReadRequest(reply)) {
-        if (IsDecodableReply(reply.data(), ChamberAddress)) {
-            DecodeCurrentValues(reply.data());
-            ++Statistics.decoded;
-        }
+    if (ReadAndDecode()) {
         ComposeLogRecord();
         CompleteCycle();
         ++Statistics.completed;
@@ -244,12 +223,12 @@ void ReadCurrentValues() {
     PollBusy = 0;
 }
 
-void ResetFigures() { ShowFigures(StartFigureTexts()); }
+void ResetFigures() { Form1->showFigureTexts(StartFigureTexts()); }
 
 void ShowClock() {
     const std::tm date = Now();
     const std::tm time = Now();
-    Form1->Label8->setText(ClockText(Regional, date, time));
+    Form1->showClockText(ClockText(Regional, date, time));
 }
 
 QString ProgramDirectory() { return QCoreApplication::applicationDirPath() + QLatin1Char('/'); }
@@ -260,27 +239,40 @@ QString FileTimeStamp() {
     return ::FileTimeStamp(date, time);
 }
 
+// A name too long for the file system is refused here, and the earlier name is dropped with
+// it: nothing is written anywhere until logging is ticked again.
 void NewLogFileName() {
-    const QString name = ::NewLogFileName(ProgramDirectory(), FileTimeStamp());
-    if (name.length() > kMaxLogPathLength)
+    const QString folder = LogFolder.isEmpty() ? ProgramDirectory() : LogFolder;
+    const QString name = ::NewLogFileName(folder, FileTimeStamp());
+    if (WithChamberNumber(name, ChamberAddress).length() > kMaxLogPathLength) {
+        LogFileName.clear();
+        LogRecordPending = false;
         throw InOutError(QStringLiteral("The filename or extension is too long"));
+    }
     LogFileName = name;
 }
 
 void ComposeLogRecord() {
     LogRecord = ::ComposeLogRecord(FormatTime(Regional, Now()), CurrentTemperatureText,
                                    ProgramText, StepText, CycleText);
+    LogRecordPending = true;
 }
 
 void CreateLogFileWithHeader() {
+    if (LogFileName.isEmpty())
+        return;
     LogRecord = LogHeader();
+    LogRecordPending = false;
     WriteLogBytes(true, LogRecord);
 }
 
+// Appends only a reading composed since the last write: while reading is off or failing, the
+// same record is not written again under a later minute, and the header never becomes a record.
 void AppendLogRecord() {
-    if (!Form1->CheckBox1->isChecked())
+    if (!Form1->loggingTicked() || !LogRecordPending || LogFileName.isEmpty())
         return;
     WriteLogBytes(false, LogRecord);
+    LogRecordPending = false;
 }
 
 } // namespace PortUnit

@@ -1,7 +1,9 @@
 #pragma once
 // Module-level state of the program and the procedures that talk to the chambers: the port,
 // the bus scan probe, the reading cycle, the clock and the readings log. The pure pieces live
-// in core/, the system ones in platform/; this unit binds them to the main window.
+// in core/, the system ones in platform/; this unit binds them to the main window through the
+// window operations TForm1 offers.
+#include "core/ModbusRtu.h"
 #include "core/ReadingsDecoder.h"
 #include "core/RegionalSettings.h"
 #include "platform/SerialPort.h"
@@ -10,11 +12,12 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 
 namespace PortUnit {
 
-extern SerialPort Port;  // Port.handle() is the port handle; -1 when none is open
-extern RxBufferBytes RxBuffer;
+// Port.handle() is the port handle (-1 when none is open); the port owns the receive buffer.
+extern SerialPort Port;
 extern RegionalSettings Regional;
 
 extern std::int32_t ScanAddress;
@@ -27,14 +30,21 @@ extern std::int32_t ReadingActive;
 
 extern QString CurrentTemperatureText, SetTemperatureText, ProgramText, StepText, CycleText;
 extern QString LogFileName, LogRecord;
+// LogRecord holds a reading composed since the last write: only then is a record appended.
+extern bool LogRecordPending;
+// Folder of new log files, with its separator; empty: the program's own folder.
+extern QString LogFolder;
 
 // Counters for diagnostics and the soak measurement; nothing in the program depends on them.
 struct CycleStatistics {
-    long completed = 0;  // cycles that found a reply
+    long completed = 0;  // cycles that decoded a reply
     long decoded = 0;    // replies that passed the decoding gate
-    long linkLost = 0;   // cycles in which no attempt found a reply
+    long linkLost = 0;   // cycles in which no attempt found a decodable reply
 };
 extern CycleStatistics Statistics;
+
+// Puts every variable above back to its value at start-up (the port closed).
+void ResetModuleState();
 
 constexpr int kScanEnd = 251;
 constexpr int kProbeTries = 5;
@@ -43,19 +53,19 @@ constexpr int kReadAttempts = 20;
 constexpr int kReadWaitMs = 800;
 constexpr int kCommandPauseMs = 500;
 
-// Port name "COMn" for a ComboBox1 index (anything but 0..4 gives COM1), and its device path:
-// $KALVORA_COMn when set, /dev/ttyS<n-1> otherwise.
+// Port name "COMn" for a ComboBox1 index (anything but 0..4 gives COM1).
 QString PortNameForIndex(int index);
-QString DevicePathForPort(const QString &portName);
 
 void OpenPort();
 void ClosePort();
 
 void SendFrame(const std::uint8_t *frame, std::size_t length);
-void SendReadRequest(std::uint8_t address, std::uint8_t function, std::uint8_t count);
+// Sends the read request and returns it as sent.
+std::array<std::uint8_t, 8> SendReadRequest(std::uint8_t address, std::uint8_t function,
+                                            std::uint8_t count);
 // Clears the whole receive buffer and purges the output, then the input queue.
 void PrepareExchange();
-std::array<std::uint8_t, 256> SnapshotRxBuffer();
+ReceiveBuffer SnapshotRxBuffer();
 
 void ProbeAddress(int address);
 void ReadCurrentValues();
@@ -69,7 +79,8 @@ void ComposeLogRecord();
 void CreateLogFileWithHeader();
 void AppendLogRecord();
 
-// Address of the chamber a list entry names ("Камера №12" -> 12); nullopt with no selection.
+// Address of the chamber the selected list entry names ("Камера №12" -> 12); nullopt with no
+// selection.
 std::optional<int> SelectedChamberAddress();
 
 } // namespace PortUnit

@@ -27,25 +27,17 @@ const char16_t *const kGridHeaders[] = {u"№ шага",           u"Т, °С", 
 // set, and then the reading and log timers are held off while frames go out, and switched on
 // again on every way out.
 void RunCommand(const std::function<void()> &work) {
-    const auto holdTimers = [] {
-        SwitchOff(Form1->Timer1);
-        SwitchOff(Form1->Timer4);
-    };
-    const auto resumeTimers = [] {
-        SwitchOn(Form1->Timer1);
-        SwitchOn(Form1->Timer4);
-    };
     if (PollBusy != 0)
-        holdTimers();
+        Form1->holdReadingTimers();
     try {
         work();
     } catch (...) {
         if (PollBusy != 0)
-            resumeTimers();
+            Form1->resumeReadingTimers();
         throw;
     }
     if (PollBusy != 0)
-        resumeTimers();
+        Form1->resumeReadingTimers();
 }
 
 // The chamber last polled; before any reading cycle, the one selected in the main window.

@@ -1,5 +1,5 @@
 // Kalvora: supervision and control of climatic test chambers over an RS-485 line.
-#include "AppShell.h"
+#include "ApplicationWindows.h"
 #include "PortUnit.h"
 #include "main.h"
 #include "platform/SystemRegionalSettings.h"

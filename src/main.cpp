@@ -7,8 +7,10 @@
 #include "widgets/ActivityIndicator.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
@@ -17,15 +19,7 @@ using namespace PortUnit;
 TForm1 *Form1 = nullptr;
 
 void TForm1::FormCreate() {
-    Label5->setText(QStringLiteral("0"));
-    Label17->setText(QStringLiteral("0"));
-    Label18->setText(QStringLiteral("0"));
-    Label13->setText(QStringLiteral("0(0)"));
-    Label20->setText(QStringLiteral("0(0)"));
-    Label3->setText(QStringLiteral("00:00"));
-    Label11->setText(QStringLiteral("00:00"));
-    Label15->setText(QStringLiteral("00:00"));
-    Label19->setText(QStringLiteral("00:00"));
+    showFigureTexts(StartFigureTexts());
     ListBox1->clear();
     ActivityIndicator1->start();
     ActivityIndicator2->start();
@@ -86,7 +80,7 @@ void TForm1::Button6Click() {
     if (ReadingActive == 1) {
         SwitchOff(Timer1);
         ReadingActive = 0;
-        Button6->setText(QStringLiteral("Чтение текущих показаний"));
+        showReadingSwitchedOff();
         ResetFigures();
     } else {
         ReadCurrentValues();
@@ -116,3 +110,79 @@ void TForm1::Timer4Timer() { AppendLogRecord(); }
 void TForm1::Timer2Timer() { ShowClock(); }
 
 void TForm1::Button2Click() { Form3->show(); }
+
+FigureTexts TForm1::figureTexts() const {
+    FigureTexts f;
+    f.currentTemperature = Label5->text();
+    f.program = Label17->text();
+    f.setTemperature = Label18->text();
+    f.stabilisationTime = Label11->text();
+    f.timeToMode = Label15->text();
+    f.timeToModeSetPoint = Label3->text();
+    f.stabilisationSetPoint = Label19->text();
+    f.step = Label13->text();
+    f.cycle = Label20->text();
+    return f;
+}
+
+void TForm1::showFigureTexts(const FigureTexts &f) {
+    Label5->setText(f.currentTemperature);
+    Label17->setText(f.program);
+    Label18->setText(f.setTemperature);
+    Label11->setText(f.stabilisationTime);
+    Label15->setText(f.timeToMode);
+    Label3->setText(f.timeToModeSetPoint);
+    Label19->setText(f.stabilisationSetPoint);
+    Label13->setText(f.step);
+    Label20->setText(f.cycle);
+}
+
+void TForm1::showClockText(const QString &text) { Label8->setText(text); }
+
+void TForm1::showScanProgress(int percent, const QString &text) {
+    ProgressBar1->setValue(percent);
+    Label26->setText(text);
+    Label26->adjustSize();
+}
+
+void TForm1::clearScanProgress() { showScanProgress(0, QStringLiteral("    ")); }
+
+void TForm1::listChamber(const QString &entry) { ListBox1->addItem(entry); }
+
+std::optional<QString> TForm1::selectedChamberText() const {
+    const auto selected = ListBox1->selectedItems();
+    if (selected.isEmpty())
+        return std::nullopt;
+    return selected.first()->text();
+}
+
+int TForm1::portIndex() const { return ComboBox1->currentIndex(); }
+
+void TForm1::showPortOpened() {
+    Button4->setEnabled(true);
+    Button1->setEnabled(true);
+    Button5->setEnabled(false);
+}
+
+void TForm1::showCycleCompleted() {
+    CheckBox1->setEnabled(true);
+    ActivityIndicator1->stop();
+    ActivityIndicator2->stop();
+    ActivityIndicator3->stop();
+}
+
+void TForm1::showReadingSwitchedOff() { Button6->setText(QStringLiteral("Чтение текущих показаний")); }
+
+bool TForm1::loggingTicked() const { return CheckBox1->isChecked(); }
+
+void TForm1::setLoggingTicked(bool ticked) { CheckBox1->setChecked(ticked); }
+
+void TForm1::holdReadingTimers() {
+    SwitchOff(Timer1);
+    SwitchOff(Timer4);
+}
+
+void TForm1::resumeReadingTimers() {
+    SwitchOn(Timer1);
+    SwitchOn(Timer4);
+}

@@ -1,6 +1,9 @@
 #pragma once
 // The main window: port set-up, bus scan, reading switch, logging switch and the figures.
+#include "core/ReadingsDecoder.h"
+
 #include <QWidget>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -67,6 +70,25 @@ public:
     void Timer4Timer();
     void Timer2Timer();
     void Button2Click();
+
+    // Window operations for PortUnit and the control window, so that they need not know the
+    // controls: the nine figures, the scan's progress and list, the reading and logging
+    // switches, the port buttons and the reading timers.
+    FigureTexts figureTexts() const;
+    void showFigureTexts(const FigureTexts &figures);
+    void showClockText(const QString &text);
+    void showScanProgress(int percent, const QString &text);
+    void clearScanProgress();
+    void listChamber(const QString &entry);
+    std::optional<QString> selectedChamberText() const;
+    int portIndex() const;
+    void showPortOpened();
+    void showCycleCompleted();
+    void showReadingSwitchedOff();
+    bool loggingTicked() const;
+    void setLoggingTicked(bool ticked);
+    void holdReadingTimers();
+    void resumeReadingTimers();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

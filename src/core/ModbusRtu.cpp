@@ -1,5 +1,6 @@
 #include "ModbusRtu.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -72,12 +73,44 @@ int FindReply(const std::uint8_t *buffer, int address, int function) {
     return -1;
 }
 
-bool IsDecodableReply(const std::uint8_t *buffer, int address) {
-    if (FindReply(buffer, address, kReadInputRegisters) != 0)
+namespace {
+
+// frame: at least 35 bytes.
+bool IsReadReplyFrame(const std::uint8_t *frame, int address) {
+    if (address < 0 || address > 255)
         return false;
-    if (buffer[2] != kDecodableByteCount)
+    if (frame[0] != address || frame[1] != kReadInputRegisters || frame[2] != kDecodableByteCount)
         return false;
     const std::size_t crcOffset = kDecodableReplyLength - 2;
-    const std::uint16_t crc = ModbusCrc16(0, static_cast<std::uint8_t>(crcOffset - 1), buffer);
-    return buffer[crcOffset] == (crc & 0xFF) && buffer[crcOffset + 1] == (crc >> 8);
+    const std::uint16_t crc = ModbusCrc16(0, static_cast<std::uint8_t>(crcOffset - 1), frame);
+    return frame[crcOffset] == (crc & 0xFF) && frame[crcOffset + 1] == (crc >> 8);
+}
+
+} // namespace
+
+bool IsDecodableReply(const std::uint8_t *buffer, int address) {
+    return IsReadReplyFrame(buffer, address);
+}
+
+std::size_t EchoLength(const ReceiveBuffer &buffer, std::span<const std::uint8_t> request) {
+    if (request.empty() || request.size() > buffer.size())
+        return 0;
+    return std::equal(request.begin(), request.end(), buffer.begin()) ? request.size() : 0;
+}
+
+ReceiveBuffer WithoutEcho(const ReceiveBuffer &buffer, std::span<const std::uint8_t> request) {
+    const std::size_t skipped = EchoLength(buffer, request);
+    ReceiveBuffer rest{};
+    std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(skipped), buffer.end(), rest.begin());
+    return rest;
+}
+
+int FindDecodableReply(const ReceiveBuffer &buffer, int address) {
+    if (address < 0 || address > 255)
+        return -1;
+    for (std::size_t p = 0; p + kDecodableReplyLength <= buffer.size(); ++p) {
+        if (IsReadReplyFrame(buffer.data() + p, address))
+            return static_cast<int>(p);
+    }
+    return -1;
 }

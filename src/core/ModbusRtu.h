@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 constexpr std::size_t kRxBufferSize = 256;
@@ -29,3 +30,17 @@ int FindReply(const std::uint8_t *buffer, int address, int function);
 // A 15-register reply fit for decoding: at index 0 the expected address and function 4, byte
 // count 30, and a right CRC over bytes 0 to 32.
 bool IsDecodableReply(const std::uint8_t *buffer, int address);
+
+using ReceiveBuffer = std::array<std::uint8_t, kRxBufferSize>;
+
+// Length of the copy of `request` that a two-wire adapter without echo suppression hands back:
+// request.size() when the buffer begins with that exact copy, 0 otherwise.
+std::size_t EchoLength(const ReceiveBuffer &buffer, std::span<const std::uint8_t> request);
+
+// The buffer with a leading echo of `request` skipped: the bytes after it moved to index 0,
+// zeros after them.
+ReceiveBuffer WithoutEcho(const ReceiveBuffer &buffer, std::span<const std::uint8_t> request);
+
+// Position of the first complete 15-register reply of `address` anywhere in the buffer
+// (address, function 4, byte count 30, right CRC over its own 33 bytes); -1 if none.
+int FindDecodableReply(const ReceiveBuffer &buffer, int address);

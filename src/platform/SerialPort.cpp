@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -98,18 +100,17 @@ bool WaitForRoom(int fd, std::chrono::steady_clock::time_point deadline) {
 
 enum class ReadOutcome { Stored, Nothing, HungUp };
 
-ReadOutcome ReadQueued(int fd, RxBufferBytes &rx) {
-    std::uint8_t chunk[kMaxRead];
-    ssize_t got;
+// Reads what is queued, at most 256 bytes; *got is the count read.
+ReadOutcome ReadQueued(int fd, std::uint8_t (&chunk)[kMaxRead], std::size_t *got) {
+    ssize_t count;
     do {
-        got = ::read(fd, chunk, sizeof chunk);
-    } while (got < 0 && errno == EINTR);
-    if (got == 0 || (got < 0 && errno != EAGAIN))
+        count = ::read(fd, chunk, sizeof chunk);
+    } while (count < 0 && errno == EINTR);
+    if (count == 0 || (count < 0 && errno != EAGAIN))
         return ReadOutcome::HungUp;
-    if (got < 0)
+    if (count < 0)
         return ReadOutcome::Nothing;
-    for (ssize_t i = 0; i < got; ++i)
-        rx[static_cast<std::size_t>(i)].store(chunk[i], std::memory_order_release);
+    *got = static_cast<std::size_t>(count);
     return ReadOutcome::Stored;
 }
 
@@ -117,20 +118,22 @@ ReadOutcome ReadQueued(int fd, RxBufferBytes &rx) {
 
 SerialPort::~SerialPort() { close(); }
 
-bool SerialPort::open(const QString &devicePath, QString *reason) {
+bool SerialPort::open(const QString &devicePath, QString *reason, int *errorNumber) {
     close();
-    const QByteArray path = QFile::encodeName(devicePath);
-    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (reason)
-            *reason = SystemReason(errno);
-        return false;
-    }
-    if (const int error = ConfigureLine(fd); error != 0) {
-        ::close(fd);
+    const auto fail = [&](int error) {
         if (reason)
             *reason = SystemReason(error);
+        if (errorNumber)
+            *errorNumber = error;
         return false;
+    };
+    const QByteArray path = QFile::encodeName(devicePath);
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fail(errno);
+    if (const int error = ConfigureLine(fd); error != 0) {
+        ::close(fd);
+        return fail(error);
     }
     fd_ = fd;
     return true;
@@ -160,9 +163,17 @@ void SerialPort::purgeOutput() {
 // Linux reports line errors per read and keeps no error state that would block the port.
 void SerialPort::clearErrors() {}
 
-void SerialPort::write(const std::uint8_t *data, std::size_t length) {
-    if (fd_ < 0)
-        return;
+bool SerialPort::write(const std::uint8_t *data, std::size_t length) {
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    const auto fail = [this](int error) {
+        std::lock_guard lock(receivedMutex_);
+        ++statistics_.failedWrites;
+        errno = error;
+        return false;
+    };
     const auto deadline = std::chrono::steady_clock::now() + kWriteTimeout;
     std::size_t done = 0;
     while (done < length) {
@@ -174,21 +185,49 @@ void SerialPort::write(const std::uint8_t *data, std::size_t length) {
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0 && errno != EAGAIN)
-            return;
+            return fail(errno);
         if (!WaitForRoom(fd_, deadline))
-            return;
+            return fail(ETIMEDOUT);
     }
+    std::lock_guard lock(receivedMutex_);
+    ++statistics_.framesWritten;
+    return true;
 }
 
-void SerialPort::startReceiver(RxBufferBytes &rx) {
+SerialPort::Statistics SerialPort::statistics() const {
+    std::lock_guard lock(receivedMutex_);
+    return statistics_;
+}
+
+void SerialPort::startReceiver() {
     stopReceiver();
     if (fd_ < 0)
         return;
     stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd_ < 0)
         return;
-    receiver_ = std::thread([this, &rx] { receiveLoop(&rx); });
+    receiver_ = std::thread([this] { receiveLoop(); });
     receiverHandle_ = receiver_.native_handle();
+}
+
+void SerialPort::clearReceived() {
+    std::lock_guard lock(receivedMutex_);
+    received_.fill(0);
+    receivedLength_ = 0;
+}
+
+SerialPort::ReceivedBytes SerialPort::receivedSnapshot() const {
+    std::lock_guard lock(receivedMutex_);
+    return received_;
+}
+
+// Bytes beyond the 256th of one exchange are dropped; a reply is never that long.
+void SerialPort::store(const std::uint8_t *bytes, std::size_t count) {
+    std::lock_guard lock(receivedMutex_);
+    const std::size_t room = kReceiveBufferSize - receivedLength_;
+    const std::size_t kept = std::min(count, room);
+    std::copy(bytes, bytes + kept, received_.begin() + static_cast<std::ptrdiff_t>(receivedLength_));
+    receivedLength_ += kept;
 }
 
 void SerialPort::stopReceiver() {
@@ -205,7 +244,7 @@ void SerialPort::stopReceiver() {
 }
 
 // fd_ and stopFd_ change only while no receive thread runs, so reading them here is safe.
-void SerialPort::receiveLoop(RxBufferBytes *rx) {
+void SerialPort::receiveLoop() {
     const int fd = fd_;
     const int stopFd = stopFd_;
     pollfd watched[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
@@ -224,7 +263,11 @@ void SerialPort::receiveLoop(RxBufferBytes *rx) {
         if (watched[0].revents & POLLIN) {
             if (!WaitForSilence(fd, stopFd))
                 return;
-            outcome = ReadQueued(fd, *rx);
+            std::uint8_t chunk[kMaxRead];
+            std::size_t got = 0;
+            outcome = ReadQueued(fd, chunk, &got);
+            if (outcome == ReadOutcome::Stored)
+                store(chunk, got);
         }
         if (outcome == ReadOutcome::HungUp && WaitForStop(stopFd, kHangUpPauseMs))
             return;

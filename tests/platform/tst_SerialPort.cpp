@@ -18,22 +18,9 @@ using namespace std::chrono_literals;
 namespace {
 
 
-// The receive buffer with a guard after it, so that a read past 256 bytes shows.
-struct GuardedRx {
-    RxBufferBytes rx{};
-    std::array<std::atomic<std::uint8_t>, 64> guard{};
-};
-
-QByteArray Snapshot(const RxBufferBytes &rx, std::size_t count = 256) {
-    QByteArray bytes;
-    for (std::size_t i = 0; i < count; ++i)
-        bytes.append(static_cast<char>(rx[i].load()));
-    return bytes;
-}
-
-void Clear(RxBufferBytes &rx) {
-    for (auto &byte : rx)
-        byte.store(0);
+QByteArray Snapshot(const SerialPort &port, int count = 256) {
+    const SerialPort::ReceivedBytes bytes = port.receivedSnapshot();
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), count);
 }
 
 QByteArray Padded(const QByteArray &bytes) { return bytes + QByteArray(256 - bytes.size(), 0); }
@@ -84,21 +71,15 @@ int ThreadCount() {
     return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
 }
 
-// Returns the longest pause between two pieces as the sender managed it.
-std::chrono::microseconds SendInPieces(PtyPair &pty, const QByteArray &bytes, int pieceSize,
-                                       std::chrono::microseconds gap) {
-    std::chrono::microseconds longest{0};
-    auto last = std::chrono::steady_clock::now();
+// The gaps are at least `gap`; a busy machine may make them longer, which changes nothing,
+// since the pieces of one exchange are stored one after the other however far apart.
+void SendInPieces(PtyPair &pty, const QByteArray &bytes, int pieceSize,
+                  std::chrono::microseconds gap) {
     for (int at = 0; at < bytes.size(); at += pieceSize) {
         if (at > 0)
             std::this_thread::sleep_for(gap);
-        const auto now = std::chrono::steady_clock::now();
-        longest =
-            std::max(longest, std::chrono::duration_cast<std::chrono::microseconds>(now - last));
-        last = now;
         pty.writeMaster(Bytes(bytes.mid(at, pieceSize)));
     }
-    return longest;
 }
 
 } // namespace
@@ -115,13 +96,14 @@ private slots:
 
     void writeSendsFrameUnchanged_data();
     void writeSendsFrameUnchanged();
-    void stalledLineDoesNotBlockWrite();
+    void stalledLineFailsTheWrite();
+    void writeWithoutPortFails();
 
     void receivesReplyWhole_data();
     void receivesReplyWhole();
-    void storesEachReadFromIndexZero_data();
-    void storesEachReadFromIndexZero();
-    void readsAtMost256BytesAtOnce();
+    void appendsReadsUntilCleared_data();
+    void appendsReadsUntilCleared();
+    void keepsAtMost256BytesAnExchange();
     void purgeInputDiscardsQueuedBytes();
     void openingDiscardsStaleInput();
 
@@ -138,19 +120,15 @@ private:
 
     std::unique_ptr<PtyPair> pty_;
     std::unique_ptr<SerialPort> port_;
-    std::unique_ptr<GuardedRx> buffer_;
 };
 
 void TestSerialPort::init() {
     pty_ = std::make_unique<PtyPair>();
     port_ = std::make_unique<SerialPort>();
-    buffer_ = std::make_unique<GuardedRx>();
 }
 
 void TestSerialPort::cleanup() {
     port_.reset();
-    for (const auto &byte : buffer_->guard)
-        QCOMPARE(byte.load(), std::uint8_t{0});
     pty_.reset();
 }
 
@@ -210,19 +188,27 @@ void TestSerialPort::writeSendsFrameUnchanged() {
     QFETCH(QByteArray, frame);
     openCookedPort();
     port_->clearErrors();
-    port_->write(reinterpret_cast<const std::uint8_t *>(frame.constData()), frame.size());
+    QVERIFY(port_->write(reinterpret_cast<const std::uint8_t *>(frame.constData()), frame.size()));
+    QCOMPARE(port_->statistics().framesWritten, 1);
     const auto sent = pty_->readMaster(frame.size(), 1s);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(sent.data()), sent.size()), frame);
     QVERIFY(pty_->readMaster(1, 50ms).empty());
 }
 
-void TestSerialPort::stalledLineDoesNotBlockWrite() {
+// Nobody reads the other end: the write gives up (a hang here ends the test by its time-out)
+// and says so, instead of freezing the window or passing for a sent frame.
+void TestSerialPort::stalledLineFailsTheWrite() {
     openCookedPort();
     const std::vector<std::uint8_t> flood(1 << 20, 0x55); // far more than a pty buffers
-    QElapsedTimer clock;
-    clock.start();
-    port_->write(flood.data(), flood.size());
-    QVERIFY2(clock.elapsed() < 3000 * kTimingSlack, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!port_->write(flood.data(), flood.size()));
+    QCOMPARE(errno, ETIMEDOUT);
+    QCOMPARE(port_->statistics().failedWrites, 1);
+    QCOMPARE(port_->statistics().framesWritten, 0);
+}
+
+void TestSerialPort::writeWithoutPortFails() {
+    QVERIFY(!port_->write(reinterpret_cast<const std::uint8_t *>("\x01\x04"), 2));
+    QCOMPARE(errno, EBADF);
 }
 
 void TestSerialPort::receivesReplyWhole_data() {
@@ -233,6 +219,8 @@ void TestSerialPort::receivesReplyWhole_data() {
     QTest::newRow("in one piece") << reply35 << 35 << 0;
     QTest::newRow("byte by byte at line speed") << reply35 << 1 << 174;
     QTest::newRow("three pieces from an adapter") << reply35 << 12 << 1000;
+    QTest::newRow("two pieces, a USB latency timer apart") << reply35 << 10 << 16000;
+    QTest::newRow("two pieces, 60 ms apart") << reply35 << 10 << 60000;
 }
 
 void TestSerialPort::receivesReplyWhole() {
@@ -240,24 +228,14 @@ void TestSerialPort::receivesReplyWhole() {
     QFETCH(int, pieceSize);
     QFETCH(int, gapMicroseconds);
     openCookedPort();
-    port_->startReceiver(buffer_->rx);
-    // A busy machine may hold the sending thread longer than the silence period, which a real
-    // line never does: such an attempt proves nothing and is repeated.
-    const auto tooLate = std::chrono::milliseconds(SerialPort::kSilenceMs) - 1ms;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        std::this_thread::sleep_for(50ms);
-        Clear(buffer_->rx);
-        if (SendInPieces(*pty_, reply, pieceSize, std::chrono::microseconds(gapMicroseconds)) >=
-            tooLate)
-            continue;
-        QTRY_COMPARE_WITH_TIMEOUT(Snapshot(buffer_->rx), Padded(reply), 1000);
-        QVERIFY(pty_->readMaster(1, 20ms).empty()); // no echo
-        return;
-    }
-    QSKIP("this machine could not keep the pace of the line");
+    port_->startReceiver();
+    port_->clearReceived();
+    SendInPieces(*pty_, reply, pieceSize, std::chrono::microseconds(gapMicroseconds));
+    QTRY_COMPARE_WITH_TIMEOUT(Snapshot(*port_), Padded(reply), 1000);
+    QVERIFY(pty_->readMaster(1, 20ms).empty()); // no echo
 }
 
-void TestSerialPort::storesEachReadFromIndexZero_data() {
+void TestSerialPort::appendsReadsUntilCleared_data() {
     QTest::addColumn<QByteArray>("first");
     QTest::addColumn<bool>("clearBetween");
     QTest::addColumn<QByteArray>("second");
@@ -265,38 +243,40 @@ void TestSerialPort::storesEachReadFromIndexZero_data() {
     const QByteArray ten(10, '\xAA');
     const QByteArray forty(40, '\xBB');
     const QByteArray five = Pattern(5);
-    QTest::newRow("ten then 25 bytes") << ten << false << Pattern(25) << Padded(Pattern(25));
+    QTest::newRow("ten then 25 bytes") << ten << false << Pattern(25) << Padded(ten + Pattern(25));
     QTest::newRow("five after clearing") << forty << true << five << Padded(five);
-    QTest::newRow("five over a longer read")
-        << forty << false << five << Padded(five + forty.mid(5));
+    QTest::newRow("five after a longer read") << forty << false << five << Padded(forty + five);
 }
 
-void TestSerialPort::storesEachReadFromIndexZero() {
+void TestSerialPort::appendsReadsUntilCleared() {
     QFETCH(QByteArray, first);
     QFETCH(bool, clearBetween);
     QFETCH(QByteArray, second);
     QFETCH(QByteArray, expected);
     openCookedPort();
-    port_->startReceiver(buffer_->rx);
+    port_->startReceiver();
     pty_->writeMaster(Bytes(first));
-    QTRY_COMPARE_WITH_TIMEOUT(Snapshot(buffer_->rx, first.size()), first, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(Snapshot(*port_, first.size()), first, 1000);
     std::this_thread::sleep_for(50ms);
     if (clearBetween)
-        Clear(buffer_->rx);
+        port_->clearReceived();
     pty_->writeMaster(Bytes(second));
-    QTRY_COMPARE_WITH_TIMEOUT(Snapshot(buffer_->rx), expected, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(Snapshot(*port_), expected, 1000);
 }
 
-void TestSerialPort::readsAtMost256BytesAtOnce() {
+// What comes after the 256th byte of one exchange is dropped; the next exchange starts afresh.
+void TestSerialPort::keepsAtMost256BytesAnExchange() {
     openCookedPort();
     const QByteArray waiting = QByteArray(256, '\x11') + Pattern(44, 0x20);
     pty_->writeMaster(Bytes(waiting));
     QTRY_COMPARE_WITH_TIMEOUT(QueuedInput(port_->handle()), 300, 1000);
-    port_->startReceiver(buffer_->rx);
-    // The first read takes 256 bytes, the next the remaining 44, again from index 0.
+    port_->startReceiver();
     QTRY_COMPARE_WITH_TIMEOUT(QueuedInput(port_->handle()), 0, 1000);
-    QTRY_COMPARE_WITH_TIMEOUT(Snapshot(buffer_->rx), Pattern(44, 0x20) + QByteArray(212, '\x11'),
-                              1000);
+    std::this_thread::sleep_for(50ms);
+    QCOMPARE(Snapshot(*port_), QByteArray(256, '\x11'));
+    port_->clearReceived();
+    pty_->writeMaster({0x05, 0x04});
+    QTRY_COMPARE_WITH_TIMEOUT(Snapshot(*port_), Padded("\x05\x04"), 1000);
 }
 
 void TestSerialPort::purgeInputDiscardsQueuedBytes() {
@@ -306,11 +286,11 @@ void TestSerialPort::purgeInputDiscardsQueuedBytes() {
     port_->purgeOutput();
     port_->purgeInput();
     QCOMPARE(QueuedInput(port_->handle()), 0);
-    port_->startReceiver(buffer_->rx);
+    port_->startReceiver();
     std::this_thread::sleep_for(100ms);
-    QCOMPARE(Snapshot(buffer_->rx), Padded({}));
+    QCOMPARE(Snapshot(*port_), Padded({}));
     pty_->writeMaster({0x07, 0x04});
-    QTRY_COMPARE_WITH_TIMEOUT(Snapshot(buffer_->rx, 2), QByteArray("\x07\x04"), 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(Snapshot(*port_, 2), QByteArray("\x07\x04"), 1000);
 }
 
 void TestSerialPort::openingDiscardsStaleInput() {
@@ -343,9 +323,8 @@ void TestSerialPort::failedOpeningLeavesNoPort() {
     QVERIFY(!port_->isOpen());
     QCOMPARE(port_->handle(), -1);
     QCOMPARE(DescriptorsOpenOn(path), descriptorsBefore);
-    port_->startReceiver(buffer_->rx);
+    port_->startReceiver();
     QCOMPARE(ThreadCount(), threadsBefore);
-    port_->write(reinterpret_cast<const std::uint8_t *>("\x01\x04"), 2);
 }
 
 void TestSerialPort::closingWithoutPortKeepsStandardInput() {
@@ -364,42 +343,39 @@ void TestSerialPort::reopeningReplacesPortAndThread() {
     PtyPair second;
     const int threadsBefore = ThreadCount();
     openCookedPort();
-    port_->startReceiver(buffer_->rx);
+    port_->startReceiver();
     QCOMPARE(ThreadCount(), threadsBefore + 1);
 
     QString reason;
     QVERIFY2(port_->open(second.slavePath(), &reason), qPrintable(reason));
     QCOMPARE(ThreadCount(), threadsBefore);
     QCOMPARE(DescriptorsOpenOn(pty_->slavePath()), 1); // the pty's own keeper
-    port_->startReceiver(buffer_->rx);
+    port_->startReceiver();
     QCOMPARE(ThreadCount(), threadsBefore + 1);
 
     pty_->writeMaster({0xAA, 0xAA, 0xAA});
     std::this_thread::sleep_for(100ms);
-    QCOMPARE(Snapshot(buffer_->rx), Padded({}));
+    QCOMPARE(Snapshot(*port_), Padded({}));
     second.writeMaster({0x05, 0x04});
-    QTRY_COMPARE_WITH_TIMEOUT(Snapshot(buffer_->rx), Padded("\x05\x04"), 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(Snapshot(*port_), Padded("\x05\x04"), 1000);
 }
 
 void TestSerialPort::idleReceiverUsesNoCpu() {
     openCookedPort();
-    port_->startReceiver(buffer_->rx);
+    port_->startReceiver();
     std::this_thread::sleep_for(50ms);
     const auto before = port_->receiverCpuTime();
     std::this_thread::sleep_for(1s);
     const auto used = port_->receiverCpuTime() - before;
     QVERIFY2(used < 5ms * kTimingSlack, qPrintable(QString::number(used.count())));
 
-    QElapsedTimer clock;
-    clock.start();
     port_->close();
-    QVERIFY(clock.elapsed() < 200 * kTimingSlack);
     QCOMPARE(port_->receiverCpuTime(), std::chrono::nanoseconds{0});
 }
 
 void TestSerialPort::hangUpDoesNotSpin() {
     openCookedPort();
-    port_->startReceiver(buffer_->rx);
+    port_->startReceiver();
     pty_->closeMaster();
     std::this_thread::sleep_for(100ms);
     const auto before = port_->receiverCpuTime();
@@ -407,10 +383,8 @@ void TestSerialPort::hangUpDoesNotSpin() {
     const auto used = port_->receiverCpuTime() - before;
     QVERIFY2(used < 20ms * kTimingSlack, qPrintable(QString::number(used.count())));
 
-    QElapsedTimer clock;
-    clock.start();
     port_->close();
-    QVERIFY(clock.elapsed() < 200 * kTimingSlack);
+    QCOMPARE(port_->receiverCpuTime(), std::chrono::nanoseconds{0});
 }
 
 QTEST_GUILESS_MAIN(TestSerialPort)

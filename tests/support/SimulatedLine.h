@@ -29,6 +29,7 @@ public:
     void setRawInput(int address, int reg, std::uint16_t value);
     chambersim::HoldingRegisters holdingRegisters(int address) const;
     void setSpeedUp(double simSecondsPerSecond) { server_.setSpeedUp(simSecondsPerSecond); }
+    void setEcho(bool echo) { server_.setEcho(echo); }
 
     std::vector<ReceivedFrame> received() const { return server_.received(); }
     void clearReceived() { server_.clearReceived(); }

@@ -2,6 +2,7 @@
 // Creates the program's real windows for one test case, with the module-level state as at
 // start-up, the error box captured, and COM1 pointing at a pseudo-terminal of the test's.
 #include "AppShell.h"
+#include "ApplicationWindows.h"
 #include "PortUnit.h"
 #include "Unit3.h"
 #include "Unit4.h"
@@ -17,7 +18,7 @@
 class AppFixture {
 public:
     AppFixture() {
-        ResetModuleState();
+        PortUnit::ResetModuleState();
         ErrorBoxHook = [this](const QString &text) { errorBoxes << text; };
         CreateApplicationWindows();
         Form1->show();
@@ -42,25 +43,4 @@ public:
 
     QStringList errorBoxes;
 
-    static void ResetModuleState() {
-        using namespace PortUnit;
-        Port.close();
-        for (auto &byte : RxBuffer)
-            byte.store(0);
-        ScanAddress = 0;
-        ScanActive = 0;
-        ChamberAddress = 0;
-        ChamberAddressSet = false;
-        ChamberPrefix.clear();
-        PollBusy = 0;
-        ReadingActive = 0;
-        CurrentTemperatureText.clear();
-        SetTemperatureText.clear();
-        ProgramText.clear();
-        StepText.clear();
-        CycleText.clear();
-        LogFileName.clear();
-        LogRecord.clear();
-        Regional = RegionalSettings{};
-    }
 };

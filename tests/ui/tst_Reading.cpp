@@ -94,40 +94,60 @@ private slots:
         QTest::addColumn<int>("requests");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("atLeastMs");
-        chambersim::ChamberFaults none, silentTwice, stray, badCrc, wrongCount, pieces;
+        QTest::addColumn<bool>("echo");
+        chambersim::ChamberFaults none, silentTwice, stray, badCrc, wrongCount, exception, pieces,
+            split16, split60;
         silentTwice.silentFirst = 2;
         stray.strayByte = true;
         badCrc.breakCrc = true;
         wrongCount.wrongByteCount = true;
+        exception.exceptionReply = true;
         pieces.byteByByte = true;
-        QTest::newRow("answered at once") << none << 1 << "23,5" << 800;
-        QTest::newRow("silent for two requests") << silentTwice << 3 << "23,5" << 2400;
-        QTest::newRow("reply sent byte by byte") << pieces << 1 << "23,5" << 800;
-        // These match the reply rule (the retries end) but are not decoded.
-        QTest::newRow("stray byte before the reply") << stray << 1 << "0" << 800;
-        QTest::newRow("broken CRC") << badCrc << 1 << "0" << 800;
-        QTest::newRow("wrong byte count") << wrongCount << 1 << "0" << 800;
+        // A USB adapter hands a reply over in pieces, one latency timer (16 ms) apart or more.
+        split16.splitGapMs = 16;
+        split60.splitGapMs = 60;
+        QTest::newRow("answered at once") << none << 1 << "23,5" << 800 << false;
+        QTest::newRow("silent for two requests") << silentTwice << 3 << "23,5" << 2400 << false;
+        QTest::newRow("reply sent byte by byte") << pieces << 1 << "23,5" << 800 << false;
+        QTest::newRow("reply in two pieces 16 ms apart") << split16 << 1 << "23,5" << 800 << false;
+        QTest::newRow("reply in two pieces 60 ms apart") << split60 << 1 << "23,5" << 800 << false;
+        QTest::newRow("stray byte before the reply") << stray << 1 << "23,5" << 800 << false;
+        QTest::newRow("our request echoed before a fast reply") << none << 1 << "23,5" << 800 << true;
+        // A damaged reply is no answer: every attempt fails and the link counts as lost.
+        QTest::newRow("broken CRC") << badCrc << 20 << "0" << 16000 << false;
+        QTest::newRow("wrong byte count") << wrongCount << 20 << "0" << 16000 << false;
+        QTest::newRow("exception reply") << exception << 20 << "0" << 16000 << false;
     }
     void retriesAndTheDecodingGate() {
         QFETCH(chambersim::ChamberFaults, faults);
         QFETCH(int, requests);
         QFETCH(QString, shown);
         QFETCH(int, atLeastMs);
+        QFETCH(bool, echo);
         AppFixture app;
         SimulatedLine line({1});
         SetTemperatures(line, 1, 235, 200);
         line.setFaults(1, faults);
+        line.setEcho(echo);
         app.openPort(line.slavePath());
         SelectChamber(1);
+        Form1->CheckBox1->setEnabled(true);
+        Form1->CheckBox1->setChecked(true);
+        Form1->Timer6->stop();
         QElapsedTimer cycle;
         cycle.start();
         Form1->Button6Click();
         QVERIFY(cycle.elapsed() >= atLeastMs);
         QCOMPARE(Form1->Label5->text(), shown);
         QCOMPARE(line.bus().requestCount(1), requests);
-        QVERIFY(Form1->CheckBox1->isEnabled());
-        QVERIFY(Form1->Timer4->isActive());
-        QVERIFY(!Form5->isVisible());
+        const bool linkLost = requests == kReadAttempts;
+        QCOMPARE(Form5->isVisible(), linkLost);
+        QCOMPARE(Form1->Timer4->isActive(), !linkLost);
+        QCOMPARE(Form1->CheckBox1->isChecked(), !linkLost);
+        // Nothing is left for the log to append as if it were a reading.
+        QCOMPARE(LogRecordPending, !linkLost);
+        QCOMPARE(Statistics.linkLost, linkLost ? 1 : 0);
+        QCOMPARE(Statistics.decoded, linkLost ? 0 : 1);
     }
 
     void lostLinkIsShownAndTheNextGoodCycleHidesIt() {
@@ -209,6 +229,7 @@ private slots:
         LogFileName = QDir::temp().filePath(QStringLiteral("kalvora-full-%1.txt").arg(getpid()));
         LogRecord = QStringLiteral("    12:00:00;\r\n");
 
+        LogRecordPending = true;
         // Missing file: the append does not create it.
         RunHandler([] { Form1->Timer4Timer(); });
         QCOMPARE(app.errorBoxes.value(0), QStringLiteral("The specified file was not found."));
@@ -220,6 +241,7 @@ private slots:
         QVERIFY(Form1->Timer4->isActive());
         QFile::remove(LogFileName);
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), LogFileName));
+        LogRecordPending = true;
         RunHandler([] { Form1->Timer4Timer(); });
         QCOMPARE(app.errorBoxes.value(1), QStringLiteral("Disk full."));
         QVERIFY(Form1->Timer4->isActive());

@@ -37,6 +37,7 @@ public:
             {"--help", [&o] { o.help = true; }},
             {"-h", [&o] { o.help = true; }},
             {"--verbose", [&o] { o.verbose = true; }},
+            {"--echo", [&o] { o.echo = true; }},
             {"--stray-byte", [&f] { f.strayByte = true; }},
             {"--exception", [&f] { f.exceptionReply = true; }},
             {"--bad-crc", [&f] { f.breakCrc = true; }},
@@ -165,6 +166,8 @@ Simulates climatic chambers, Modbus RTU slaves at 57600 8N1, on a pseudo-termina
   --speed-up F         simulated seconds per real second (default 1)
   --rate DEG_PER_MIN   how fast a running chamber heats or cools (default 5)
   --verbose            print every request and reply in hexadecimal
+  --echo               hand every request back, byte for byte, before any reply (a
+                       two-wire adapter without echo suppression)
   --help               show this text
 
 Faults, for every chamber or only for the one given by --fault-address:

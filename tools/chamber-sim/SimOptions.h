@@ -16,6 +16,7 @@ struct SimOptions {
     double speedUp = 1.0;
     double degreesPerMinute = 5.0;
     bool verbose = false;
+    bool echo = false; // the line hands every request back to the master
     bool help = false;
     std::optional<int> faultAddress; // faults and raw values apply to this chamber only
     ChamberFaults faults;

@@ -92,6 +92,8 @@ void SimServer::serve(std::span<const FramedBytes> frames) {
     for (const FramedBytes &frame : frames) {
         record(frame);
         traceLine(frame.isRequest ? "rx" : "rx (dropped)", frame.bytes);
+        if (echo_ && writeAll(frame.bytes))
+            traceLine("tx (echo)", frame.bytes);
         if (!frame.isRequest)
             continue;
         advanceClock();

@@ -46,6 +46,9 @@ public:
     // bus themselves).
     void setSpeedUp(double simSecondsPerSecond);
     // Called from the serving thread with "rx ..." and "tx ..." lines. Set it before run().
+    // Every frame that arrives is written back at once, as a two-wire line without echo
+    // suppression does.
+    void setEcho(bool echo) { echo_ = echo; }
     void setTrace(std::function<void(const std::string &)> trace) { trace_ = std::move(trace); }
 
     std::vector<ReceivedFrame> received() const;
@@ -70,6 +73,7 @@ private:
     RequestFramer framer_;
     std::chrono::steady_clock::time_point lastByteAt_;
     std::function<void(const std::string &)> trace_;
+    std::atomic<bool> echo_ = false;
 
     std::mutex clockMutex_;
     double speedUp_ = 0;

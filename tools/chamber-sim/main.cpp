@@ -127,6 +127,7 @@ int serve(const SimOptions &options) {
     configure(bus, options);
     SimServer server(bus, pty.master);
     server.setSpeedUp(options.speedUp);
+    server.setEcho(options.echo);
     if (options.verbose)
         server.setTrace([](const std::string &line) {
             std::printf("%s\n", line.c_str());
