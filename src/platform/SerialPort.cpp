@@ -1,5 +1,7 @@
 #include "platform/SerialPort.h"
 
+#include "platform/LineTrace.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -27,7 +30,11 @@ constexpr std::chrono::milliseconds kWriteTimeout{1000};
 QString SystemReason(int errorNumber) { return QString::fromLocal8Bit(std::strerror(errorNumber)); }
 
 // Raw 57600 8N1 without flow control: cooked mode or XON/XOFF would eat bytes of binary frames.
+// TIOCEXCL keeps other openers out, but not root; the lock keeps out every program of ours,
+// root or not, so that two masters never share a line.
 int ConfigureLine(int fd) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? EBUSY : errno;
     if (::ioctl(fd, TIOCEXCL) != 0)
         return errno;
     termios tio{};
@@ -189,6 +196,7 @@ bool SerialPort::write(const std::uint8_t *data, std::size_t length) {
         if (!WaitForRoom(fd_, deadline))
             return fail(ETIMEDOUT);
     }
+    TraceFrame("tx", data, length);
     std::lock_guard lock(receivedMutex_);
     ++statistics_.framesWritten;
     return true;
@@ -266,8 +274,10 @@ void SerialPort::receiveLoop() {
             std::uint8_t chunk[kMaxRead];
             std::size_t got = 0;
             outcome = ReadQueued(fd, chunk, &got);
-            if (outcome == ReadOutcome::Stored)
+            if (outcome == ReadOutcome::Stored) {
+                TraceFrame("rx", chunk, got);
                 store(chunk, got);
+            }
         }
         if (outcome == ReadOutcome::HungUp && WaitForStop(stopFd, kHangUpPauseMs))
             return;

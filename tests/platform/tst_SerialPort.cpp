@@ -156,6 +156,13 @@ void TestSerialPort::opensRawLineAt57600() {
 
 void TestSerialPort::holdsThePortExclusively() {
     openCookedPort();
+    // Another master of ours is refused, root or not (the window and the command-line tool).
+    SerialPort second;
+    QString busy;
+    int busyError = 0;
+    QVERIFY(!second.open(pty_->slavePath(), &busy, &busyError));
+    QCOMPARE(busyError, EBUSY);
+    QCOMPARE(busy, QString::fromLocal8Bit(std::strerror(EBUSY)));
     const QByteArray path = QFile::encodeName(pty_->slavePath());
     const int other = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (::geteuid() == 0) {

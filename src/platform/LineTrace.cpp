@@ -1,0 +1,16 @@
+#include "platform/LineTrace.h"
+
+#include <QByteArray>
+#include <QDateTime>
+
+Q_LOGGING_CATEGORY(lcLine, "kalvora.line", QtInfoMsg)
+
+void TraceFrame(const char *direction, const std::uint8_t *bytes, std::size_t length) {
+    if (!lcLine().isDebugEnabled())
+        return;
+    const QByteArray hex =
+        QByteArray(reinterpret_cast<const char *>(bytes), static_cast<qsizetype>(length))
+            .toHex(' ');
+    qCDebug(lcLine).noquote() << QDateTime::currentDateTime().toString(Qt::ISODateWithMs)
+                              << direction << hex;
+}
