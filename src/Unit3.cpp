@@ -5,6 +5,7 @@
 #include "PortUnit.h"
 #include "core/ControlFrames.h"
 #include "core/ControlInput.h"
+#include "core/Errors.h"
 #include "core/IntegerText.h"
 #include "main.h"
 
@@ -41,17 +42,27 @@ void RunCommand(const std::function<void()> &work) {
 }
 
 // The chamber last polled; before any reading cycle, the one selected in the main window.
-std::optional<std::uint8_t> CommandDestination() {
+// With neither, the operator is told instead of the click doing nothing.
+std::uint8_t CommandDestination() {
     if (ChamberAddressSet)
         return static_cast<std::uint8_t>(ChamberAddress & 0xFF);
     if (const auto selected = SelectedChamberAddress())
         return static_cast<std::uint8_t>(*selected & 0xFF);
-    return std::nullopt;
+    throw KalvoraError(QStringLiteral(
+        "No chamber selected: open the port, scan and choose a chamber first."));
 }
 
 void SendCommandFrame(const Frame &frame) {
     SendFrame(frame.data(), frame.size());
     BlockFor(kCommandPauseMs);
+}
+
+// An open cell editor holds text the cells do not have yet. Only the view knows which editor
+// is its open one: editors closed with Return linger as children until deleted.
+void CommitOpenCellEditor(QTableWidget *grid) {
+    if (QWidget *editor = grid->indexWidget(grid->currentIndex()))
+        QMetaObject::invokeMethod(grid, "commitData", Qt::DirectConnection,
+                                  Q_ARG(QWidget *, editor));
 }
 
 void ClearProgramCells(TForm3 *form) {
@@ -86,11 +97,7 @@ void TForm3::ComboBox1Change() {
 
 void TForm3::Button1Click() {
     RunCommand([this] {
-        // An open cell editor holds text the cells do not have yet.
-        for (QLineEdit *editor : StringGrid1->viewport()->findChildren<QLineEdit *>())
-            if (editor->isVisible())
-                QMetaObject::invokeMethod(StringGrid1, "commitData", Qt::DirectConnection,
-                                          Q_ARG(QWidget *, editor));
+        CommitOpenCellEditor(StringGrid1);
         StepCellTexts cells;
         for (int row = 1; row <= kMaxSteps; ++row)
             for (int column = 1; column <= kStepColumns; ++column)
@@ -100,12 +107,10 @@ void TForm3::Button1Click() {
             ShowInputError();
             return;
         }
-        const auto destination = CommandDestination();
-        if (!destination)
-            return;
+        const std::uint8_t destination = CommandDestination();
         const int program = ComboBox1->currentIndex() + 1;
         for (int row = 1; row <= input->steps; ++row)
-            SendCommandFrame(BuildStepFrame(*destination, program, row, input->rows[row - 1],
+            SendCommandFrame(BuildStepFrame(destination, program, row, input->rows[row - 1],
                                             input->steps, input->cycles));
     });
 }
@@ -117,22 +122,19 @@ void TForm3::Button4Click() {
             ShowInputError();
             return;
         }
-        if (const auto destination = CommandDestination())
-            SendCommandFrame(BuildSetPointFrame(*destination, *temperature));
+        SendCommandFrame(BuildSetPointFrame(CommandDestination(), *temperature));
     });
 }
 
 void TForm3::Button2Click() {
     RunCommand([] {
-        if (const auto destination = CommandDestination())
-            SendCommandFrame(BuildManualModeFrame(*destination, true));
+        SendCommandFrame(BuildManualModeFrame(CommandDestination(), true));
     });
 }
 
 void TForm3::Button3Click() {
     RunCommand([] {
-        if (const auto destination = CommandDestination())
-            SendCommandFrame(BuildManualModeFrame(*destination, false));
+        SendCommandFrame(BuildManualModeFrame(CommandDestination(), false));
     });
 }
 
@@ -140,14 +142,12 @@ void TForm3::Button5Click() {
     RunCommand([this] {
         if (ComboBox2->currentIndex() < 0)
             return;
-        if (const auto destination = CommandDestination())
-            SendCommandFrame(BuildProgramStartFrame(*destination, ComboBox2->currentIndex() + 1));
+        SendCommandFrame(BuildProgramStartFrame(CommandDestination(), ComboBox2->currentIndex() + 1));
     });
 }
 
 void TForm3::Button6Click() {
     RunCommand([] {
-        if (const auto destination = CommandDestination())
-            SendCommandFrame(BuildProgramStopFrame(*destination));
+        SendCommandFrame(BuildProgramStopFrame(CommandDestination()));
     });
 }

@@ -31,11 +31,10 @@ constexpr int kDesignedColumnWidths[kGridColumns] = {64, 65, 62, 64, 64, 182};
 
 bool IsHeaderCell(int row, int column) { return row == 0 || column == 0; }
 
-// Typed characters only: control characters (Backspace, Delete, Enter, Ctrl shortcuts) and keys
-// without text (arrows, Home, End) are not keystrokes of the filter.
+// Keys without text (arrows, Home, End) and keys with a function of their own are not
+// keystrokes of the filter; every other text is, Ctrl+letter codes included.
 bool IsTypedCharacter(const QString &text) {
-    return !text.isEmpty() &&
-           !(text.size() == 1 && text.front().category() == QChar::Other_Control);
+    return !text.isEmpty() && !(text.size() == 1 && KeystrokeKeepsItsFunction(text.front().unicode()));
 }
 
 class KeystrokeFilter : public QObject {

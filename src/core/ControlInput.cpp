@@ -74,6 +74,10 @@ std::optional<int> CheckSetPointInput(const QString &text) {
     return temperature;
 }
 
+bool KeystrokeKeepsItsFunction(char16_t code) {
+    return code == u'\t' || code == u'\r' || code == 27 || code == 127;
+}
+
 bool KeystrokeAllowed(char16_t code) {
     return (code >= u'0' && code <= u'9') || code == u'-' || code == u'\b';
 }

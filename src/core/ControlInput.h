@@ -32,5 +32,9 @@ std::optional<ProgramInput> CheckProgramInput(const QString &stepsText, const QS
 // Manual set-point temperature; nullopt when empty or out of bounds; throws ConversionError.
 std::optional<int> CheckSetPointInput(const QString &text);
 
-// Keystroke filter of the edit boxes: digits, "-" and backspace pass.
+// Keystroke filter of the edit boxes: digits, "-" and backspace pass; every other typed
+// character is discarded, Ctrl+letter codes (Ctrl+V 22 and the like) included.
 bool KeystrokeAllowed(char16_t code);
+// Tab, Return, Escape and Delete arrive as typed characters here but are keys with a function
+// of their own (focus, confirm, cancel, delete): the filter lets them through.
+bool KeystrokeKeepsItsFunction(char16_t code);

@@ -85,8 +85,10 @@ QString NewLogFileName(const QString &programDirectory, const QString &timeStamp
 }
 
 QString WithChamberNumber(const QString &logFileName, int chamberAddress) {
-    QString name = logFileName;
-    return name.replace(QLatin1Char('>'), IntToText(chamberAddress));
+    // A folder may hold ">" on Linux; only the name's own placeholder is the chamber's.
+    const qsizetype nameStart = logFileName.lastIndexOf(QLatin1Char('/')) + 1;
+    QString name = logFileName.mid(nameStart);
+    return logFileName.left(nameStart) + name.replace(QLatin1Char('>'), IntToText(chamberAddress));
 }
 
 QByteArray ToWindows1251(const QString &text) {

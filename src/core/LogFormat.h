@@ -16,7 +16,7 @@ QString FileTimeStamp(const QString &dateText, const QString &timeText);
 // <folder with separator>ЖЫМ№><time stamp>.txt, ">" standing for the chamber number.
 QString NewLogFileName(const QString &programDirectory, const QString &timeStamp);
 
-// Replaces every ">" with the chamber number.
+// Replaces every ">" of the file-name part with the chamber number; the folder is kept as it is.
 QString WithChamberNumber(const QString &logFileName, int chamberAddress);
 
 // Longest full path the log file may have.

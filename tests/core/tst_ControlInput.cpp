@@ -220,6 +220,28 @@ private slots:
         QFETCH(bool, allowed);
         QCOMPARE(KeystrokeAllowed(static_cast<char16_t>(code)), allowed);
     }
+
+    void keysWithAFunction_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("keepsItsFunction");
+        QTest::newRow("Tab") << 9 << true;
+        QTest::newRow("Return") << 13 << true;
+        QTest::newRow("Escape") << 27 << true;
+        QTest::newRow("Delete") << 127 << true;
+        QTest::newRow("Backspace, filtered as allowed") << 8 << false;
+        QTest::newRow("Ctrl+A") << 1 << false;
+        QTest::newRow("Ctrl+C") << 3 << false;
+        QTest::newRow("Ctrl+J, line feed") << 10 << false;
+        QTest::newRow("Ctrl+V") << 22 << false;
+        QTest::newRow("Ctrl+X") << 24 << false;
+        QTest::newRow("Ctrl+Z") << 26 << false;
+        QTest::newRow("digit") << int{'5'} << false;
+    }
+    void keysWithAFunction() {
+        QFETCH(int, code);
+        QFETCH(bool, keepsItsFunction);
+        QCOMPARE(KeystrokeKeepsItsFunction(static_cast<char16_t>(code)), keepsItsFunction);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestControlInput)

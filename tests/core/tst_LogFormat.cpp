@@ -170,6 +170,8 @@ private slots:
         QCOMPARE(WithChamberNumber("a>b>", 0), QString("a0b0"));
         const QString numbered = WithChamberNumber("/x/ЖЫМ> t.txt", 7);
         QCOMPARE(WithChamberNumber(numbered, 9), numbered);
+        // A folder named with ">" is legal on Linux and stays as it is.
+        QCOMPARE(WithChamberNumber("/data/a>b/ЖЫМ№> t.txt", 12), QString("/data/a>b/ЖЫМ№12 t.txt"));
     }
 };
 

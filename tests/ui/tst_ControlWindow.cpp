@@ -241,6 +241,40 @@ private slots:
         QCOMPARE(control.line.holdingRegisters(1)[10], std::uint16_t(7));
     }
 
+    // Cells typed and closed with Return, then one editor left open: the write commits the open
+    // one through the view and nothing else (a closed editor awaiting deletion is no longer the
+    // view's, and committing it makes Qt complain).
+    void programWriteCommitsOnlyTheOpenEditor() {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+        ControlLine control;
+        Form3->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form3));
+        Type(Form3->Edit1, QStringLiteral("1"));
+        Type(Form3->Edit2, QStringLiteral("1"));
+        FillRows({QStringLiteral(",0,0,0,")});
+        QTableWidget *grid = Form3->StringGrid1;
+        const auto typeInCell = [grid](int row, int column, const QString &text, bool close) {
+            grid->setCurrentCell(row, column);
+            grid->editItem(grid->item(row, column));
+            QWidget *editor = grid->indexWidget(grid->currentIndex());
+            QVERIFY(editor);
+            QTest::keyClicks(editor, text);
+            if (close)
+                QTest::sendKeyEvent(QTest::Click, editor, Qt::Key_Return, QStringLiteral("\r"), {});
+
+        };
+        typeInCell(1, 1, QStringLiteral("20"), true);
+        // The delegate commits and closes a Return-ed editor from the event loop.
+        QCoreApplication::processEvents();
+        QCOMPARE(Form3->cellText(1, 1), QStringLiteral("20"));
+        typeInCell(1, 5, QStringLiteral("7"), false);
+        Form3->Button1->click();
+        Form3->Button1->click();
+        QCOMPARE(InputErrorWindows.size(), std::size_t(0));
+        QCOMPARE(control.frames(2).size(), std::size_t(2));
+        QCOMPARE(control.line.holdingRegisters(1)[10], std::uint16_t(7));
+    }
+
     void busyReadingTimersArePausedAndSwitchedOnAgain() {
         ControlLine control;
         PollBusy = -1;  // a reading cycle that did not reach its end
@@ -273,7 +307,13 @@ private slots:
         AppFixture app;
         SimulatedLine line({1, 2});
         app.openPort(line.slavePath());
-        Form3->Button2Click();  // nothing selected, nothing polled: nothing sent
+        // Nothing selected, nothing polled: nothing sent, and the operator is told why.
+        for (const auto click : {&TForm3::Button2Click, &TForm3::Button3Click,
+                                 &TForm3::Button6Click})
+            RunHandler([click] { (Form3->*click)(); });
+        QCOMPARE(app.errorBoxes,
+                 QStringList(3, QStringLiteral("No chamber selected: open the port, scan and "
+                                               "choose a chamber first.")));
         QTest::qWait(100);
         QVERIFY(line.received().empty());
         SelectChamber(2);

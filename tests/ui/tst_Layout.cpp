@@ -1,5 +1,6 @@
 // The four windows as designed: places, texts, fonts, colours, focus order and start states.
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFontInfo>
 #include <QLabel>
@@ -101,6 +102,8 @@ private slots:
     void programTable();
     void keystrokeFilter_data();
     void keystrokeFilter();
+    void controlCodesAreDiscarded_data();
+    void controlCodesAreDiscarded();
     void listClickReachesHandler_data();
     void listClickReachesHandler();
     void tickFromCodeReachesHandler();
@@ -552,6 +555,42 @@ void tst_Layout::keystrokeFilter() {
         QTest::keyClick(box, static_cast<Qt::Key>(key));
     Type(box, typedAfter);
     QCOMPARE(box->text(), expected);
+}
+
+// A key event as the window system delivers it: Ctrl+V carries the code 22 as its text. (A
+// QTest Ctrl+V carries "v" and would prove nothing.)
+void tst_Layout::controlCodesAreDiscarded_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("typedAfter");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("Ctrl+A selects nothing") << int(Qt::Key_A) << 1 << "5" << "125";
+    QTest::newRow("Ctrl+V pastes nothing") << int(Qt::Key_V) << 22 << "" << "12";
+    QTest::newRow("Ctrl+X cuts nothing") << int(Qt::Key_X) << 24 << "" << "12";
+    QTest::newRow("Ctrl+Z undoes nothing") << int(Qt::Key_Z) << 26 << "" << "12";
+    QTest::newRow("Ctrl+C then typing goes on") << int(Qt::Key_C) << 3 << "3" << "123";
+}
+
+void tst_Layout::controlCodesAreDiscarded() {
+    QFETCH(int, key);
+    QFETCH(int, code);
+    QFETCH(QString, typedAfter);
+    QFETCH(QString, expected);
+    QGuiApplication::clipboard()->setText(QStringLiteral("99"));
+    QLineEdit *box = Form3->Edit1;
+    Type(box, QStringLiteral("12"));
+    QTest::sendKeyEvent(QTest::Click, box, static_cast<Qt::Key>(key), QString(QChar(code)),
+                        Qt::ControlModifier);
+    Type(box, typedAfter);
+    QCOMPARE(box->text(), expected);
+
+    // Return and Delete keep their function.
+    QSignalSpy returned(box, &QLineEdit::returnPressed);
+    QTest::sendKeyEvent(QTest::Click, box, Qt::Key_Return, QStringLiteral("\r"), {});
+    QCOMPARE(returned.count(), 1);
+    box->setCursorPosition(0);
+    QTest::sendKeyEvent(QTest::Click, box, Qt::Key_Delete, QString(QChar(127)), {});
+    QCOMPARE(box->text(), expected.mid(1));
 }
 
 void tst_Layout::listClickReachesHandler_data() {

@@ -12,6 +12,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "PtyPair.h"
+#include "UnprivilegedChild.h"
 
 using namespace PortUnit;
 
@@ -82,9 +87,37 @@ private slots:
         QVERIFY(app.errorBoxes[0].contains(QStringLiteral("COM1")));
         QVERIFY(app.errorBoxes[0].contains(QStringLiteral("/nonexistent/ttyKALVORA")));
         QVERIFY(!Port.isOpen());
+        QVERIFY(app.errorBoxes[0].contains(QString::fromLocal8Bit(std::strerror(ENOENT))));
         // A new choice makes the port openable again.
         Form1->ComboBox1Change();
         QVERIFY(Form1->Button5->isEnabled());
+    }
+
+    // A device that exists but may not be opened: the box says how to get access. As root
+    // every device opens, so the case runs in an unprivileged child.
+    void refusedPortTellsHowToGetAccess() {
+        if (geteuid() != 0)
+            QSKIP("needs root to start the unprivileged child");
+        PtyPair pty; // its slave side belongs to root, group tty, mode 0620
+        ::chmod(QFile::encodeName(pty.slavePath()).constData(), 0600);
+        const ChildResult child = RunTestFunctionAsNobody(
+            QStringLiteral("refusedPortInChild"), QStringLiteral("KALVORA_COM1"), pty.slavePath());
+        QVERIFY2(child.passed, child.output.constData());
+    }
+
+    void refusedPortInChild() {
+        const QByteArray device = qgetenv("KALVORA_COM1");
+        if (device.isEmpty() || geteuid() == 0)
+            QSKIP("runs only as the child of refusedPortTellsHowToGetAccess");
+        AppFixture app;
+        Form1->ComboBox1->setCurrentIndex(0);
+        Form1->Button5->click();
+        QCOMPARE(app.errorBoxes.size(), 1);
+        QVERIFY2(app.errorBoxes[0].startsWith(QStringLiteral("Cannot open COM1 (%1): %2")
+                                                  .arg(QString::fromLocal8Bit(device),
+                                                       QString::fromLocal8Bit(std::strerror(EACCES)))),
+                 qPrintable(app.errorBoxes[0]));
+        QVERIFY(app.errorBoxes[0].contains(QStringLiteral("dialout")));
     }
 
     void nothingSelectedOpensCom1() {
@@ -126,6 +159,17 @@ private slots:
         QCOMPARE(ScanAddress, 0);
         QCOMPARE(ScanActive, 0);
         QCOMPARE(Form1->Button4->text(), QStringLiteral("Пуск"));
+    }
+
+    // A two-wire adapter hands our own request back: an echo is no chamber.
+    void scanWithEchoListsOnlyTheChambers() {
+        AppFixture app;
+        SimulatedLine line({1, 3});
+        line.setEcho(true);
+        app.openPort(line.slavePath());
+        for (int address = 0; address <= 5; ++address)
+            ProbeAddress(address);
+        QCOMPARE(Entries(), QStringList({QStringLiteral("Камера №1"), QStringLiteral("Камера №3")}));
     }
 
     void probeListsAChamberAnsweringOnlyItsFifthRequest() {

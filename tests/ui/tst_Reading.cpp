@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
@@ -246,6 +247,118 @@ private slots:
         QCOMPARE(app.errorBoxes.value(1), QStringLiteral("Disk full."));
         QVERIFY(Form1->Timer4->isActive());
         QFile::remove(LogFileName);
+    }
+
+    // The log holds readings only: nothing while reading is off, never the header as a record,
+    // never the same record twice.
+    void logAppendsOnlyFreshReadings() {
+        AppFixture app;
+        SimulatedLine line({1});
+        SetTemperatures(line, 1, 235, 200);
+        const QString folder = QDir::temp().filePath(QStringLiteral("kalvora-fresh-%1/").arg(getpid()));
+        QDir().mkpath(folder);
+        const auto removeFolder = qScopeGuard([&] { QDir(folder).removeRecursively(); });
+        LogFolder = folder;
+        app.openPort(line.slavePath());
+        SelectChamber(1);
+        Form1->Button6Click(); // a record is composed
+        Form1->CheckBox1->setChecked(true);
+        QVERIFY(Form1->Timer6->isActive());
+        Form1->Timer6->stop(); // the test plays the log's timers
+        Form1->Timer1Timer(); // the cycle within five seconds numbers the name
+        RunHandler([] { Form1->Timer6Timer(); });
+        const QString path = LogFileName;
+        const QByteArray header = ToWindows1251(LogHeader()) + "\r\n";
+        QCOMPARE(ReadAll(path), header);
+        // No cycle since the file was made: the header is not appended again.
+        RunHandler([] { Form1->Timer4Timer(); });
+        QCOMPARE(ReadAll(path), header);
+
+        Form1->Button6Click(); // reading off, logging stays ticked
+        QVERIFY(Form1->CheckBox1->isChecked());
+        RunHandler([] { Form1->Timer4Timer(); });
+        RunHandler([] { Form1->Timer4Timer(); });
+        QCOMPARE(ReadAll(path), header);
+
+        Form1->Button6Click(); // reading on again: one cycle, one record
+        RunHandler([] { Form1->Timer4Timer(); });
+        RunHandler([] { Form1->Timer4Timer(); });
+        const QByteArray record = ToWindows1251(LogRecord) + "\r\n";
+        QVERIFY(record.contains(";           23,5;"));
+        QCOMPARE(ReadAll(path), header + record);
+        QVERIFY(app.errorBoxes.isEmpty());
+    }
+
+    // A folder that makes the name too long is refused when the box is ticked, and then nothing
+    // is written anywhere, not even to the file of the earlier ticking.
+    void tooLongLogPathWritesNothing() {
+        AppFixture app;
+        SimulatedLine line({1});
+        SetTemperatures(line, 1, 235, 200);
+        const QString folder = QDir::temp().filePath(QStringLiteral("kalvora-long-%1/").arg(getpid()));
+        QDir().mkpath(folder);
+        const auto removeFolder = qScopeGuard([&] { QDir(folder).removeRecursively(); });
+        LogFolder = folder;
+        app.openPort(line.slavePath());
+        SelectChamber(1);
+        Form1->Button6Click();
+        Form1->CheckBox1->setChecked(true);
+        Form1->Timer6->stop();
+        Form1->Timer1Timer();
+        RunHandler([] { Form1->Timer6Timer(); });
+        const QString earlier = LogFileName;
+        Form1->Timer1Timer();
+        RunHandler([] { Form1->Timer4Timer(); });
+        const QByteArray before = ReadAll(earlier);
+        QCOMPARE(before.count("\r\n"), 4); // header and record, each with its empty line
+
+        // With the chamber number in place of ">", the name is one character too long.
+        Form1->CheckBox1->setChecked(false);
+        const int nameLength = QFileInfo(WithChamberNumber(earlier, 1)).fileName().length();
+        LogFolder = QLatin1Char('/') + QString(kMaxLogPathLength - nameLength - 1, QLatin1Char('d')) +
+                    QLatin1Char('/');
+        Form1->CheckBox1->setChecked(true);
+        QCOMPARE(app.errorBoxes, QStringList{QStringLiteral("The filename or extension is too long.")});
+        QVERIFY(!Form1->Timer6->isActive());
+        Form1->Timer1Timer();
+        RunHandler([] { Form1->Timer4Timer(); });
+        QCOMPARE(ReadAll(earlier), before);
+
+        // Unticked and ticked with a shorter folder, logging works again.
+        Form1->CheckBox1->setChecked(false);
+        LogFolder = folder;
+        Form1->CheckBox1->setChecked(true);
+        QVERIFY(Form1->Timer6->isActive());
+        QVERIFY(LogFileName.startsWith(folder));
+        QCOMPARE(app.errorBoxes.size(), 1);
+    }
+
+    // A fault that persists reports the same text every minute: one box of it stays open, and
+    // its text is shown as typed.
+    void persistentLogErrorLeavesOneBoxOpen() {
+        AppFixture app;
+        ErrorBoxHook = OpenErrorMessageBox;
+        const auto visibleBoxes = [] {
+            QList<QMessageBox *> boxes;
+            for (QWidget *window : QApplication::topLevelWidgets())
+                if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible())
+                    boxes << box;
+            return boxes;
+        };
+        const auto closeBoxes = qScopeGuard([&] { qDeleteAll(visibleBoxes()); });
+        Form1->CheckBox1->setEnabled(true);
+        Form1->CheckBox1->setChecked(true);
+        Form1->Timer6->stop();
+        LogFileName = QDir::temp().filePath(QStringLiteral("kalvora-gone-%1.txt").arg(getpid()));
+        for (int tick = 0; tick < 3; ++tick) {
+            PortUnit::ComposeLogRecord();
+            RunHandler([] { Form1->Timer4Timer(); });
+        }
+        QCOMPARE(visibleBoxes().size(), 1);
+        QCOMPARE(visibleBoxes().front()->text(), QStringLiteral("The specified file was not found."));
+        QCOMPARE(visibleBoxes().front()->textFormat(), Qt::PlainText);
+        ShowErrorBox(QStringLiteral("'<b>5</b>' is not a valid integer value"));
+        QCOMPARE(visibleBoxes().size(), 2);
     }
 
     // As root every folder is writable, so the case runs in an unprivileged child.
