@@ -18,6 +18,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <ctime>
 #include <poll.h>
@@ -109,6 +110,15 @@ void WriteFile(bool create, const QString &path, const QByteArray &bytes) {
     } catch (const InOutError &error) {
         throw CliError{kExitFile, path + QStringLiteral(": ") + error.message()};
     }
+}
+
+// 2026-12-10T14:03:04+03:00: the offset always written out, "+00:00" included.
+QString IsoLocalTime(const QDateTime &moment) {
+    const int offset = moment.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return moment.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
+           (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 class Logger {
@@ -211,9 +221,7 @@ private:
         const ReadingValues values = DecodeReadingValues(reply.data());
         if (!c.csvPath.isEmpty())
             WriteFile(false, c.csvPath,
-                            CsvRow(now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate),
-                                   values)
-                                .toUtf8());
+                            CsvRow(IsoLocalTime(now), values).toUtf8());
         if (c.answering == false)
             PrintWarning(QStringLiteral("chamber %1 answers again").arg(c.address));
         c.answering = true;

@@ -57,16 +57,20 @@ int SendFrames(const CommandLine &line, int address, const std::vector<Frame> &f
     return kExitOk;
 }
 
-// A negative temperature looks like an option to the parser: it goes after "--".
+// A negative temperature looks like an option to the parser: it goes after "--", with whatever
+// the user already put there.
 QStringList NegativeNumbersLast(const QStringList &arguments) {
     static const QRegularExpression negative(QStringLiteral("^-[0-9]+$"));
+    const qsizetype end = arguments.indexOf(QStringLiteral("--"));
     QStringList options;
-    QStringList negatives;
-    for (const QString &argument : arguments)
-        (negative.match(argument).hasMatch() ? negatives : options) << argument;
-    if (negatives.isEmpty())
+    QStringList positional;
+    for (const QString &argument : arguments.mid(0, end))
+        (negative.match(argument).hasMatch() ? positional : options) << argument;
+    if (end >= 0)
+        positional << arguments.mid(end + 1);
+    if (positional.isEmpty())
         return arguments;
-    return options << QStringLiteral("--") << negatives;
+    return options << QStringLiteral("--") << positional;
 }
 
 int RequiredNumber(const CommandLine &line, const QString &name, int low, int high) {
