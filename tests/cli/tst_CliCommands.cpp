@@ -17,7 +17,10 @@ using namespace std::chrono_literals;
 namespace {
 
 QStringList WithPort(const SimulatedLine &line, QStringList arguments) {
-    return arguments << QStringLiteral("--port") << line.slavePath();
+    // Right after the command, so that arguments after a "--" stay arguments.
+    arguments.insert(1, QStringLiteral("--port"));
+    arguments.insert(2, line.slavePath());
+    return arguments;
 }
 
 // Requests that reached the chambers, in order.
