@@ -1,7 +1,8 @@
 # Shared by run.sh and test.sh: install what is missing and build into build/.
 # Sourced, not run.
 
-KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev fonts-liberation fontconfig util-linux)
+KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev fonts-liberation fontconfig util-linux
+    pkg-config libcpp-httplib-dev prometheus)
 
 kalvora_install_missing() {
     local missing=()

@@ -1,6 +1,9 @@
 #include "ControlInput.h"
 
+#include "Errors.h"
 #include "IntegerText.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -63,6 +66,32 @@ std::optional<ProgramInput> CheckProgramInput(const QString &stepsText, const QS
     if (!valid)
         return std::nullopt;
     return input;
+}
+
+std::optional<RejectedEntry> FirstRejectedEntry(const StepCellTexts &cells, int steps) {
+    for (int row = 0; row < std::min(steps, kMaxSteps); ++row) {
+        for (int column = 0; column < kStepColumns; ++column) {
+            const QString &text = cells[row][column];
+            const auto rejected = [&](const QString &reason) {
+                return RejectedEntry{row + 1, column + 1, reason};
+            };
+            if (text.isEmpty())
+                return rejected(QStringLiteral("empty"));
+            int value = 0;
+            try {
+                value = StrToInt(text);
+            } catch (const ConversionError &error) {
+                return rejected(error.message());
+            }
+            const Bounds &bounds = kColumnBounds[column];
+            if (!bounds.Contain(value))
+                return rejected(QStringLiteral("%1 is outside %2..%3")
+                                    .arg(value)
+                                    .arg(bounds.lowest)
+                                    .arg(bounds.highest));
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<int> CheckSetPointInput(const QString &text) {

@@ -29,6 +29,15 @@ using StepCellTexts = std::array<std::array<QString, kStepColumns>, kMaxSteps>;
 std::optional<ProgramInput> CheckProgramInput(const QString &stepsText, const QString &cyclesText,
                                               const StepCellTexts &cells);
 
+// The first entry of rows 1 to `steps` that the checks above reject, in the table's order, for
+// a tool that names it to its user. row and column count from 1.
+struct RejectedEntry {
+    int row = 0;
+    int column = 0;
+    QString reason; // "empty", the conversion message, or "<v> is outside <lo>..<hi>"
+};
+std::optional<RejectedEntry> FirstRejectedEntry(const StepCellTexts &cells, int steps);
+
 // Manual set-point temperature; nullopt when empty or out of bounds; throws ConversionError.
 std::optional<int> CheckSetPointInput(const QString &text);
 

@@ -38,6 +38,7 @@ public:
             {"-h", [&o] { o.help = true; }},
             {"--verbose", [&o] { o.verbose = true; }},
             {"--echo", [&o] { o.echo = true; }},
+            {"--line-speed", [&o] { o.lineSpeed = true; }},
             {"--stray-byte", [&f] { f.strayByte = true; }},
             {"--exception", [&f] { f.exceptionReply = true; }},
             {"--bad-crc", [&f] { f.breakCrc = true; }},
@@ -168,6 +169,9 @@ Simulates climatic chambers, Modbus RTU slaves at 57600 8N1, on a pseudo-termina
   --verbose            print every request and reply in hexadecimal
   --echo               hand every request back, byte for byte, before any reply (a
                        two-wire adapter without echo suppression)
+  --line-speed         act on a request only after its own time on the line at 57600
+                       baud, and send every reply one byte per character time (implies
+                       --byte-by-byte for every chamber): the timing of a real bus
   --help               show this text
 
 Faults, for every chamber or only for the one given by --fault-address:

@@ -17,6 +17,7 @@ struct SimOptions {
     double degreesPerMinute = 5.0;
     bool verbose = false;
     bool echo = false; // the line hands every request back to the master
+    bool lineSpeed = false; // requests take their time on the line; replies are paced
     bool help = false;
     std::optional<int> faultAddress; // faults and raw values apply to this chamber only
     ChamberFaults faults;

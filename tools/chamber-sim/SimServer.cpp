@@ -1,6 +1,7 @@
 #include "SimServer.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
@@ -96,6 +97,13 @@ void SimServer::serve(std::span<const FramedBytes> frames) {
             traceLine("tx (echo)", frame.bytes);
         if (!frame.isRequest)
             continue;
+        if (lineSpeed_) {
+            // The pseudo-terminal hands the whole request over at once; a real line takes
+            // one character time per byte.
+            lineFreeAt_ = std::max(lineFreeAt_, lastByteAt_) +
+                          kCharacterTime * static_cast<int>(frame.bytes.size());
+            std::this_thread::sleep_until(lineFreeAt_);
+        }
         advanceClock();
         const Reply reply = bus_.handle(frame.bytes);
         if (reply.bytes.empty())
@@ -134,7 +142,7 @@ void SimServer::deliver(const Reply &reply) {
     if (how.delayMs > 0 && waitForStop(std::chrono::milliseconds(how.delayMs)))
         return;
     const std::span<const std::uint8_t> bytes(reply.bytes);
-    if (how.byteByByte) {
+    if (how.byteByByte || lineSpeed_) {
         writePaced(bytes);
     } else if (how.splitGapMs > 0) {
         if (writeAll(bytes.first(how.splitFirstLength)) &&

@@ -49,6 +49,9 @@ public:
     // Every frame that arrives is written back at once, as a two-wire line without echo
     // suppression does.
     void setEcho(bool echo) { echo_ = echo; }
+    // Line speed: a request is acted on only once its last byte would have arrived at 57600
+    // baud, and every reply goes out one byte per character time. Set it before run().
+    void setLineSpeed(bool lineSpeed) { lineSpeed_ = lineSpeed; }
     void setTrace(std::function<void(const std::string &)> trace) { trace_ = std::move(trace); }
 
     std::vector<ReceivedFrame> received() const;
@@ -74,6 +77,8 @@ private:
     std::chrono::steady_clock::time_point lastByteAt_;
     std::function<void(const std::string &)> trace_;
     std::atomic<bool> echo_ = false;
+    std::atomic<bool> lineSpeed_ = false;
+    std::chrono::steady_clock::time_point lineFreeAt_{}; // end of the last request on the line
 
     std::mutex clockMutex_;
     double speedUp_ = 0;

@@ -128,6 +128,7 @@ int serve(const SimOptions &options) {
     SimServer server(bus, pty.master);
     server.setSpeedUp(options.speedUp);
     server.setEcho(options.echo);
+    server.setLineSpeed(options.lineSpeed);
     if (options.verbose)
         server.setTrace([](const std::string &line) {
             std::printf("%s\n", line.c_str());

@@ -1,0 +1,12 @@
+#pragma once
+// One function per command; each takes the arguments after the command's name and returns the
+// exit code, or throws CliError.
+#include <QStringList>
+
+int RunScan(const QStringList &arguments);
+int RunRead(const QStringList &arguments);
+int RunLog(const QStringList &arguments);
+int RunWriteProgram(const QStringList &arguments);
+// set-point, start, stop, start-program, stop-program
+int RunControlCommand(const QString &command, const QStringList &arguments);
+bool IsControlCommand(const QString &command);

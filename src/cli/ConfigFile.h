@@ -1,0 +1,13 @@
+#pragma once
+// Option files for unattended runs: one option per line, written as on the command line with
+// or without its leading dashes ("--period 4", "period=4", "csv"); "#" starts a comment line.
+// "chambers=1,3,5-8" names the chambers to log.
+#include <QString>
+#include <QStringList>
+
+struct ConfigArguments {
+    QStringList arguments; // "--period", "4", "--csv", ...
+    QString error;         // empty on success; names the line
+};
+
+ConfigArguments ParseConfigText(const QString &text);

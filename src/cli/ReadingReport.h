@@ -1,0 +1,17 @@
+#pragma once
+// The ways the tool reports one reading: text lines, a JSON object and a CSV row.
+#include "core/ReadingValues.h"
+
+#include <QString>
+
+// One figure per line, "name: value"; "-" for a value that failed its bound.
+QString ReadingText(const ReadingValues &values);
+
+// {"address": 1, "current_temperature": 23.5, ...}: numbers with a dot, times as "hh:mm",
+// null for a value that failed its bound. No line end.
+QString ReadingJson(int address, const ReadingValues &values);
+
+// The CSV header row and one row, each with its line end ("\n"). time: ISO 8601 local time
+// with its offset. An empty cell for a value that failed its bound.
+QString CsvHeader();
+QString CsvRow(const QString &time, const ReadingValues &values);

@@ -1,0 +1,199 @@
+#include "Bus.h"
+#include "Commands.h"
+#include "OptionNumbers.h"
+#include "ProgramCsv.h"
+
+#include "core/ControlFrames.h"
+#include "core/Errors.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <thread>
+
+namespace {
+
+// The window leaves this much time between the frames of one command.
+constexpr std::chrono::milliseconds kFrameSpacing{500};
+
+const QString kConfirmHelp = QStringLiteral(
+    "Exit 4 when a frame gets no response (without it, a missing response is a warning).");
+
+QString WriteDescription(const QString &what) {
+    return what + QStringLiteral(
+                      "\nThe frames are byte for byte those the window sends. After each frame "
+                      "the tool waits\nfor the chamber's function-16 response until the "
+                      "timeout; an exception response\nexits 4 naming its code.");
+}
+
+constexpr ExchangeDefaults kWriteDefaults{1, 500};
+
+// Sends the frames kFrameSpacing apart, each awaiting its response.
+int SendFrames(const CommandLine &line, int address, const std::vector<Frame> &frames) {
+    Bus bus(line.common());
+    const bool confirm = line.isSet(QStringLiteral("confirm"));
+    auto nextAt = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        std::this_thread::sleep_until(nextAt);
+        nextAt = std::chrono::steady_clock::now() + kFrameSpacing;
+        const ExchangeResult result = bus.exchange(frames[i]);
+        using Outcome = ExchangeResult::Outcome;
+        const QString which = frames.size() > 1
+                                  ? QStringLiteral("chamber %1, frame %2 of %3")
+                                        .arg(address)
+                                        .arg(i + 1)
+                                        .arg(frames.size())
+                                  : QStringLiteral("chamber %1").arg(address);
+        if (result.outcome == Outcome::WriteFailed)
+            throw CliError{kExitPort, which + QStringLiteral(": ") + OutcomeText(result)};
+        if (result.outcome == Outcome::Exception)
+            throw CliError{kExitNoAnswer, which + QStringLiteral(": ") + OutcomeText(result)};
+        if (result.outcome != Outcome::Ok) {
+            if (confirm)
+                throw CliError{kExitNoAnswer, which + QStringLiteral(": ") + OutcomeText(result)};
+            PrintWarning(which + QStringLiteral(": ") + OutcomeText(result) +
+                         QStringLiteral(" to the write (the frame was sent)"));
+        }
+    }
+    return kExitOk;
+}
+
+// A negative temperature looks like an option to the parser: it goes after "--", with whatever
+// the user already put there.
+QStringList NegativeNumbersLast(const QStringList &arguments) {
+    static const QRegularExpression negative(QStringLiteral("^-[0-9]+$"));
+    const qsizetype end = arguments.indexOf(QStringLiteral("--"));
+    QStringList options;
+    QStringList positional;
+    for (const QString &argument : arguments.mid(0, end))
+        (negative.match(argument).hasMatch() ? positional : options) << argument;
+    if (end >= 0)
+        positional << arguments.mid(end + 1);
+    if (positional.isEmpty())
+        return arguments;
+    return options << QStringLiteral("--") << positional;
+}
+
+int RequiredNumber(const CommandLine &line, const QString &name, int low, int high) {
+    if (!line.isSet(name))
+        throw CliError{kExitUsage, QStringLiteral("--%1 is required").arg(name)};
+    const QString text = line.value(name);
+    if (const auto value = ParseDecimal(text, low, high))
+        return *value;
+    throw CliError{kExitRejected, QStringLiteral("--%1: '%2' is outside %3..%4")
+                                      .arg(name, text)
+                                      .arg(low)
+                                      .arg(high)};
+}
+
+} // namespace
+
+int RunWriteProgram(const QStringList &arguments) {
+    CommandLine line(
+        QStringLiteral("write-program"), QStringLiteral("ADDR FILE"),
+        WriteDescription(QStringLiteral(
+            "Writes a program of up to 15 steps to the chamber at ADDR, one frame per step,\n"
+            "500 ms apart. FILE is CSV, one step per row, with the columns of the window's\n"
+            "program table: temperature (-85..180), stabilisation hours (0..99) and minutes\n"
+            "(0..59), time-to-mode hours (0..99) and minutes (0..59). Empty lines, lines\n"
+            "starting with # and a first row of column titles are skipped. A rejected entry\n"
+            "is named by row and column and nothing is sent (exit 5).")),
+        kWriteDefaults);
+    line.addFlag(QStringLiteral("confirm"), kConfirmHelp);
+    line.addValueOption(QStringLiteral("program"), QStringLiteral("P"),
+                        QStringLiteral("Program number, 1 to 15 (required)."));
+    line.addValueOption(QStringLiteral("cycles"), QStringLiteral("N"),
+                        QStringLiteral("Number of cycles, 1 to 999 (required)."));
+    if (const auto done = line.parse(arguments))
+        return *done;
+    line.expectPositional(2, QStringLiteral("ADDR and FILE"));
+    const int address = BusAddressArgument(line.positional().at(0));
+    const int program = RequiredNumber(line, QStringLiteral("program"), 1, kMaxSteps);
+    const int cycles = RequiredNumber(line, QStringLiteral("cycles"), 1, 999);
+
+    const QString path = line.positional().at(1);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw CliError{kExitFile, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+    const ProgramCsv csv = ParseProgramCsv(QString::fromUtf8(file.readAll()));
+    if (!csv.error.isEmpty())
+        throw CliError{kExitRejected, path + QStringLiteral(": ") + csv.error};
+    // The window's own check, so that the tool never sends what the window would refuse.
+    std::optional<ProgramInput> input;
+    try {
+        input = CheckProgramInput(QString::number(csv.steps), QString::number(cycles), csv.cells);
+    } catch (const ConversionError &error) {
+        throw CliError{kExitRejected, path + QStringLiteral(": ") + error.message()};
+    }
+    if (!input)
+        throw CliError{kExitRejected, path + QStringLiteral(": the program was rejected")};
+
+    std::vector<Frame> frames;
+    for (int row = 1; row <= input->steps; ++row)
+        frames.push_back(BuildStepFrame(static_cast<std::uint8_t>(address), program, row,
+                                        input->rows[row - 1], input->steps, input->cycles));
+    return SendFrames(line, address, frames);
+}
+
+bool IsControlCommand(const QString &command) {
+    static const QStringList commands{QStringLiteral("set-point"), QStringLiteral("start"),
+                                      QStringLiteral("stop"), QStringLiteral("start-program"),
+                                      QStringLiteral("stop-program")};
+    return commands.contains(command);
+}
+
+int RunControlCommand(const QString &command, const QStringList &arguments) {
+    struct Shape {
+        QString usage;
+        QString what;
+    };
+    const std::map<QString, Shape> shapes{
+        {QStringLiteral("set-point"),
+         {QStringLiteral("ADDR T"),
+          QStringLiteral("Writes the manual set-point T, whole degrees -85..180, to the chamber "
+                         "at ADDR\n(a negative T may follow \"--\" or stand last).")}},
+        {QStringLiteral("start"),
+         {QStringLiteral("ADDR"), QStringLiteral("Starts the chamber at ADDR in manual mode.")}},
+        {QStringLiteral("stop"),
+         {QStringLiteral("ADDR"), QStringLiteral("Stops the chamber's manual mode.")}},
+        {QStringLiteral("start-program"),
+         {QStringLiteral("ADDR P"),
+          QStringLiteral("Starts the chamber's program run from program P (1..15).")}},
+        {QStringLiteral("stop-program"),
+         {QStringLiteral("ADDR"), QStringLiteral("Stops the chamber's program run.")}},
+    };
+    const Shape &shape = shapes.at(command);
+    CommandLine line(command, shape.usage, WriteDescription(shape.what), kWriteDefaults);
+    line.addFlag(QStringLiteral("confirm"), kConfirmHelp);
+    if (const auto done = line.parse(NegativeNumbersLast(arguments)))
+        return *done;
+    const int expected = shape.usage.count(QLatin1Char(' ')) + 1;
+    line.expectPositional(expected, shape.usage);
+    const QStringList args = line.positional();
+    const int address = BusAddressArgument(args.at(0));
+    const auto a = static_cast<std::uint8_t>(address);
+
+    Frame frame;
+    if (command == QLatin1String("set-point")) {
+        std::optional<int> temperature;
+        try {
+            temperature = CheckSetPointInput(args.at(1));
+        } catch (const ConversionError &error) {
+            throw CliError{kExitRejected, error.message()};
+        }
+        if (!temperature)
+            throw CliError{kExitRejected,
+                           QStringLiteral("set-point '%1' is outside -85..180").arg(args.at(1))};
+        frame = BuildSetPointFrame(a, *temperature);
+    } else if (command == QLatin1String("start") || command == QLatin1String("stop")) {
+        frame = BuildManualModeFrame(a, command == QLatin1String("start"));
+    } else if (command == QLatin1String("start-program")) {
+        const auto program = ParseDecimal(args.at(1), 1, kMaxSteps);
+        if (!program)
+            throw CliError{kExitRejected,
+                           QStringLiteral("program '%1' is outside 1..15").arg(args.at(1))};
+        frame = BuildProgramStartFrame(a, *program);
+    } else {
+        frame = BuildProgramStopFrame(a);
+    }
+    return SendFrames(line, address, {frame});
+}

@@ -1,0 +1,89 @@
+// kalvora-cli: unattended multi-chamber logging, scripting and metrics, on the window
+// program's core and port code, without windows.
+#include "CliError.h"
+#include "Commands.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace {
+
+const char kHelp[] = R"(Usage: kalvora-cli COMMAND [options] [arguments]
+Reads, logs and controls climatic test chambers, Modbus RTU slaves on an RS-485 line at
+57600 8N1, as the window program does, without windows.
+
+Commands:
+  scan [--from A] [--to B]         list the bus addresses that answer (0 to 250; 5 tries of
+                                   160 ms); stricter than the window: a complete reply with a
+                                   right CRC is needed
+  read ADDR [--json]               one reading of a chamber's figures (3 tries of 800 ms)
+  log ADDRS [--dir DIR] [--period S] [--record-every S] [--csv] [--metrics HOST:PORT]
+          [--config FILE]          log chambers (e.g. 1,3,5-8) until SIGINT or SIGTERM
+                                   (2 tries of 300 ms per chamber and round; defaults: the
+                                   current folder, 4 s, 60 s)
+  write-program ADDR --program P --cycles N FILE
+                                   write a program from CSV, one frame per step
+  set-point ADDR T                 write the manual set-point (whole degrees, -85..180)
+  start ADDR, stop ADDR            start or stop the manual mode
+  start-program ADDR P             start the program run from program P
+  stop-program ADDR                stop the program run
+  Write commands wait for the chamber's response until --timeout (default 500 ms, 1 try); a
+  missing response is a warning unless --confirm is given.
+
+Options of every command:
+  --port P          COMn (device from $KALVORA_COMn, else /dev/ttyS<n-1>) or a device path
+                    (default: COM1)
+  --tries N         requests per exchange (default: per command, above)
+  --timeout MS      silence after which a try counts as unanswered (default: per command)
+  -h, --help        show the command's options and defaults (kalvora-cli COMMAND --help)
+  --version         show the version
+
+Exit status:
+  0 ok, 2 usage, 3 port cannot be opened or is in use, 4 no answer (or an exception reply),
+  5 input rejected (nothing sent), 6 file error.
+
+Frames on the line are traced with QT_LOGGING_RULES="kalvora.line.debug=true".
+)";
+
+int Dispatch(const QString &command, const QStringList &arguments) {
+    if (command == QLatin1String("scan"))
+        return RunScan(arguments);
+    if (command == QLatin1String("read"))
+        return RunRead(arguments);
+    if (command == QLatin1String("log"))
+        return RunLog(arguments);
+    if (command == QLatin1String("write-program"))
+        return RunWriteProgram(arguments);
+    if (IsControlCommand(command))
+        return RunControlCommand(command, arguments);
+    throw CliError{kExitUsage,
+                   QStringLiteral("unknown command '%1' (try: kalvora-cli --help)").arg(command)};
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kalvora-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KALVORA_VERSION));
+    const QStringList arguments = app.arguments().mid(1);
+    const QString first = arguments.value(0);
+    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+        std::fputs(kHelp, stdout);
+        return kExitOk;
+    }
+    if (first == QLatin1String("--version") || arguments.contains(QStringLiteral("--version"))) {
+        std::printf("kalvora-cli %s\n", KALVORA_VERSION);
+        return kExitOk;
+    }
+    if (first.isEmpty() || first.startsWith(QLatin1Char('-'))) {
+        PrintError(QStringLiteral("a command comes first (try: kalvora-cli --help)"));
+        return kExitUsage;
+    }
+    try {
+        return Dispatch(first, arguments.mid(1));
+    } catch (const CliError &error) {
+        PrintError(error.message);
+        return error.exitCode;
+    }
+}

@@ -1,0 +1,127 @@
+// The tool's pure pieces: address lists, option files, program CSV, reading reports, metrics.
+#include "AddressList.h"
+#include "ConfigFile.h"
+#include "MetricsText.h"
+#include "ProgramCsv.h"
+#include "ReadingReport.h"
+
+#include <QtTest>
+
+class tst_CliFormats : public QObject {
+    Q_OBJECT
+private slots:
+    void addressLists_data();
+    void addressLists();
+    void configText_data();
+    void configText();
+    void programCsv();
+    void reports();
+    void metricsOmitStaleValues();
+};
+
+void tst_CliFormats::addressLists_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<int>>("addresses"); // empty: rejected
+    QTest::newRow("list and range") << "1,3,5-8" << QList<int>{1, 3, 5, 6, 7, 8};
+    QTest::newRow("repeats sorted") << "8,1,1-2" << QList<int>{1, 2, 8};
+    QTest::newRow("edges") << "0,250" << QList<int>{0, 250};
+    QTest::newRow("single range") << "5-5" << QList<int>{5};
+    QTest::newRow("251") << "251" << QList<int>{};
+    QTest::newRow("downward range") << "8-5" << QList<int>{};
+    QTest::newRow("blank") << "1, 2" << QList<int>{};
+    QTest::newRow("empty item") << "1,,2" << QList<int>{};
+    QTest::newRow("negative") << "-1" << QList<int>{};
+    QTest::newRow("empty") << "" << QList<int>{};
+}
+
+void tst_CliFormats::addressLists() {
+    QFETCH(QString, text);
+    QFETCH(QList<int>, addresses);
+    const AddressListResult result = ParseAddressList(text);
+    QCOMPARE(QList<int>(result.addresses.begin(), result.addresses.end()), addresses);
+    QCOMPARE(result.error.isEmpty(), !addresses.isEmpty());
+}
+
+void tst_CliFormats::configText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("forms") << "# bus 1\n\nperiod=4\n--record-every 60\n  csv  \nchambers = 1,3,5-8\n"
+                              "metrics=127.0.0.1:9100\n"
+                           << QStringList{"--period", "4", "--record-every", "60", "--csv",
+                                          "--chambers", "1,3,5-8", "--metrics", "127.0.0.1:9100"}
+                           << true;
+    QTest::newRow("path with spaces") << "dir=/var/log/kalvora/bus 1\r\n"
+                                      << QStringList{"--dir", "/var/log/kalvora/bus 1"} << true;
+    QTest::newRow("garbage") << "period=4\n= 5\n" << QStringList{} << false;
+}
+
+void tst_CliFormats::configText() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, valid);
+    const ConfigArguments result = ParseConfigText(text);
+    QCOMPARE(result.arguments, arguments);
+    QCOMPARE(result.error.isEmpty(), valid);
+    if (!valid)
+        QVERIFY(result.error.startsWith(QStringLiteral("line 2:")));
+}
+
+void tst_CliFormats::programCsv() {
+    const ProgramCsv good = ParseProgramCsv(QStringLiteral("T,sh,sm,mh,mm\n-85,0,0,0,0\n180,99,59,99,59\n"));
+    QVERIFY2(good.error.isEmpty(), qPrintable(good.error));
+    QCOMPARE(good.steps, 2);
+    QCOMPARE(good.cells[1][0], QStringLiteral("180"));
+    // A first row with numbers is a step, not titles.
+    QCOMPARE(ParseProgramCsv(QStringLiteral("1,x,0,0,0\n")).error,
+             QStringLiteral("row 1, column 2 (stabilisation hours): 'x' is not a valid integer value"));
+    QCOMPARE(ParseProgramCsv(QStringLiteral("1,0,0,0,0,7\n")).error.left(36),
+             QStringLiteral("row 1, column 6: a step has 5 column"));
+    QCOMPARE(ParseProgramCsv(QStringLiteral("# nothing\n")).error,
+             QStringLiteral("no steps (one step per row)"));
+}
+
+void tst_CliFormats::reports() {
+    ReadingValues v;
+    v.currentTemperature = -99.9;
+    v.timeToMode = HoursMinutes{123, 5};
+    v.program = 0;
+    v.step = 3;
+    v.steps = 12;
+    QCOMPARE(CsvRow(QStringLiteral("2026-12-10T14:03:04+03:00"), v),
+             QStringLiteral("2026-12-10T14:03:04+03:00,-99.9,,123:05,,,,0,3,12,,\n"));
+    QCOMPARE(ReadingJson(7, v),
+             QStringLiteral(R"({"address": 7, "current_temperature": -99.9, "set_temperature": null, "time_to_mode": "123:05", "stabilisation_time": null, "time_to_mode_set_point": null, "stabilisation_set_point": null, "program": 0, "step": 3, "steps": 12, "cycle": null, "cycles": null})"));
+    QCOMPARE(ReadingText(v),
+             QStringLiteral("Current temperature, °C: -99.9\nSet temperature, °C: -\n"
+                            "Time to mode, hh:mm: 123:05\nStabilisation time, hh:mm: -\n"
+                            "Time-to-mode set-point, hh:mm: -\nStabilisation set-point, hh:mm: -\n"
+                            "Program: 0\nStep: 3(12)\nCycle: -\n"));
+}
+
+void tst_CliFormats::metricsOmitStaleValues() {
+    ChamberMetrics up;
+    up.address = 1;
+    up.up = true;
+    up.values = ReadingValues{};
+    up.values->currentTemperature = 23.5;
+    up.lastGoodReadingAt = 1765000000.25;
+    up.exchanges.ok = 3;
+    ChamberMetrics down = up;
+    down.address = 2;
+    down.up = false; // its last values must not show as current
+    down.exchanges.timeout = 2;
+    const QString text = PrometheusText({up, down});
+    QVERIFY(text.contains(QStringLiteral("kalvora_chamber_up{chamber=\"1\"} 1\nkalvora_chamber_up{chamber=\"2\"} 0\n")));
+    QVERIFY(text.contains(QStringLiteral("kalvora_chamber_temperature_celsius{chamber=\"1\"} 23.5\n")));
+    QVERIFY(!text.contains(QStringLiteral("kalvora_chamber_temperature_celsius{chamber=\"2\"}")));
+    QVERIFY(!text.contains(QStringLiteral("kalvora_chamber_program{")));
+    QVERIFY(text.contains(QStringLiteral("kalvora_chamber_last_reading_timestamp_seconds{chamber=\"2\"} 1765000000.25\n")));
+    QVERIFY(text.contains(QStringLiteral("kalvora_chamber_exchanges_total{chamber=\"2\",result=\"timeout\"} 2\n")));
+    QVERIFY(text.contains(QStringLiteral("# TYPE kalvora_chamber_exchanges_total counter\n")));
+    QCOMPARE(text.count(QStringLiteral("# HELP")), 8);
+    QVERIFY(text.endsWith(QLatin1Char('\n')));
+}
+
+QTEST_GUILESS_MAIN(tst_CliFormats)
+#include "tst_CliFormats.moc"

@@ -1,0 +1,133 @@
+// `kalvora-cli log --metrics` scraped by a real Prometheus server, and the chamber's
+// temperature found through Prometheus's query API.
+#include "CliProcess.h"
+#include "SimulatedLine.h"
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <csignal>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A loopback port that nobody listens on right now.
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// Ends a child on every way out of the test.
+struct Stopper {
+    QProcess &process;
+    ~Stopper() {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(15000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+};
+
+} // namespace
+
+class tst_CliMetrics : public QObject {
+    Q_OBJECT
+private slots:
+    void prometheusScrapesTheChambers();
+};
+
+void tst_CliMetrics::prometheusScrapesTheChambers() {
+    const QString prometheus = QStandardPaths::findExecutable(QStringLiteral("prometheus"));
+    if (prometheus.isEmpty())
+        QSKIP("the prometheus binary is missing (./test.sh installs the Debian package)");
+
+    SimulatedLine line({1, 4});
+    line.setRawInput(1, 0, 235);
+    line.setRawInput(4, 0, 65136);
+    QTemporaryDir dir;
+    const int metricsPort = FreePort();
+    QProcess cli;
+    Stopper stopCli{cli};
+    cli.start(QStringLiteral(CLI_BINARY),
+              {"log", "1,4,9", "--period", "1", "--timeout", "100", "--dir", dir.path(),
+               "--port", line.slavePath(), "--metrics",
+               QStringLiteral("127.0.0.1:%1").arg(metricsPort)});
+    QVERIFY(cli.waitForStarted());
+
+    // The exposition itself: every metric with its HELP and TYPE, samples per chamber.
+    httplib::Client direct("127.0.0.1", metricsPort);
+    std::string exposition;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            auto response = direct.Get("/metrics");
+            exposition = response ? response->body : std::string();
+            return exposition.find("kalvora_chamber_up{chamber=\"9\"} 0") != std::string::npos;
+        }(),
+        20000);
+    const QString text = QString::fromStdString(exposition);
+    for (const char *name : {"kalvora_chamber_up", "kalvora_chamber_temperature_celsius",
+                             "kalvora_chamber_set_temperature_celsius", "kalvora_chamber_program",
+                             "kalvora_chamber_step", "kalvora_chamber_cycle",
+                             "kalvora_chamber_last_reading_timestamp_seconds",
+                             "kalvora_chamber_exchanges_total"}) {
+        QVERIFY2(text.contains(QStringLiteral("# HELP %1 ").arg(QLatin1String(name))), name);
+        QVERIFY2(text.contains(QStringLiteral("# TYPE %1 ").arg(QLatin1String(name))), name);
+    }
+    QVERIFY(text.contains(QStringLiteral("kalvora_chamber_temperature_celsius{chamber=\"4\"} -40\n")));
+    QVERIFY(!text.contains(QStringLiteral("kalvora_chamber_temperature_celsius{chamber=\"9\"}")));
+    QVERIFY(text.contains(QStringLiteral("kalvora_chamber_exchanges_total{chamber=\"9\",result=\"timeout\"}")));
+
+    const int prometheusPort = FreePort();
+    const QString config = dir.filePath(QStringLiteral("prometheus.yml"));
+    {
+        QFile file(config);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                                  "scrape_configs:\n  - job_name: kalvora\n    static_configs:\n"
+                                  "      - targets: ['127.0.0.1:%1']\n")
+                       .arg(metricsPort)
+                       .toUtf8());
+    }
+    QProcess server;
+    Stopper stopServer{server};
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(prometheus, {"--config.file=" + config,
+                              "--storage.tsdb.path=" + dir.filePath(QStringLiteral("data")),
+                              QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(prometheusPort)});
+    QVERIFY(server.waitForStarted());
+    server.closeReadChannel(QProcess::StandardError);
+
+    httplib::Client query("127.0.0.1", prometheusPort);
+    std::string body;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            auto response = query.Get(
+                "/api/v1/query?query=kalvora_chamber_temperature_celsius%7Bchamber%3D%221%22%7D");
+            body = response ? response->body : std::string();
+            return body.find("\"23.5\"") != std::string::npos;
+        }(),
+        90000);
+    QVERIFY2(body.find("\"chamber\":\"1\"") != std::string::npos, body.c_str());
+
+    ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_CliMetrics)
+#include "tst_CliMetrics.moc"
