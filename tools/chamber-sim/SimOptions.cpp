@@ -36,6 +36,7 @@ public:
         flags_ = {
             {"--help", [&o] { o.help = true; }},
             {"-h", [&o] { o.help = true; }},
+            {"--version", [&o] { o.version = true; }},
             {"--verbose", [&o] { o.verbose = true; }},
             {"--echo", [&o] { o.echo = true; }},
             {"--stray-byte", [&f] { f.strayByte = true; }},
@@ -130,7 +131,7 @@ private:
     }
 
     void finish() {
-        if (!error_.empty() || options_.help)
+        if (!error_.empty() || options_.help || options_.version)
             return;
         std::vector<int> &a = options_.addresses;
         if (a.empty())
@@ -169,6 +170,7 @@ Simulates climatic chambers, Modbus RTU slaves at 57600 8N1, on a pseudo-termina
   --echo               hand every request back, byte for byte, before any reply (a
                        two-wire adapter without echo suppression)
   --help               show this text
+  --version            show the version
 
 Faults, for every chamber or only for the one given by --fault-address:
   --fault-address A    apply the faults and --raw values below to chamber A only

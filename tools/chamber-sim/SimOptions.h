@@ -18,6 +18,7 @@ struct SimOptions {
     bool verbose = false;
     bool echo = false; // the line hands every request back to the master
     bool help = false;
+    bool version = false;
     std::optional<int> faultAddress; // faults and raw values apply to this chamber only
     ChamberFaults faults;
     std::vector<std::pair<int, std::uint16_t>> rawInputs;
