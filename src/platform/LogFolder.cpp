@@ -12,9 +12,9 @@
 #include <system_error>
 
 QString DefaultLogFolder() {
-    const QString folder = LogFolderForExecutable(
-        QCoreApplication::applicationFilePath(),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    const QString folder =
+        LogFolderForExecutable(QCoreApplication::applicationFilePath(),
+                               QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     std::error_code error;
     std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
     if (error)

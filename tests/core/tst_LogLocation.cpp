@@ -10,10 +10,12 @@ private slots:
         QTest::addColumn<QString>("executable");
         QTest::addColumn<QString>("folder");
 
-        QTest::newRow("installed") << "/usr/bin/kalvora" << "/home/lab/Documents/Kalvora/";
+        QTest::newRow("installed") << "/usr/bin/kalvora"
+                                   << "/home/lab/Documents/Kalvora/";
         QTest::newRow("installed locally") << "/usr/local/bin/kalvora"
                                            << "/home/lab/Documents/Kalvora/";
-        QTest::newRow("build tree") << "/work/kalvora/build/kalvora" << "/work/kalvora/build/";
+        QTest::newRow("build tree") << "/work/kalvora/build/kalvora"
+                                    << "/work/kalvora/build/";
         QTest::newRow("build tree in a home") << "/home/lab/src/usr/bin/kalvora"
                                               << "/home/lab/src/usr/bin/";
         QTest::newRow("a folder merely starting with usr") << "/usrdata/kalvora"
@@ -25,8 +27,7 @@ private slots:
     void folderByExecutablePath() {
         QFETCH(QString, executable);
         QFETCH(QString, folder);
-        QCOMPARE(LogFolderForExecutable(executable, QStringLiteral("/home/lab/Documents")),
-                 folder);
+        QCOMPARE(LogFolderForExecutable(executable, QStringLiteral("/home/lab/Documents")), folder);
         QCOMPARE(IsInstalledExecutable(executable), folder.startsWith("/home/lab/Documents/"));
     }
 
