@@ -3,6 +3,8 @@
 
 KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev fonts-liberation fontconfig util-linux
     pkg-config libcpp-httplib-dev prometheus)
+# package.sh and its test: manual pages, icons, CPack's dpkg-shlibdeps (with file), and checks.
+KALVORA_PACKAGING_PACKAGES=(help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils systemd)
 
 kalvora_install_missing() {
     local missing=()

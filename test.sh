@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source ./scripts-common.sh
 
-kalvora_install_missing "${KALVORA_PACKAGES[@]}"
+kalvora_install_missing "${KALVORA_PACKAGES[@]}" "${KALVORA_PACKAGING_PACKAGES[@]}"
 
 run_suite() {
     local dir=$1

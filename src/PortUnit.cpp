@@ -7,6 +7,7 @@
 #include "core/LogFormat.h"
 #include "main.h"
 #include "platform/LogFile.h"
+#include "platform/LogFolder.h"
 #include "platform/PortNames.h"
 
 #include <QCoreApplication>
@@ -242,7 +243,7 @@ QString FileTimeStamp() {
 // A name too long for the file system is refused here, and the earlier name is dropped with
 // it: nothing is written anywhere until logging is ticked again.
 void NewLogFileName() {
-    const QString folder = LogFolder.isEmpty() ? ProgramDirectory() : LogFolder;
+    const QString folder = LogFolder.isEmpty() ? DefaultLogFolder() : LogFolder;
     const QString name = ::NewLogFileName(folder, FileTimeStamp());
     if (WithChamberNumber(name, ChamberAddress).length() > kMaxLogPathLength) {
         LogFileName.clear();

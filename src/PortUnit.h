@@ -32,7 +32,8 @@ extern QString CurrentTemperatureText, SetTemperatureText, ProgramText, StepText
 extern QString LogFileName, LogRecord;
 // LogRecord holds a reading composed since the last write: only then is a record appended.
 extern bool LogRecordPending;
-// Folder of new log files, with its separator; empty: the program's own folder.
+// Folder of new log files, with its separator; empty: DefaultLogFolder() (the program's own
+// folder, or the user's documents when installed).
 extern QString LogFolder;
 
 // Counters for diagnostics and the soak measurement; nothing in the program depends on them.

@@ -1,20 +1,42 @@
 #include "platform/PortNames.h"
 
-#include <QRegularExpression>
+#include "core/PortMapping.h"
+
+#include <QFile>
+#include <QStandardPaths>
 #include <QtGlobal>
 
 #include <cerrno>
 
+namespace {
+
+// A missing or unreadable file maps nothing.
+QString FileText(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+QString UserPortsFile() {
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return config.isEmpty() ? QString() : config + QStringLiteral("/kalvora/ports.conf");
+}
+
+} // namespace
+
 QString DevicePathForPort(const QString &portName) {
-    static const QRegularExpression comPort(QStringLiteral("^COM([1-9][0-9]*)$"));
-    const QRegularExpressionMatch match = comPort.match(portName);
-    if (!match.hasMatch())
+    if (!ComPortNumber(portName))
         return portName;
     const QByteArray variable = "KALVORA_" + portName.toLatin1();
-    const QByteArray mapped = qgetenv(variable.constData());
-    if (!mapped.isEmpty())
-        return QString::fromLocal8Bit(mapped);
-    return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toInt() - 1);
+    PortMappingSources sources;
+    sources.environment = QString::fromLocal8Bit(qgetenv(variable.constData()));
+    if (sources.environment.isEmpty()) {
+        const QString userFile = UserPortsFile();
+        sources.userFile = userFile.isEmpty() ? QString() : FileText(userFile);
+        sources.systemFile = FileText(QStringLiteral("/etc/kalvora/ports.conf"));
+    }
+    return DevicePathFromSources(portName, sources);
 }
 
 QString PortOpenErrorText(const QString &portName, const QString &device, const QString &reason,

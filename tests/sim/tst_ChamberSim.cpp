@@ -716,6 +716,8 @@ void tst_ChamberSim::commandLineRejectsBadArguments_data() {
     QTest::addColumn<QString>("says"); // in the output, standard or error
 
     QTest::newRow("help") << QStringList{"--help"} << 0 << "--split-gap MS";
+    QTest::newRow("version") << QStringList{"--version"} << 0
+                             << "kalvora-chamber-sim " KALVORA_VERSION "\n";
     QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "unknown option --bogus";
     QTest::newRow("address above 250") << QStringList{"--chamber", "251"} << 2 << "'251'";
     QTest::newRow("not a number") << QStringList{"--rate", "fast"} << 2 << "'fast'";

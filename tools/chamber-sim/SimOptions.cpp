@@ -36,6 +36,7 @@ public:
         flags_ = {
             {"--help", [&o] { o.help = true; }},
             {"-h", [&o] { o.help = true; }},
+            {"--version", [&o] { o.version = true; }},
             {"--verbose", [&o] { o.verbose = true; }},
             {"--echo", [&o] { o.echo = true; }},
             {"--line-speed", [&o] { o.lineSpeed = true; }},
@@ -131,7 +132,7 @@ private:
     }
 
     void finish() {
-        if (!error_.empty() || options_.help)
+        if (!error_.empty() || options_.help || options_.version)
             return;
         std::vector<int> &a = options_.addresses;
         if (a.empty())
@@ -173,6 +174,7 @@ Simulates climatic chambers, Modbus RTU slaves at 57600 8N1, on a pseudo-termina
                        baud, and send every reply one byte per character time (implies
                        --byte-by-byte for every chamber): the timing of a real bus
   --help               show this text
+  --version            show the version
 
 Faults, for every chamber or only for the one given by --fault-address:
   --fault-address A    apply the faults and --raw values below to chamber A only

@@ -19,6 +19,7 @@ struct SimOptions {
     bool echo = false; // the line hands every request back to the master
     bool lineSpeed = false; // requests take their time on the line; replies are paced
     bool help = false;
+    bool version = false;
     std::optional<int> faultAddress; // faults and raw values apply to this chamber only
     ChamberFaults faults;
     std::vector<std::pair<int, std::uint16_t>> rawInputs;

@@ -164,6 +164,10 @@ int main(int argc, char **argv) {
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
+    if (parsed.options.version) {
+        std::puts("kalvora-chamber-sim " KALVORA_VERSION);
+        return 0;
+    }
     try {
         return serve(parsed.options);
     } catch (const std::exception &e) {
