@@ -248,7 +248,7 @@ struct ControlLine {
         Form1->Button2->click();
     }
     std::vector<Frame> sent(std::size_t expected) {
-        line.waitForReceived(expected, 1000ms);
+        line.waitForReceived(expected, kEventTimeout);
         std::vector<Frame> frames;
         for (const auto &frame : line.received())
             frames.push_back(frame.bytes);
@@ -460,7 +460,7 @@ private slots:
         QVERIFY(Form1->CheckBox1->isChecked());
         QVERIFY(Form1->Timer4->isActive());
         Form1->Label8->clear();
-        QTRY_VERIFY_WITH_TIMEOUT(!Form1->Label8->text().isEmpty(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!Form1->Label8->text().isEmpty(), kEventTimeoutMs);
     }
 
     void deletedFileIsNotRecreatedAndTickingAgainStartsANewOne() {

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "UnprivilegedChild.h"
+#include "TimingSlack.h"
 
 using namespace PortUnit;
 
@@ -81,7 +82,7 @@ private slots:
 
         // The next tick reads again; switching off resets the figures but not the kept texts.
         SetTemperatures(line, 12, 236, 65136);
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label5->text(), QStringLiteral("23,6"), 6000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label5->text(), QStringLiteral("23,6"), 4000 + kEventTimeoutMs);
         Form1->Button6->click();
         QCOMPARE(Form1->Label5->text(), QStringLiteral("0"));
         QCOMPARE(Form1->Label13->text(), QStringLiteral("0(0)"));
@@ -200,15 +201,15 @@ private slots:
         QVERIFY(Form1->CheckBox1->isChecked());
         QVERIFY(Form1->Timer6->isActive());
         QVERIFY(LogFileName.contains(QStringLiteral(">")));
-        // A reading cycle within five seconds puts the chamber number into the name.
-        QTRY_VERIFY_WITH_TIMEOUT(!LogFileName.contains(QStringLiteral(">")), 6000);
+        // The next reading cycle puts the chamber number into the name.
+        QTRY_VERIFY_WITH_TIMEOUT(!LogFileName.contains(QStringLiteral(">")), 5000 + kEventTimeoutMs);
         QVERIFY(QFileInfo(LogFileName).fileName().startsWith(QStringLiteral("ЖЫМ№3 ")));
         const QString path = LogFileName;
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 7000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 5000 + kEventTimeoutMs);
         const QByteArray header = ToWindows1251(LogHeader()) + "\r\n";
         QCOMPARE(ReadAll(path), header);
 
-        QTRY_VERIFY_WITH_TIMEOUT(ReadAll(path).size() > header.size(), 65000);
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAll(path).size() > header.size(), 60000 + kEventTimeoutMs);
         const QByteArray bytes = ReadAll(path);
         QVERIFY(bytes.startsWith(header));
         const QByteArray record = bytes.mid(header.size());
@@ -274,7 +275,7 @@ private slots:
         QVERIFY(!Form1->Timer4->isActive());
         // The program goes on: the clock still ticks.
         Form1->Label8->clear();
-        QTRY_VERIFY_WITH_TIMEOUT(!Form1->Label8->text().isEmpty(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!Form1->Label8->text().isEmpty(), kEventTimeoutMs);
     }
 };
 
