@@ -22,10 +22,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -237,6 +239,9 @@ private:
 
 enum class Outcome { Frames, ErrorWindow, NotAnInteger };
 
+// How the log's disk runs out of room.
+enum class Shortage { DevFull, SmallTmpfs, FileSizeLimit };
+
 struct ControlLine {
     AppFixture app;
     SimulatedLine line{{1}};
@@ -298,6 +303,7 @@ void TypeCharacters(QWidget *widget, const QString &text) {
 Q_DECLARE_METATYPE(chambersim::ChamberFaults)
 Q_DECLARE_METATYPE(Interference)
 Q_DECLARE_METATYPE(Outcome)
+Q_DECLARE_METATYPE(Shortage)
 
 class tst_Faults : public QObject {
     Q_OBJECT
@@ -519,15 +525,32 @@ private slots:
     }
 
     void fullDiskKeepsEveryEarlierRecord_data() {
-        QTest::addColumn<bool>("smallFileSystem");
-        QTest::newRow("symlink to /dev/full in place of the file") << false;
-        QTest::newRow("small tmpfs that fills up mid-record") << true;
+        QTest::addColumn<Shortage>("shortage");
+        QTest::addColumn<QString>("message");
+        const QString diskFull = QStringLiteral("Disk full.");
+        QTest::newRow("symlink to /dev/full in place of the file") << Shortage::DevFull << diskFull;
+        QTest::newRow("small tmpfs that fills up mid-record") << Shortage::SmallTmpfs << diskFull;
+        // Runs anywhere, root or not, container or not: the write stops short at the limit.
+        QTest::newRow("file size limit reached mid-record")
+            << Shortage::FileSizeLimit << QStringLiteral("I/O error %1.").arg(EFBIG);
     }
     void fullDiskKeepsEveryEarlierRecord() {
-        QFETCH(bool, smallFileSystem);
+        QFETCH(Shortage, shortage);
+        QFETCH(QString, message);
+        // A resource limit holds for the whole process: the row runs again in a child.
+        const char *const inChild = "KALVORA_TEST_FILE_SIZE_LIMIT";
+        if (shortage == Shortage::FileSizeLimit && qEnvironmentVariableIsEmpty(inChild)) {
+            const ChildResult child = RunTestFunctionInChild(
+                QStringLiteral("fullDiskKeepsEveryEarlierRecord:") +
+                    QString::fromUtf8(QTest::currentDataTag()),
+                QString::fromLatin1(inChild), QStringLiteral("1"), ChildUser::Same);
+            QVERIFY2(child.passed, child.output.constData());
+            return;
+        }
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QByteArray mountPoint = QFile::encodeName(dir.path());
+        const bool smallFileSystem = shortage == Shortage::SmallTmpfs;
         if (smallFileSystem &&
             ::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
             QSKIP(qPrintable(QStringLiteral("cannot mount a small tmpfs here: %1")
@@ -548,7 +571,9 @@ private slots:
         expected += AppendRecord(QStringLiteral("-40"));
         QCOMPARE(ReadAll(path), expected);
 
-        if (smallFileSystem) {
+        rlimit unlimited{};
+        switch (shortage) {
+        case Shortage::SmallTmpfs:
             FillUp(filler);
             // The log's last page still has room: records go in until one does not fit.
             for (int record = 0; record < 100 && app.errorBoxes.isEmpty(); ++record) {
@@ -556,23 +581,42 @@ private slots:
                 if (app.errorBoxes.isEmpty())
                     expected += bytes;
             }
-        } else {
+            break;
+        case Shortage::FileSizeLimit: {
+            // The next record ends ten bytes past the limit: its first write stops short, the
+            // one after it fails with EFBIG (SIGXFSZ ignored, as it would otherwise end us).
+            std::signal(SIGXFSZ, SIG_IGN);
+            QCOMPARE(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+            rlimit limited = unlimited;
+            limited.rlim_cur = static_cast<rlim_t>(expected.size()) + 10;
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+            AppendRecord(QStringLiteral("23,7"));
+            break;
+        }
+        case Shortage::DevFull:
             QVERIFY(QFile::rename(path, kept));
             QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
             AppendRecord(QStringLiteral("23,7"));
+            break;
         }
-        QCOMPARE(app.errorBoxes, QStringList{QStringLiteral("Disk full.")});
+        QCOMPARE(app.errorBoxes, QStringList{message});
         QVERIFY(Form1->Timer4->isActive());
         QVERIFY(Form1->CheckBox1->isChecked());
         // No torn record: the file holds exactly what was written before.
-        QCOMPARE(ReadAll(smallFileSystem ? path : kept), expected);
+        QCOMPARE(ReadAll(shortage == Shortage::DevFull ? kept : path), expected);
 
         // With room again, the next tick appends to the same file.
-        if (smallFileSystem) {
+        switch (shortage) {
+        case Shortage::SmallTmpfs:
             QVERIFY(QFile::remove(filler));
-        } else {
+            break;
+        case Shortage::FileSizeLimit:
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+            break;
+        case Shortage::DevFull:
             QVERIFY(QFile::remove(path));
             QVERIFY(QFile::rename(kept, path));
+            break;
         }
         expected += AppendRecord(QStringLiteral("23,8"));
         QCOMPARE(app.errorBoxes.size(), 1);
