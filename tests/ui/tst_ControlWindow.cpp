@@ -1,6 +1,7 @@
 // The control window end to end: what the operator's entries and clicks put on the line, the
 // input checks and the pause of the main window's timers.
-#include "AppFixture.h"
+#include "ControlLine.h"
+#include "HexBytes.h"
 #include "SentFrames.h"
 #include "SimulatedLine.h"
 #include "TimingSlack.h"
@@ -19,25 +20,6 @@
 using namespace PortUnit;
 
 namespace {
-
-std::vector<std::uint8_t> Hex(const char *text) {
-    std::vector<std::uint8_t> bytes;
-    for (const QByteArray &part : QByteArray(text).split(' '))
-        bytes.push_back(static_cast<std::uint8_t>(part.toUInt(nullptr, 16)));
-    return bytes;
-}
-
-QByteArray ToHex(const std::vector<std::uint8_t> &bytes) {
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()))
-        .toHex(' ')
-        .toUpper();
-}
-
-void SelectChamber(int address) {
-    auto *entry = new QListWidgetItem(QStringLiteral("Камера №%1").arg(address), Form1->ListBox1);
-    entry->setSelected(true);
-    Form1->ListBox1Click();
-}
 
 // How often this thread has waited (slept, or blocked on a lock or a descriptor) so far. A pause
 // is a wait, whatever the machine's load; being preempted by a busy machine is not one.
@@ -60,23 +42,6 @@ void FillRows(const QStringList &rows) {
             Form3->setCellText(r + 1, c + 1, cells[c]);
     }
 }
-
-struct ControlLine {
-    AppFixture app;
-    SimulatedLine line{{1}};
-    ControlLine() {
-        app.openPort(line.slavePath());
-        SelectChamber(1);
-        Form1->Button2->click();
-    }
-    std::vector<std::vector<std::uint8_t>> frames(std::size_t expected) {
-        line.waitForReceived(expected, kEventTimeout);
-        std::vector<std::vector<std::uint8_t>> out;
-        for (const auto &frame : line.received())
-            out.push_back(frame.bytes);
-        return out;
-    }
-};
 
 } // namespace
 
@@ -127,7 +92,7 @@ private slots:
         QVERIFY(clock.elapsed() >= 500);
         const auto frames = control.frames(1);
         QCOMPARE(frames.size(), std::size_t(1));
-        QCOMPARE(ToHex(frames[0]), frame);
+        QCOMPARE(HexText(frames[0]), QString::fromLatin1(frame));
         QVERIFY(control.app.errorBoxes.isEmpty());
     }
 
@@ -141,8 +106,8 @@ private slots:
         QTest::mouseClick(Form3->Button1, Qt::LeftButton);
         const auto received = control.line.received();
         QCOMPARE(received.size(), std::size_t(3));
-        QCOMPARE(ToHex(received[0].bytes),
-                 QByteArray("01 10 00 00 00 0D 1A 00 02 00 01 00 28 00 01 00 1E 00 00 00 03 00 "
+        QCOMPARE(HexText(received[0].bytes),
+                 QString("01 10 00 00 00 0D 1A 00 02 00 01 00 28 00 01 00 1E 00 00 00 03 00 "
                             "01 00 01 00 00 00 2D 00 02 00 05 8D 09"));
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(received[i].bytes[10], std::uint8_t(i + 1));  // register 1: the step

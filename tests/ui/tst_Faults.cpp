@@ -2,7 +2,11 @@
 // on the line, a log disk that refuses or fills up, and entries that no keyboard filter stops.
 // Each case checks what the operator sees and that nothing already collected is lost or falsified.
 #include "AppFixture.h"
-#include "SimCrc16.h"
+#include "ChamberSelection.h"
+#include "ControlLine.h"
+#include "FileBytes.h"
+#include "HexBytes.h"
+#include "ModbusFrames.h"
 #include "SimulatedLine.h"
 #include "core/ControlFrames.h"
 #include "core/LogFormat.h"
@@ -40,22 +44,9 @@ using namespace std::chrono_literals;
 namespace {
 
 
-void SelectChamber(int address) {
-    auto *entry = new QListWidgetItem(QStringLiteral("Камера №%1").arg(address), Form1->ListBox1);
-    const QRect place = Form1->ListBox1->visualItemRect(entry);
-    QTest::mouseClick(Form1->ListBox1->viewport(), Qt::LeftButton, {}, place.center());
-}
-
 void ClickLogCheckBox() {
     QTest::mouseClick(Form1->CheckBox1, Qt::LeftButton, {},
                       QPoint(8, Form1->CheckBox1->height() / 2));
-}
-
-QByteArray ReadAll(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
 }
 
 // The bytes one write of the log puts on the disk: the text in Windows-1251 and its line end.
@@ -156,17 +147,6 @@ Registers WithTemperature(Registers registers, std::uint16_t temperature) {
     return registers;
 }
 
-// Reply to the read of 15 input registers.
-std::vector<std::uint8_t> ReadReply(std::uint8_t address, const Registers &registers) {
-    std::vector<std::uint8_t> reply{address, 4, 30};
-    for (std::uint16_t value : registers) {
-        reply.push_back(static_cast<std::uint8_t>(value >> 8));
-        reply.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    }
-    chambersim::appendCrc(reply);
-    return reply;
-}
-
 void SetRegisters(SimulatedLine &line, int address, const Registers &registers) {
     for (int reg = 0; reg < 15; ++reg)
         line.setRawInput(address, reg, registers[static_cast<std::size_t>(reg)]);
@@ -207,11 +187,8 @@ private:
         switch (kind_) {
         case Interference::StrayReply:
             return ReadReply(2, WithTemperature(kChamberRegisters, 300));
-        case Interference::ExceptionReply: {
-            std::vector<std::uint8_t> exception{1, 0x84, 4};
-            chambersim::appendCrc(exception);
-            return exception;
-        }
+        case Interference::ExceptionReply:
+            return ExceptionReply(1, 4, 4);
         case Interference::BrokenCrcReply: {
             auto reply = ReadReply(1, WithTemperature(kChamberRegisters, 300));
             reply.back() ^= 0xFF;
@@ -242,35 +219,6 @@ enum class Outcome { Frames, ErrorWindow, NotAnInteger };
 // How the log's disk runs out of room.
 enum class Shortage { DevFull, SmallTmpfs, FileSizeLimit };
 
-struct ControlLine {
-    AppFixture app;
-    SimulatedLine line{{1}};
-    ControlLine() {
-        app.openPort(line.slavePath());
-        auto *entry = new QListWidgetItem(QStringLiteral("Камера №1"), Form1->ListBox1);
-        entry->setSelected(true);
-        Form1->ListBox1Click();
-        Form1->Button2->click();
-    }
-    std::vector<Frame> sent(std::size_t expected) {
-        line.waitForReceived(expected, kEventTimeout);
-        std::vector<Frame> frames;
-        for (const auto &frame : line.received())
-            frames.push_back(frame.bytes);
-        return frames;
-    }
-};
-
-QStringList Hex(const std::vector<Frame> &frames) {
-    QStringList out;
-    for (const Frame &frame : frames)
-        out << QString::fromLatin1(
-            QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size()))
-                .toHex(' ')
-                .toUpper());
-    return out;
-}
-
 QString NotAnIntegerText(const QString &text) {
     return QStringLiteral("'%1' is not a valid integer value.").arg(text);
 }
@@ -281,8 +229,8 @@ void CheckOutcome(ControlLine &control, std::size_t windowsBefore, Outcome outco
                   const std::vector<Frame> &expectedFrames, const QString &failedText) {
     if (outcome != Outcome::Frames)
         std::this_thread::sleep_for(100ms); // a frame written by mistake would arrive by now
-    const auto frames = control.sent(expectedFrames.size());
-    QCOMPARE(Hex(frames), Hex(expectedFrames));
+    const auto frames = control.frames(expectedFrames.size());
+    QCOMPARE(HexTexts(frames), HexTexts(expectedFrames));
     QCOMPARE(InputErrorWindows.size(), windowsBefore + (outcome == Outcome::ErrorWindow ? 1 : 0));
     if (outcome == Outcome::NotAnInteger)
         QCOMPARE(control.app.errorBoxes, QStringList{NotAnIntegerText(failedText)});

@@ -1,6 +1,8 @@
 // The reading cycle and the readings log end to end, with the simulated chamber on a
 // pseudo-terminal and the real windows.
 #include "AppFixture.h"
+#include "ChamberSelection.h"
+#include "FileBytes.h"
 #include "SimulatedLine.h"
 #include "Unit5.h"
 #include "core/LogFormat.h"
@@ -25,24 +27,9 @@ Q_DECLARE_METATYPE(chambersim::ChamberFaults)
 
 namespace {
 
-// Lists the chamber as the scan would and clicks its entry.
-void SelectChamber(int address) {
-    auto *entry = new QListWidgetItem(QStringLiteral("Камера №%1").arg(address), Form1->ListBox1);
-    const QRect place = Form1->ListBox1->visualItemRect(entry);
-    QTest::mouseClick(Form1->ListBox1->viewport(), Qt::LeftButton, {}, place.center());
-    QVERIFY(entry->isSelected());
-}
-
 void SetTemperatures(SimulatedLine &line, int address, std::uint16_t current, std::uint16_t set) {
     line.setRawInput(address, 0, current);
     line.setRawInput(address, 2, set);
-}
-
-QByteArray ReadAll(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
 }
 
 } // namespace
