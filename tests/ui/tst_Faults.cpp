@@ -7,6 +7,7 @@
 #include "FileBytes.h"
 #include "HexBytes.h"
 #include "ModbusFrames.h"
+#include "TypeCharacters.h"
 #include "SimulatedLine.h"
 #include "core/ControlFrames.h"
 #include "core/LogFormat.h"
@@ -236,14 +237,6 @@ void CheckOutcome(ControlLine &control, std::size_t windowsBefore, Outcome outco
         QCOMPARE(control.app.errorBoxes, QStringList{NotAnIntegerText(failedText)});
     else
         QCOMPARE(control.app.errorBoxes, QStringList());
-}
-
-// Types each character as a key carrying that text (QTest::keyClicks passes Latin-1 only, and
-// would turn "٣" into a key without text that no filter ever sees).
-void TypeCharacters(QWidget *widget, const QString &text) {
-    for (QChar character : text)
-        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(character),
-                            Qt::NoModifier);
 }
 
 } // namespace

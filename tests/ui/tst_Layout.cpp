@@ -16,6 +16,7 @@
 
 #include "AppFixture.h"
 #include "TimingSlack.h"
+#include "TypeCharacters.h"
 #include "Unit4.h"
 #include "Unit5.h"
 #include "widgets/ActivityIndicator.h"
@@ -62,13 +63,6 @@ QWidget *Control(QWidget *window, const QString &name) {
     if (!control)
         qFatal("no control %s", qPrintable(name));
     return control;
-}
-
-// Types each character as a key with that text (QTest::keyClicks takes Latin-1 only).
-void Type(QWidget *widget, const QString &text) {
-    for (QChar character : text)
-        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(character),
-                            Qt::NoModifier);
 }
 
 QString Spaces(int count) { return QString(count, QLatin1Char(' ')); }
@@ -551,10 +545,10 @@ void tst_Layout::keystrokeFilter() {
 
     auto *box = qobject_cast<QLineEdit *>(Control(Form3, edit));
     QVERIFY(box);
-    Type(box, typed);
+    TypeCharacters(box, typed);
     for (int key : keys)
         QTest::keyClick(box, static_cast<Qt::Key>(key));
-    Type(box, typedAfter);
+    TypeCharacters(box, typedAfter);
     QCOMPARE(box->text(), expected);
 }
 
