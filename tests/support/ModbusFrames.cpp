@@ -14,14 +14,14 @@ Bytes WithCrc(Bytes body) {
 }
 
 Bytes ReadRequest(int address, int start, int quantity) {
-    return WithCrc({Byte(address), 4, Byte(start >> 8), Byte(start), Byte(quantity >> 8),
-                    Byte(quantity)});
+    return WithCrc(
+        {Byte(address), 4, Byte(start >> 8), Byte(start), Byte(quantity >> 8), Byte(quantity)});
 }
 
 Bytes WriteRequest(int address, int start, const std::vector<int> &values) {
     const int count = static_cast<int>(values.size());
-    Bytes frame{Byte(address), 0x10, Byte(start >> 8), Byte(start), 0, Byte(count),
-                Byte(2 * count)};
+    Bytes frame{Byte(address), 0x10,           Byte(start >> 8), Byte(start), 0,
+                Byte(count),   Byte(2 * count)};
     for (int value : values) {
         frame.push_back(Byte(value >> 8));
         frame.push_back(Byte(value));
@@ -29,7 +29,9 @@ Bytes WriteRequest(int address, int start, const std::vector<int> &values) {
     return WithCrc(frame);
 }
 
-Bytes WriteAck(const Bytes &request) { return WithCrc(Bytes(request.begin(), request.begin() + 6)); }
+Bytes WriteAck(const Bytes &request) {
+    return WithCrc(Bytes(request.begin(), request.begin() + 6));
+}
 
 Bytes ReadReply(int address, const std::array<std::uint16_t, 15> &registers) {
     Bytes reply{Byte(address), 4, 30};

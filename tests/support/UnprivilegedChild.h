@@ -8,7 +8,7 @@
 #include <QProcessEnvironment>
 
 struct ChildResult {
-    bool passed = false;  // exited normally with 0 and reported the function as passed
+    bool passed = false; // exited normally with 0 and reported the function as passed
     QByteArray output;
 };
 
