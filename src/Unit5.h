@@ -8,7 +8,7 @@ class TForm5 : public MessageWindow {
     Q_OBJECT
 public:
     explicit TForm5(QWidget *parent = nullptr);
-    QLabel *Label1 = nullptr;  // "Возможен обрыв линии RS-485"
+    QLabel *Label1 = nullptr; // "Возможен обрыв линии RS-485"
 };
 
 extern TForm5 *Form5;

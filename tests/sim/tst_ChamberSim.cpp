@@ -1,11 +1,11 @@
 // The simulated chamber as the program meets it: through a pseudo-terminal, byte for byte.
 #include "ChamberBus.h"
-#include "SimCrc16.h"
-#include "SimServer.h"
 #include "HexBytes.h"
 #include "ModbusFrames.h"
 #include "PseudoTerminal.h"
 #include "PtyPair.h"
+#include "SimCrc16.h"
+#include "SimServer.h"
 #include "SimulatedLine.h"
 #include "TimingSlack.h"
 
@@ -252,7 +252,7 @@ void tst_ChamberSim::storesStepRecordAndAcknowledges() {
     SimulatedLine line({1});
     ProgramEnd port(line.slavePath());
     const Bytes frame = HexBytes("01 10 00 00 00 0D 1A 00 02 00 01 00 28 00 01 00 1E 00 00 00 03 "
-                                "00 01 00 01 00 00 00 2D 00 02 00 05 8D 09");
+                                 "00 01 00 01 00 00 00 2D 00 02 00 05 8D 09");
 
     const Bytes reply = port.exchange(frame, 8);
 
@@ -477,8 +477,9 @@ void tst_ChamberSim::silenceFaults() {
     QString seen;
     for (int i = 0; i < answered.size(); ++i) {
         port.send(ReadRequest(1, 0, 3));
-        seen +=
-            port.receive(11, answered[i] == '+' ? kEventTimeout : kNoReplyWait).size() == 11 ? '+' : '-';
+        seen += port.receive(11, answered[i] == '+' ? kEventTimeout : kNoReplyWait).size() == 11
+                    ? '+'
+                    : '-';
     }
     QCOMPARE(seen, answered);
     QCOMPARE(line.bus().requestCount(1), int(answered.size()));
@@ -486,9 +487,9 @@ void tst_ChamberSim::silenceFaults() {
 
 void tst_ChamberSim::deliveryTimingFaults_data() {
     QTest::addColumn<ChamberFaults>("faults");
-    QTest::addColumn<double>("minDelayMs");      // from the request's last byte to the first write
+    QTest::addColumn<double>("minDelayMs");       // from the request's last byte to the first write
     QTest::addColumn<QList<int>>("writeLengths"); // the reply's writes, in order
-    QTest::addColumn<double>("minSpreadMs");     // from the first write to the last
+    QTest::addColumn<double>("minSpreadMs");      // from the first write to the last
 
     ChamberFaults byteByByte;
     byteByByte.byteByByte = true;
@@ -502,7 +503,8 @@ void tst_ChamberSim::deliveryTimingFaults_data() {
     // between the first and the last of 35 bytes.
     QTest::newRow("byte by byte at line speed")
         << byteByByte << 0.0 << QList<int>(35, 1) << 34 * 0.174;
-    QTest::newRow("split after 10 bytes, 50 ms apart") << split << 0.0 << QList<int>{10, 25} << 50.0;
+    QTest::newRow("split after 10 bytes, 50 ms apart")
+        << split << 0.0 << QList<int>{10, 25} << 50.0;
     QTest::newRow("delayed by 100 ms") << delayed << 100.0 << QList<int>{35} << 0.0;
 }
 

@@ -84,7 +84,7 @@ private slots:
         const long blockedBefore = TimesBlocked();
         QTest::mouseClick(pushButton, Qt::LeftButton);
         if (frame.isEmpty()) {
-            QCOMPARE(TimesBlocked(), blockedBefore);  // returns at once, no pause
+            QCOMPARE(TimesBlocked(), blockedBefore); // returns at once, no pause
             QTest::qWait(200);
             QVERIFY(control.line.received().empty());
             return;
@@ -108,7 +108,7 @@ private slots:
         QCOMPARE(received.size(), std::size_t(3));
         QCOMPARE(HexText(received[0].bytes),
                  QString("01 10 00 00 00 0D 1A 00 02 00 01 00 28 00 01 00 1E 00 00 00 03 00 "
-                            "01 00 01 00 00 00 2D 00 02 00 05 8D 09"));
+                         "01 00 01 00 00 00 2D 00 02 00 05 8D 09"));
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(received[i].bytes[10], std::uint8_t(i + 1));  // register 1: the step
             QCOMPARE(received[i].bytes[20], std::uint8_t(3));      // register 6: the steps

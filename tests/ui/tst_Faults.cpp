@@ -7,8 +7,8 @@
 #include "FileBytes.h"
 #include "HexBytes.h"
 #include "ModbusFrames.h"
-#include "TypeCharacters.h"
 #include "SimulatedLine.h"
+#include "TypeCharacters.h"
 #include "core/ControlFrames.h"
 #include "core/LogFormat.h"
 
@@ -43,7 +43,6 @@ using namespace PortUnit;
 using namespace std::chrono_literals;
 
 namespace {
-
 
 void ClickLogCheckBox() {
     QTest::mouseClick(Form1->CheckBox1, Qt::LeftButton, {},

@@ -87,7 +87,8 @@ private slots:
 
         line.clearReceived();
         Form1->Button4->click();  // resume at the next address, the list kept
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label26->text(), QStringLiteral("4 из 250"), kEventTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label26->text(), QStringLiteral("4 из 250"),
+                                  kEventTimeoutMs);
         Form1->Button4->click();
         QCOMPARE(line.received().front().bytes[0], 4);
         QCOMPARE(Form1->ListBox1->count(), 3);
@@ -111,7 +112,8 @@ private slots:
         ScanAddress = 7;
         Form1->Button4->click();
         // Address 8 has no chamber: not listed, but bar and label move on.
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label26->text(), QStringLiteral("8 из 250"), kEventTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label26->text(), QStringLiteral("8 из 250"),
+                                  kEventTimeoutMs);
         Form1->Button4->click();
         QCOMPARE(Entries(), QStringList({QStringLiteral("Камера №7")}));
         QCOMPARE(Form1->ProgressBar1->value(), 3);
@@ -124,7 +126,8 @@ private slots:
         app.openPort(line.slavePath());
         ScanAddress = 250;
         Form1->Button4->click();
-        QTRY_VERIFY_WITH_TIMEOUT(ScanAddress == kScanEnd && !Form1->Timer5->isActive(), kEventTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(ScanAddress == kScanEnd && !Form1->Timer5->isActive(),
+                                 kEventTimeoutMs);
         QCOMPARE(Entries(), QStringList({QStringLiteral("Камера №250")}));
         QCOMPARE(Form1->ProgressBar1->value(), 100);
         QCOMPARE(Form1->Label26->text(), QStringLiteral("250 из 250"));
@@ -137,7 +140,8 @@ private slots:
 
         line.clearReceived();
         Form1->Button4->click();  // Cleared -> Running: one idle tick, then address 0
-        QTRY_COMPARE_WITH_TIMEOUT(Entries(), QStringList({QStringLiteral("Камера №0")}), kEventTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Entries(), QStringList({QStringLiteral("Камера №0")}),
+                                  kEventTimeoutMs);
         Form1->Button1->click();
         QCOMPARE(line.received().front().bytes[0], 0);
     }

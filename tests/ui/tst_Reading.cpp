@@ -18,8 +18,8 @@
 #include <QTimer>
 #include <unistd.h>
 
-#include "UnprivilegedChild.h"
 #include "TimingSlack.h"
+#include "UnprivilegedChild.h"
 
 using namespace PortUnit;
 
@@ -69,7 +69,8 @@ private slots:
 
         // The next tick reads again; switching off resets the figures but not the kept texts.
         SetTemperatures(line, 12, 236, 65136);
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label5->text(), QStringLiteral("23,6"), 4000 + kEventTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label5->text(), QStringLiteral("23,6"),
+                                  4000 + kEventTimeoutMs);
         Form1->Button6->click();
         QCOMPARE(Form1->Label5->text(), QStringLiteral("0"));
         QCOMPARE(Form1->Label13->text(), QStringLiteral("0(0)"));
@@ -189,7 +190,8 @@ private slots:
         QVERIFY(Form1->Timer6->isActive());
         QVERIFY(LogFileName.contains(QStringLiteral(">")));
         // The next reading cycle puts the chamber number into the name.
-        QTRY_VERIFY_WITH_TIMEOUT(!LogFileName.contains(QStringLiteral(">")), 5000 + kEventTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!LogFileName.contains(QStringLiteral(">")),
+                                 5000 + kEventTimeoutMs);
         QVERIFY(QFileInfo(LogFileName).fileName().startsWith(QStringLiteral("ЖЫМ№3 ")));
         const QString path = LogFileName;
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 5000 + kEventTimeoutMs);
