@@ -1,5 +1,6 @@
 # Shared by run.sh and test.sh: install what is missing and build into build/.
-# Sourced, not run.
+# Sourced, not run. KALVORA_NO_INSTALL=1 skips every installation: what is missing is then only
+# named, and the build or the tests that need it fail or skip.
 
 KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev fonts-liberation fontconfig util-linux
     pkg-config libcpp-httplib-dev prometheus)
@@ -13,6 +14,10 @@ kalvora_install_missing() {
             missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "${KALVORA_NO_INSTALL:-0}" = 1 ]; then
+        echo "KALVORA_NO_INSTALL=1: not installing ${missing[*]}" >&2
+        return 0
+    fi
     echo "Installing: ${missing[*]}"
     if [ "$(id -u)" -ne 0 ]; then
         echo "Not root: install these packages first: ${missing[*]}" >&2
@@ -20,6 +25,28 @@ kalvora_install_missing() {
     fi
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# The locale tests read the formats of these; without them they skip.
+KALVORA_TEST_LOCALES=(ru_RU.UTF-8)
+
+kalvora_generate_locales() {
+    local missing=()
+    for locale in "$@"; do
+        # locale -a lists "ru_RU.utf8" for "ru_RU.UTF-8".
+        locale -a 2>/dev/null | grep -qix "${locale%%.*}.utf-\?8" || missing+=("$locale")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "${KALVORA_NO_INSTALL:-0}" = 1 ] || [ "$(id -u)" -ne 0 ]; then
+        echo "Locales missing (their tests skip): ${missing[*]}; as root: locale-gen" >&2
+        return 0
+    fi
+    kalvora_install_missing locales
+    for locale in "${missing[@]}"; do
+        echo "Generating locale $locale"
+        grep -qx "$locale UTF-8" /etc/locale.gen 2>/dev/null || echo "$locale UTF-8" >>/etc/locale.gen
+        localedef -i "${locale%%.*}" -c -f UTF-8 "$locale"
+    done
 }
 
 kalvora_build() {

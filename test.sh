@@ -7,6 +7,7 @@ cd "$(dirname "$0")"
 source ./scripts-common.sh
 
 kalvora_install_missing "${KALVORA_PACKAGES[@]}" "${KALVORA_PACKAGING_PACKAGES[@]}"
+kalvora_generate_locales "${KALVORA_TEST_LOCALES[@]}"
 
 run_suite() {
     local dir=$1

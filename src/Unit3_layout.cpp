@@ -13,9 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QTableWidget>
-#include <QVBoxLayout>
 
 std::vector<TForm4 *> InputErrorWindows;
 
@@ -129,14 +127,7 @@ void TForm3::buildLayout() {
     setWindowTitle(QStringLiteral("Управление с ЭВМ"));
     setFont(DesignFont(QStringLiteral("Tahoma"), 11));
 
-    scrollArea_ = new QScrollArea(this);
-    scrollArea_->setFrameShape(QFrame::NoFrame);
-    scrollArea_->setFocusPolicy(Qt::NoFocus);
-    scrollArea_->setWidgetResizable(false);
-    auto *windowLayout = new QVBoxLayout(this);
-    windowLayout->setContentsMargins(0, 0, 0, 0);
-    windowLayout->setSizeConstraint(QLayout::SetNoConstraint);
-    windowLayout->addWidget(scrollArea_);
+    scrollArea_ = AddScrollArea(this);
 
     auto *canvas = new FixedLayoutCanvas;
     auto *filter = new KeystrokeFilter(this);
@@ -166,8 +157,7 @@ void TForm3::buildLayout() {
     Label2 = PlaceLabel(canvas, QStringLiteral("Свойства выбранной программы"), 232, 149);
     Label7 = PlaceLabel(canvas, QStringLiteral("С программы №:"), 776, 280);
 
-    canvas->fitToControls();
-    scrollArea_->setWidget(canvas);
+    ShowCanvas(scrollArea_, canvas);
 #define NAMED(control)                                                                             \
     { control, #control }
     const std::pair<QObject *, const char *> names[] = {

@@ -3,8 +3,6 @@
 
 #include "widgets/FormLayout.h"
 
-#include <QCloseEvent>
-
 TForm4 *Form4 = nullptr;
 
 namespace {
@@ -28,16 +26,7 @@ constexpr RangeText kRangeTexts[] = {
 
 } // namespace
 
-TForm4::TForm4(QWidget *parent) : QWidget(parent) {
-    setWindowFlag(Qt::Window);
-    setWindowFlag(Qt::WindowStaysOnTopHint);
-    setWindowTitle(QStringLiteral("Ошибка"));
-    setFont(DesignFont(QStringLiteral("Tahoma"), 11));
-    QPalette buttonFace = palette();
-    buttonFace.setColor(QPalette::Window, buttonFace.color(QPalette::Button));
-    setPalette(buttonFace);
-    setAutoFillBackground(true);
-
+TForm4::TForm4(QWidget *parent) : MessageWindow(QStringLiteral("Ошибка"), parent) {
     const QFont textFont = DesignFont(QStringLiteral("Times New Roman"), 19);
     QLabel **labels[] = {&Label1, &Label2, &Label3, &Label4, &Label5, &Label6, &Label7};
     for (std::size_t i = 0; i < std::size(kRangeTexts); ++i) {
@@ -47,9 +36,4 @@ TForm4::TForm4(QWidget *parent) : QWidget(parent) {
         (*labels[i])->setObjectName(QStringLiteral("Label%1").arg(i + 1));
     }
     resize(619, 152);
-}
-
-void TForm4::closeEvent(QCloseEvent *event) {
-    event->ignore();
-    hide();
 }

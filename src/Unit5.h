@@ -1,17 +1,14 @@
 #pragma once
 // The link-lost window.
-#include <QWidget>
+#include "widgets/MessageWindow.h"
 
 class QLabel;
 
-class TForm5 : public QWidget {
+class TForm5 : public MessageWindow {
     Q_OBJECT
 public:
     explicit TForm5(QWidget *parent = nullptr);
-    QLabel *Label1 = nullptr;  // "Возможен обрыв линии RS-485"
-
-protected:
-    void closeEvent(QCloseEvent *event) override;  // hides only
+    QLabel *Label1 = nullptr; // "Возможен обрыв линии RS-485"
 };
 
 extern TForm5 *Form5;

@@ -13,9 +13,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <memory>
 
 namespace {
@@ -130,14 +128,7 @@ void TForm1::buildLayout() {
     windowPalette.setColor(QPalette::Window, windowPalette.color(QPalette::Base));
     setPalette(windowPalette);
 
-    scrollArea_ = new QScrollArea(this);
-    scrollArea_->setFrameShape(QFrame::NoFrame);
-    scrollArea_->setFocusPolicy(Qt::NoFocus);
-    scrollArea_->setWidgetResizable(false);
-    auto *windowLayout = new QVBoxLayout(this);
-    windowLayout->setContentsMargins(0, 0, 0, 0);
-    windowLayout->setSizeConstraint(QLayout::SetNoConstraint);
-    windowLayout->addWidget(scrollArea_);
+    scrollArea_ = AddScrollArea(this);
 
     auto *canvas = new FixedLayoutCanvas;
     canvas->setAutoFillBackground(true);
@@ -231,8 +222,7 @@ void TForm1::buildLayout() {
     Label8->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Label8->setGeometry(830, 793, 268, 19);
 
-    canvas->fitToControls();
-    scrollArea_->setWidget(canvas);
+    ShowCanvas(scrollArea_, canvas);
     nameControls();
 
     setTabOrder(ComboBox1, Button4);

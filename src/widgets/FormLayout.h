@@ -4,6 +4,8 @@
 #include <QEvent>
 #include <QFont>
 #include <QLabel>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <optional>
 
@@ -55,6 +57,25 @@ protected:
         return QWidget::event(event);
     }
 };
+
+// A window whose controls may not all fit: a frameless scroll area fills it, and the controls
+// go on a canvas that ShowCanvas hands to the area once they are placed.
+inline QScrollArea *AddScrollArea(QWidget *window) {
+    auto *scrollArea = new QScrollArea(window);
+    scrollArea->setFrameShape(QFrame::NoFrame);
+    scrollArea->setFocusPolicy(Qt::NoFocus);
+    scrollArea->setWidgetResizable(false);
+    auto *windowLayout = new QVBoxLayout(window);
+    windowLayout->setContentsMargins(0, 0, 0, 0);
+    windowLayout->setSizeConstraint(QLayout::SetNoConstraint);
+    windowLayout->addWidget(scrollArea);
+    return scrollArea;
+}
+
+inline void ShowCanvas(QScrollArea *scrollArea, FixedLayoutCanvas *canvas) {
+    canvas->fitToControls();
+    scrollArea->setWidget(canvas);
+}
 
 // Gives a top-level window an outer (frame included) size and, optionally, position. The frame is
 // known only once the window system has decorated the shown window, so the client size is

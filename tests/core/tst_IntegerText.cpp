@@ -33,6 +33,11 @@ private slots:
         QTest::newRow("blanks, sign and hex") << " +0x10" << 16;
         QTest::newRow("leading zeros are not significant") << "$000000001" << 1;
         QTest::newRow("nine digits of which eight significant") << "$0FFFFFFFF" << -1;
+        QTest::newRow("minus zero") << "-0" << 0;
+        QTest::newRow("10,000 characters of leading zeros") << QString(9999, u'0') + u'7' << 7;
+        QTest::newRow("0x prefix, leading zero digit") << "0x0B4" << 180;
+        QTest::newRow("negated hex") << "-$B4" << -180;
+        QTest::newRow("32-bit pattern below zero") << "$FFFFFFB4" << -76;
     }
     void accepted() {
         QFETCH(QString, text);
@@ -60,6 +65,11 @@ private slots:
         QTest::newRow("one above the largest") << "2147483648";
         QTest::newRow("one below the smallest") << "-2147483649";
         QTest::newRow("very long number") << "99999999999999999999";
+        QTest::newRow("10,000 nines") << QString(10000, u'9');
+        QTest::newRow("2^32 + 180 (no wrap to 180)") << "4294967476";
+        QTest::newRow("nine hex digits (no truncation to $B4)") << "$1000000B4";
+        QTest::newRow("trailing minus") << "7-";
+        QTest::newRow("exponent") << "1e2";
         QTest::newRow("nine significant hex digits") << "$123456789";
         QTest::newRow("non-hex after prefix") << "$FG";
         QTest::newRow("blank after prefix") << "$ 1";

@@ -1,6 +1,8 @@
 #include "core/Errors.h"
 #include "platform/LogFile.h"
 
+#include "FileBytes.h"
+
 #include <QtTest>
 
 #include <cerrno>
@@ -12,13 +14,6 @@
 namespace {
 
 const QByteArray kRecord("    14:05:33;\xd6\xc0 23,5;\r\n\r\n");
-
-QByteArray ReadBytes(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return file.readAll();
-}
 
 void WriteBytes(const QString &path, const QByteArray &bytes) {
     QFile file(path);
@@ -129,7 +124,7 @@ void TestLogFile::writesExactBytes() {
     if (before != "<missing>")
         WriteBytes(path, before);
     Run(operation, path, kRecord);
-    QCOMPARE(ReadBytes(path), after);
+    QCOMPARE(ReadAll(path), after);
 }
 
 void TestLogFile::failingStepThrowsAndCreatesNothing_data() {
@@ -185,7 +180,7 @@ void TestLogFile::deniedAccessIsReported() {
         QSKIP("cannot run as an unprivileged user here");
     QCOMPARE(message, QString("File access denied"));
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{"existing.txt"});
-    QCOMPARE(ReadBytes(existing), QByteArray("header\r\n"));
+    QCOMPARE(ReadAll(existing), QByteArray("header\r\n"));
 }
 
 void TestLogFile::messagesOfOtherErrors_data() {

@@ -3,63 +3,28 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
+#include <system_error>
 #include <unistd.h>
 
-PtyPair::PtyPair() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-        std::perror("posix_openpt");
-        std::abort();
-    }
-    slavePath_ = QString::fromLocal8Bit(ptsname(master_));
-    // Keep one slave descriptor open: a pty whose slave side was never opened, or was closed by
-    // everyone, reports a hang-up to the master.
-    slaveKeeper_ = ::open(ptsname(master_), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    termios tio{};
-    if (slaveKeeper_ >= 0 && tcgetattr(slaveKeeper_, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(slaveKeeper_, TCSANOW, &tio);
-    }
-}
-
-PtyPair::~PtyPair() {
-    closeMaster();
-    if (slaveKeeper_ >= 0)
-        ::close(slaveKeeper_);
-}
-
-void PtyPair::writeMaster(const std::vector<std::uint8_t> &bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-            return;
-        } else {
-            pollfd p{master_, POLLOUT, 0};
-            poll(&p, 1, 100);
-        }
-    }
-}
-
-std::vector<std::uint8_t> PtyPair::readMaster(std::size_t count,
-                                              std::chrono::milliseconds timeout) {
+std::vector<std::uint8_t> ReadFor(int fd, std::size_t count, std::chrono::milliseconds timeout) {
     std::vector<std::uint8_t> got;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (got.size() < count) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
         if (left.count() <= 0)
             break;
-        pollfd p{master_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
+        const int ready = poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
             continue;
+        if (ready <= 0)
+            break;
         std::uint8_t chunk[512];
-        ssize_t n = ::read(master_, chunk, sizeof chunk);
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
         if (n <= 0)
             break;
         got.insert(got.end(), chunk, chunk + n);
@@ -67,9 +32,26 @@ std::vector<std::uint8_t> PtyPair::readMaster(std::size_t count,
     return got;
 }
 
-void PtyPair::closeMaster() {
-    if (master_ >= 0) {
-        ::close(master_);
-        master_ = -1;
+PtyPair::PtyPair() {
+    try {
+        pty_ = std::make_unique<chambersim::PseudoTerminal>();
+    } catch (const std::system_error &error) {
+        std::fprintf(stderr, "no pseudo-terminal: %s\n", error.what());
+        std::abort();
+    }
+}
+
+void PtyPair::writeMaster(const std::vector<std::uint8_t> &bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(masterFd(), bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+            return;
+        } else {
+            pollfd p{masterFd(), POLLOUT, 0};
+            poll(&p, 1, 100);
+        }
     }
 }

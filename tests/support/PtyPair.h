@@ -1,29 +1,32 @@
 #pragma once
 // A pseudo-terminal pair for serial tests: the program opens slavePath() as its port, the test
-// (or the simulated chamber) talks on the master side.
+// (or the simulated chamber) talks on the master side. Raw, no echo, made as the simulator makes
+// its line.
+#include "PseudoTerminal.h"
+
 #include <QString>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+// Reads what arrives on `fd` until `count` bytes came, `timeout` passed or the line hung up.
+std::vector<std::uint8_t> ReadFor(int fd, std::size_t count, std::chrono::milliseconds timeout);
 
 class PtyPair {
 public:
-    PtyPair();  // raw mode, no echo; aborts the test program if no pty can be made
-    ~PtyPair();
-    PtyPair(const PtyPair &) = delete;
-    PtyPair &operator=(const PtyPair &) = delete;
+    PtyPair(); // aborts the test program if no pty can be made
 
-    int masterFd() const { return master_; }
-    QString slavePath() const { return slavePath_; }
+    int masterFd() const { return pty_->masterFd(); }
+    QString slavePath() const { return QString::fromStdString(pty_->slavePath()); }
 
     void writeMaster(const std::vector<std::uint8_t> &bytes);
-    // Reads what arrives on the master side until `count` bytes came or `timeout` passed.
-    std::vector<std::uint8_t> readMaster(std::size_t count, std::chrono::milliseconds timeout);
+    std::vector<std::uint8_t> readMaster(std::size_t count, std::chrono::milliseconds timeout) {
+        return ReadFor(masterFd(), count, timeout);
+    }
     // Closes the master side: the program's end sees a hang-up.
-    void closeMaster();
+    void closeMaster() { pty_->closeMaster(); }
 
 private:
-    int master_ = -1;
-    int slaveKeeper_ = -1;  // keeps the slave side's settings alive between openings
-    QString slavePath_;
+    std::unique_ptr<chambersim::PseudoTerminal> pty_;
 };

@@ -12,6 +12,7 @@
 #include <vector>
 
 using chambersim::ReceivedFrame;
+using chambersim::SentChunk;
 
 class SimulatedLine {
 public:
@@ -32,6 +33,11 @@ public:
     void setEcho(bool echo) { server_.setEcho(echo); }
 
     std::vector<ReceivedFrame> received() const { return server_.received(); }
+    // What the simulator wrote towards the program, each write with the time it was made.
+    std::vector<SentChunk> sent() const { return server_.sent(); }
+    bool waitForSent(std::size_t byteCount, std::chrono::milliseconds timeout) const {
+        return server_.waitForSent(byteCount, timeout);
+    }
     void clearReceived() { server_.clearReceived(); }
     bool waitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
         return server_.waitForReceived(count, timeout);

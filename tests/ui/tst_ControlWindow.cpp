@@ -1,7 +1,10 @@
 // The control window end to end: what the operator's entries and clicks put on the line, the
 // input checks and the pause of the main window's timers.
-#include "AppFixture.h"
+#include "ControlLine.h"
+#include "HexBytes.h"
+#include "SentFrames.h"
 #include "SimulatedLine.h"
+#include "TimingSlack.h"
 #include "Unit4.h"
 
 #include <QComboBox>
@@ -12,27 +15,18 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include <sys/resource.h>
+
 using namespace PortUnit;
 
 namespace {
 
-std::vector<std::uint8_t> Hex(const char *text) {
-    std::vector<std::uint8_t> bytes;
-    for (const QByteArray &part : QByteArray(text).split(' '))
-        bytes.push_back(static_cast<std::uint8_t>(part.toUInt(nullptr, 16)));
-    return bytes;
-}
-
-QByteArray ToHex(const std::vector<std::uint8_t> &bytes) {
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()))
-        .toHex(' ')
-        .toUpper();
-}
-
-void SelectChamber(int address) {
-    auto *entry = new QListWidgetItem(QStringLiteral("Камера №%1").arg(address), Form1->ListBox1);
-    entry->setSelected(true);
-    Form1->ListBox1Click();
+// How often this thread has waited (slept, or blocked on a lock or a descriptor) so far. A pause
+// is a wait, whatever the machine's load; being preempted by a busy machine is not one.
+long TimesBlocked() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
 }
 
 void Type(QLineEdit *edit, const QString &text) {
@@ -48,23 +42,6 @@ void FillRows(const QStringList &rows) {
             Form3->setCellText(r + 1, c + 1, cells[c]);
     }
 }
-
-struct ControlLine {
-    AppFixture app;
-    SimulatedLine line{{1}};
-    ControlLine() {
-        app.openPort(line.slavePath());
-        SelectChamber(1);
-        Form1->Button2->click();
-    }
-    std::vector<std::vector<std::uint8_t>> frames(std::size_t expected) {
-        line.waitForReceived(expected, std::chrono::milliseconds(1000));
-        std::vector<std::vector<std::uint8_t>> out;
-        for (const auto &frame : line.received())
-            out.push_back(frame.bytes);
-        return out;
-    }
-};
 
 } // namespace
 
@@ -104,9 +81,10 @@ private slots:
         QVERIFY(pushButton);
         QElapsedTimer clock;
         clock.start();
+        const long blockedBefore = TimesBlocked();
         QTest::mouseClick(pushButton, Qt::LeftButton);
         if (frame.isEmpty()) {
-            QVERIFY(clock.elapsed() < 200);  // returns at once, no pause
+            QCOMPARE(TimesBlocked(), blockedBefore); // returns at once, no pause
             QTest::qWait(200);
             QVERIFY(control.line.received().empty());
             return;
@@ -114,12 +92,13 @@ private slots:
         QVERIFY(clock.elapsed() >= 500);
         const auto frames = control.frames(1);
         QCOMPARE(frames.size(), std::size_t(1));
-        QCOMPARE(ToHex(frames[0]), frame);
+        QCOMPARE(HexText(frames[0]), QString::fromLatin1(frame));
         QVERIFY(control.app.errorBoxes.isEmpty());
     }
 
     void programGoesOutOneFramePerStepHalfASecondApart() {
         ControlLine control;
+        SentFrames sending;
         Form3->ComboBox1->setCurrentIndex(1);
         Type(Form3->Edit1, QStringLiteral("3"));
         Type(Form3->Edit2, QStringLiteral("125"));
@@ -127,16 +106,18 @@ private slots:
         QTest::mouseClick(Form3->Button1, Qt::LeftButton);
         const auto received = control.line.received();
         QCOMPARE(received.size(), std::size_t(3));
-        QCOMPARE(ToHex(received[0].bytes),
-                 QByteArray("01 10 00 00 00 0D 1A 00 02 00 01 00 28 00 01 00 1E 00 00 00 03 00 "
-                            "01 00 01 00 00 00 2D 00 02 00 05 8D 09"));
+        QCOMPARE(HexText(received[0].bytes),
+                 QString("01 10 00 00 00 0D 1A 00 02 00 01 00 28 00 01 00 1E 00 00 00 03 00 "
+                         "01 00 01 00 00 00 2D 00 02 00 05 8D 09"));
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(received[i].bytes[10], std::uint8_t(i + 1));  // register 1: the step
             QCOMPARE(received[i].bytes[20], std::uint8_t(3));      // register 6: the steps
         }
         QCOMPARE(received[1].bytes[24], std::uint8_t(2));  // 0 degrees count as "zero or above"
+        const auto sentAt = sending.times();
+        QCOMPARE(sentAt.size(), std::size_t(3));
         for (int i = 1; i < 3; ++i)
-            QVERIFY(received[i].at - received[i - 1].at >= std::chrono::milliseconds(490));
+            QVERIFY(sentAt[i] - sentAt[i - 1] >= std::chrono::milliseconds(kCommandPauseMs));
         const auto holding = control.line.holdingRegisters(1);
         QCOMPARE(holding[1], std::uint16_t(3));
         QCOMPARE(holding[2], std::uint16_t(180));
@@ -280,11 +261,17 @@ private slots:
         PollBusy = -1;  // a reading cycle that did not reach its end
         Form1->Timer1->start();
         Form1->Timer4->stop();
+        QElapsedTimer sinceClick;
+        sinceClick.start();
         Form3->Button2->click();
-        // Switched off for the frame, on again after it: a full period anew, and Timer4 is on
-        // although it was off before the click.
+        // Switched off for the frame, on again after its pause: a full period from then on (a
+        // timer left running, or started before the pause, is due at least a pause sooner), and
+        // Timer4 is on although it was off before the click.
         QVERIFY(Form1->Timer1->isActive());
-        QVERIFY(Form1->Timer1->remainingTime() > 3800);
+        const qint64 remaining = Form1->Timer1->remainingTime();
+        // Both in whole milliseconds, each rounded down.
+        QCOMPARE_GE(remaining + sinceClick.elapsed(),
+                    qint64(Form1->Timer1->interval() + kCommandPauseMs - 2));
         QVERIFY(Form1->Timer4->isActive());
 
         Form1->Timer1->stop();

@@ -2,8 +2,13 @@
 // on the line, a log disk that refuses or fills up, and entries that no keyboard filter stops.
 // Each case checks what the operator sees and that nothing already collected is lost or falsified.
 #include "AppFixture.h"
-#include "SimCrc16.h"
+#include "ChamberSelection.h"
+#include "ControlLine.h"
+#include "FileBytes.h"
+#include "HexBytes.h"
+#include "ModbusFrames.h"
 #include "SimulatedLine.h"
+#include "TypeCharacters.h"
 #include "core/ControlFrames.h"
 #include "core/LogFormat.h"
 
@@ -22,10 +27,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -37,23 +44,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-
-void SelectChamber(int address) {
-    auto *entry = new QListWidgetItem(QStringLiteral("Камера №%1").arg(address), Form1->ListBox1);
-    const QRect place = Form1->ListBox1->visualItemRect(entry);
-    QTest::mouseClick(Form1->ListBox1->viewport(), Qt::LeftButton, {}, place.center());
-}
-
 void ClickLogCheckBox() {
     QTest::mouseClick(Form1->CheckBox1, Qt::LeftButton, {},
                       QPoint(8, Form1->CheckBox1->height() / 2));
-}
-
-QByteArray ReadAll(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
 }
 
 // The bytes one write of the log puts on the disk: the text in Windows-1251 and its line end.
@@ -154,17 +147,6 @@ Registers WithTemperature(Registers registers, std::uint16_t temperature) {
     return registers;
 }
 
-// Reply to the read of 15 input registers.
-std::vector<std::uint8_t> ReadReply(std::uint8_t address, const Registers &registers) {
-    std::vector<std::uint8_t> reply{address, 4, 30};
-    for (std::uint16_t value : registers) {
-        reply.push_back(static_cast<std::uint8_t>(value >> 8));
-        reply.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    }
-    chambersim::appendCrc(reply);
-    return reply;
-}
-
 void SetRegisters(SimulatedLine &line, int address, const Registers &registers) {
     for (int reg = 0; reg < 15; ++reg)
         line.setRawInput(address, reg, registers[static_cast<std::size_t>(reg)]);
@@ -205,11 +187,8 @@ private:
         switch (kind_) {
         case Interference::StrayReply:
             return ReadReply(2, WithTemperature(kChamberRegisters, 300));
-        case Interference::ExceptionReply: {
-            std::vector<std::uint8_t> exception{1, 0x84, 4};
-            chambersim::appendCrc(exception);
-            return exception;
-        }
+        case Interference::ExceptionReply:
+            return ExceptionReply(1, 4, 4);
         case Interference::BrokenCrcReply: {
             auto reply = ReadReply(1, WithTemperature(kChamberRegisters, 300));
             reply.back() ^= 0xFF;
@@ -237,34 +216,8 @@ private:
 
 enum class Outcome { Frames, ErrorWindow, NotAnInteger };
 
-struct ControlLine {
-    AppFixture app;
-    SimulatedLine line{{1}};
-    ControlLine() {
-        app.openPort(line.slavePath());
-        auto *entry = new QListWidgetItem(QStringLiteral("Камера №1"), Form1->ListBox1);
-        entry->setSelected(true);
-        Form1->ListBox1Click();
-        Form1->Button2->click();
-    }
-    std::vector<Frame> sent(std::size_t expected) {
-        line.waitForReceived(expected, 1000ms);
-        std::vector<Frame> frames;
-        for (const auto &frame : line.received())
-            frames.push_back(frame.bytes);
-        return frames;
-    }
-};
-
-QStringList Hex(const std::vector<Frame> &frames) {
-    QStringList out;
-    for (const Frame &frame : frames)
-        out << QString::fromLatin1(
-            QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size()))
-                .toHex(' ')
-                .toUpper());
-    return out;
-}
+// How the log's disk runs out of room.
+enum class Shortage { DevFull, SmallTmpfs, FileSizeLimit };
 
 QString NotAnIntegerText(const QString &text) {
     return QStringLiteral("'%1' is not a valid integer value.").arg(text);
@@ -276,8 +229,8 @@ void CheckOutcome(ControlLine &control, std::size_t windowsBefore, Outcome outco
                   const std::vector<Frame> &expectedFrames, const QString &failedText) {
     if (outcome != Outcome::Frames)
         std::this_thread::sleep_for(100ms); // a frame written by mistake would arrive by now
-    const auto frames = control.sent(expectedFrames.size());
-    QCOMPARE(Hex(frames), Hex(expectedFrames));
+    const auto frames = control.frames(expectedFrames.size());
+    QCOMPARE(HexTexts(frames), HexTexts(expectedFrames));
     QCOMPARE(InputErrorWindows.size(), windowsBefore + (outcome == Outcome::ErrorWindow ? 1 : 0));
     if (outcome == Outcome::NotAnInteger)
         QCOMPARE(control.app.errorBoxes, QStringList{NotAnIntegerText(failedText)});
@@ -285,19 +238,12 @@ void CheckOutcome(ControlLine &control, std::size_t windowsBefore, Outcome outco
         QCOMPARE(control.app.errorBoxes, QStringList());
 }
 
-// Types each character as a key carrying that text (QTest::keyClicks passes Latin-1 only, and
-// would turn "٣" into a key without text that no filter ever sees).
-void TypeCharacters(QWidget *widget, const QString &text) {
-    for (QChar character : text)
-        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(character),
-                            Qt::NoModifier);
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(chambersim::ChamberFaults)
 Q_DECLARE_METATYPE(Interference)
 Q_DECLARE_METATYPE(Outcome)
+Q_DECLARE_METATYPE(Shortage)
 
 class tst_Faults : public QObject {
     Q_OBJECT
@@ -460,7 +406,7 @@ private slots:
         QVERIFY(Form1->CheckBox1->isChecked());
         QVERIFY(Form1->Timer4->isActive());
         Form1->Label8->clear();
-        QTRY_VERIFY_WITH_TIMEOUT(!Form1->Label8->text().isEmpty(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!Form1->Label8->text().isEmpty(), kEventTimeoutMs);
     }
 
     void deletedFileIsNotRecreatedAndTickingAgainStartsANewOne() {
@@ -519,15 +465,32 @@ private slots:
     }
 
     void fullDiskKeepsEveryEarlierRecord_data() {
-        QTest::addColumn<bool>("smallFileSystem");
-        QTest::newRow("symlink to /dev/full in place of the file") << false;
-        QTest::newRow("small tmpfs that fills up mid-record") << true;
+        QTest::addColumn<Shortage>("shortage");
+        QTest::addColumn<QString>("message");
+        const QString diskFull = QStringLiteral("Disk full.");
+        QTest::newRow("symlink to /dev/full in place of the file") << Shortage::DevFull << diskFull;
+        QTest::newRow("small tmpfs that fills up mid-record") << Shortage::SmallTmpfs << diskFull;
+        // Runs anywhere, root or not, container or not: the write stops short at the limit.
+        QTest::newRow("file size limit reached mid-record")
+            << Shortage::FileSizeLimit << QStringLiteral("I/O error %1.").arg(EFBIG);
     }
     void fullDiskKeepsEveryEarlierRecord() {
-        QFETCH(bool, smallFileSystem);
+        QFETCH(Shortage, shortage);
+        QFETCH(QString, message);
+        // A resource limit holds for the whole process: the row runs again in a child.
+        const char *const inChild = "KALVORA_TEST_FILE_SIZE_LIMIT";
+        if (shortage == Shortage::FileSizeLimit && qEnvironmentVariableIsEmpty(inChild)) {
+            const ChildResult child = RunTestFunctionInChild(
+                QStringLiteral("fullDiskKeepsEveryEarlierRecord:") +
+                    QString::fromUtf8(QTest::currentDataTag()),
+                QString::fromLatin1(inChild), QStringLiteral("1"), ChildUser::Same);
+            QVERIFY2(child.passed, child.output.constData());
+            return;
+        }
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QByteArray mountPoint = QFile::encodeName(dir.path());
+        const bool smallFileSystem = shortage == Shortage::SmallTmpfs;
         if (smallFileSystem &&
             ::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
             QSKIP(qPrintable(QStringLiteral("cannot mount a small tmpfs here: %1")
@@ -548,7 +511,9 @@ private slots:
         expected += AppendRecord(QStringLiteral("-40"));
         QCOMPARE(ReadAll(path), expected);
 
-        if (smallFileSystem) {
+        rlimit unlimited{};
+        switch (shortage) {
+        case Shortage::SmallTmpfs:
             FillUp(filler);
             // The log's last page still has room: records go in until one does not fit.
             for (int record = 0; record < 100 && app.errorBoxes.isEmpty(); ++record) {
@@ -556,23 +521,42 @@ private slots:
                 if (app.errorBoxes.isEmpty())
                     expected += bytes;
             }
-        } else {
+            break;
+        case Shortage::FileSizeLimit: {
+            // The next record ends ten bytes past the limit: its first write stops short, the
+            // one after it fails with EFBIG (SIGXFSZ ignored, as it would otherwise end us).
+            std::signal(SIGXFSZ, SIG_IGN);
+            QCOMPARE(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+            rlimit limited = unlimited;
+            limited.rlim_cur = static_cast<rlim_t>(expected.size()) + 10;
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+            AppendRecord(QStringLiteral("23,7"));
+            break;
+        }
+        case Shortage::DevFull:
             QVERIFY(QFile::rename(path, kept));
             QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
             AppendRecord(QStringLiteral("23,7"));
+            break;
         }
-        QCOMPARE(app.errorBoxes, QStringList{QStringLiteral("Disk full.")});
+        QCOMPARE(app.errorBoxes, QStringList{message});
         QVERIFY(Form1->Timer4->isActive());
         QVERIFY(Form1->CheckBox1->isChecked());
         // No torn record: the file holds exactly what was written before.
-        QCOMPARE(ReadAll(smallFileSystem ? path : kept), expected);
+        QCOMPARE(ReadAll(shortage == Shortage::DevFull ? kept : path), expected);
 
         // With room again, the next tick appends to the same file.
-        if (smallFileSystem) {
+        switch (shortage) {
+        case Shortage::SmallTmpfs:
             QVERIFY(QFile::remove(filler));
-        } else {
+            break;
+        case Shortage::FileSizeLimit:
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+            break;
+        case Shortage::DevFull:
             QVERIFY(QFile::remove(path));
             QVERIFY(QFile::rename(kept, path));
+            break;
         }
         expected += AppendRecord(QStringLiteral("23,8"));
         QCOMPARE(app.errorBoxes.size(), 1);

@@ -2,6 +2,7 @@
 // chambers on a pseudo-terminal.
 #include "AppFixture.h"
 #include "SimulatedLine.h"
+#include "TimingSlack.h"
 #include "Unit5.h"
 #include "widgets/ActivityIndicator.h"
 
@@ -35,34 +36,6 @@ class tst_MainWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void startState() {
-        AppFixture app;
-        QVERIFY(Form1->isVisible());
-        QVERIFY(!Form3->isVisible());
-        QVERIFY(!Form4->isVisible());
-        QVERIFY(!Form5->isVisible());
-        QCOMPARE(Form1->ComboBox1->currentIndex(), -1);
-        QVERIFY(Form1->ComboBox1->isEnabled());
-        QVERIFY(Form1->Button5->isEnabled());
-        QVERIFY(Form1->ListBox1->isEnabled());
-        for (QWidget *w : {static_cast<QWidget *>(Form1->Button4), static_cast<QWidget *>(Form1->Button1),
-                           static_cast<QWidget *>(Form1->Button6), static_cast<QWidget *>(Form1->Button2),
-                           static_cast<QWidget *>(Form1->CheckBox1)})
-            QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
-        QCOMPARE(Form1->Label5->text(), QStringLiteral("0"));
-        QCOMPARE(Form1->Label13->text(), QStringLiteral("0(0)"));
-        QCOMPARE(Form1->Label19->text(), QStringLiteral("00:00"));
-        QCOMPARE(Form1->Label1->text(), QStringLiteral("v12.23.134.4.12.05"));
-        QVERIFY(Form1->ActivityIndicator1->isSpinning());
-        QVERIFY(Form1->Timer2->isActive());
-        for (QTimer *t : {Form1->Timer1, Form1->Timer4, Form1->Timer5, Form1->Timer6})
-            QVERIFY(!t->isActive());
-        // The clock fills within one period: date, two spaces, time.
-        QTRY_VERIFY_WITH_TIMEOUT(!Form1->Label8->text().isEmpty(), 700);
-        QVERIFY(Form1->Label8->text().contains(QStringLiteral("  ")));
-        QVERIFY(app.errorBoxes.isEmpty());
-    }
-
     void button2ShowsTheOneControlWindow() {
         AppFixture app;
         TForm3 *before = Form3;
@@ -135,7 +108,7 @@ private slots:
         app.openPort(line.slavePath());
         Form1->Button4->click();
         QCOMPARE(Form1->Button4->text(), QStringLiteral("Пауза"));
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->ListBox1->count(), 3, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->ListBox1->count(), 3, kEventTimeoutMs);
         Form1->Button4->click();  // pause
         QCOMPARE(Form1->Button4->text(), QStringLiteral("Пуск"));
         QVERIFY(!Form1->Timer5->isActive());
@@ -147,7 +120,8 @@ private slots:
 
         line.clearReceived();
         Form1->Button4->click();  // resume at the next address, the list kept
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label26->text(), QStringLiteral("4 из 250"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label26->text(), QStringLiteral("4 из 250"),
+                                  kEventTimeoutMs);
         Form1->Button4->click();
         QCOMPARE(line.received().front().bytes[0], 4);
         QCOMPARE(Form1->ListBox1->count(), 3);
@@ -182,7 +156,8 @@ private slots:
         ScanAddress = 7;
         Form1->Button4->click();
         // Address 8 has no chamber: not listed, but bar and label move on.
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label26->text(), QStringLiteral("8 из 250"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label26->text(), QStringLiteral("8 из 250"),
+                                  kEventTimeoutMs);
         Form1->Button4->click();
         QCOMPARE(Entries(), QStringList({QStringLiteral("Камера №7")}));
         QCOMPARE(Form1->ProgressBar1->value(), 3);
@@ -195,7 +170,8 @@ private slots:
         app.openPort(line.slavePath());
         ScanAddress = 250;
         Form1->Button4->click();
-        QTRY_VERIFY_WITH_TIMEOUT(ScanAddress == kScanEnd && !Form1->Timer5->isActive(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(ScanAddress == kScanEnd && !Form1->Timer5->isActive(),
+                                 kEventTimeoutMs);
         QCOMPARE(Entries(), QStringList({QStringLiteral("Камера №250")}));
         QCOMPARE(Form1->ProgressBar1->value(), 100);
         QCOMPARE(Form1->Label26->text(), QStringLiteral("250 из 250"));
@@ -208,18 +184,35 @@ private slots:
 
         line.clearReceived();
         Form1->Button4->click();  // Cleared -> Running: one idle tick, then address 0
-        QTRY_COMPARE_WITH_TIMEOUT(Entries(), QStringList({QStringLiteral("Камера №0")}), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(Entries(), QStringList({QStringLiteral("Камера №0")}),
+                                  kEventTimeoutMs);
         Form1->Button1->click();
         QCOMPARE(line.received().front().bytes[0], 0);
     }
 
     // Last: it runs the event loop until the program ends.
-    void closingTheMainWindowEndsTheProgramWithForm5Open() {
+    void closingTheMainWindowEndsTheProgram_data() {
+        QTest::addColumn<bool>("portOpen");
+        QTest::addColumn<QStringList>("openWindows");
+        QTest::newRow("message window open, port open") << true << QStringList{"Form5"};
+        QTest::newRow("every other window open, no port")
+            << false << QStringList{"InputError", "Form5", "Form3"};
+    }
+    void closingTheMainWindowEndsTheProgram() {
+        QFETCH(bool, portOpen);
+        QFETCH(QStringList, openWindows);
         AppFixture app;
         SimulatedLine line({1});
-        app.openPort(line.slavePath());
-        QVERIFY(Port.isOpen());
-        Form5->show();
+        if (portOpen) {
+            app.openPort(line.slavePath());
+            QVERIFY(Port.isOpen());
+        }
+        for (const QString &window : openWindows) {
+            if (window == QLatin1String("InputError"))
+                ShowInputError();
+            else
+                (window == QLatin1String("Form5") ? static_cast<QWidget *>(Form5) : Form3)->show();
+        }
         QTimer::singleShot(0, [] { Form1->close(); });
         QTimer watchdog;
         watchdog.setSingleShot(true);
@@ -228,9 +221,10 @@ private slots:
             timedOut = true;
             QApplication::exit(1);
         });
-        watchdog.start(5000);
+        watchdog.start(kEventTimeoutMs);
         QCOMPARE(QApplication::exec(), 0);
         QVERIFY(!timedOut);
+        QVERIFY(!Form1->isVisible());
         QVERIFY(!Port.isOpen());
     }
 };

@@ -1,6 +1,8 @@
 // The reading cycle and the readings log end to end, with the simulated chamber on a
 // pseudo-terminal and the real windows.
 #include "AppFixture.h"
+#include "ChamberSelection.h"
+#include "FileBytes.h"
 #include "SimulatedLine.h"
 #include "Unit5.h"
 #include "core/LogFormat.h"
@@ -17,6 +19,7 @@
 #include <QTimer>
 #include <unistd.h>
 
+#include "TimingSlack.h"
 #include "UnprivilegedChild.h"
 
 using namespace PortUnit;
@@ -25,24 +28,9 @@ Q_DECLARE_METATYPE(chambersim::ChamberFaults)
 
 namespace {
 
-// Lists the chamber as the scan would and clicks its entry.
-void SelectChamber(int address) {
-    auto *entry = new QListWidgetItem(QStringLiteral("Камера №%1").arg(address), Form1->ListBox1);
-    const QRect place = Form1->ListBox1->visualItemRect(entry);
-    QTest::mouseClick(Form1->ListBox1->viewport(), Qt::LeftButton, {}, place.center());
-    QVERIFY(entry->isSelected());
-}
-
 void SetTemperatures(SimulatedLine &line, int address, std::uint16_t current, std::uint16_t set) {
     line.setRawInput(address, 0, current);
     line.setRawInput(address, 2, set);
-}
-
-QByteArray ReadAll(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
 }
 
 } // namespace
@@ -82,7 +70,8 @@ private slots:
 
         // The next tick reads again; switching off resets the figures but not the kept texts.
         SetTemperatures(line, 12, 236, 65136);
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label5->text(), QStringLiteral("23,6"), 6000);
+        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label5->text(), QStringLiteral("23,6"),
+                                  4000 + kEventTimeoutMs);
         Form1->Button6->click();
         QCOMPARE(Form1->Label5->text(), QStringLiteral("0"));
         QCOMPARE(Form1->Label13->text(), QStringLiteral("0(0)"));
@@ -201,15 +190,16 @@ private slots:
         QVERIFY(Form1->CheckBox1->isChecked());
         QVERIFY(Form1->Timer6->isActive());
         QVERIFY(LogFileName.contains(QStringLiteral(">")));
-        // A reading cycle within five seconds puts the chamber number into the name.
-        QTRY_VERIFY_WITH_TIMEOUT(!LogFileName.contains(QStringLiteral(">")), 6000);
+        // The next reading cycle puts the chamber number into the name.
+        QTRY_VERIFY_WITH_TIMEOUT(!LogFileName.contains(QStringLiteral(">")),
+                                 5000 + kEventTimeoutMs);
         QVERIFY(QFileInfo(LogFileName).fileName().startsWith(QStringLiteral("ЖЫМ№3 ")));
         const QString path = LogFileName;
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 7000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 5000 + kEventTimeoutMs);
         const QByteArray header = ToWindows1251(LogHeader()) + "\r\n";
         QCOMPARE(ReadAll(path), header);
 
-        QTRY_VERIFY_WITH_TIMEOUT(ReadAll(path).size() > header.size(), 65000);
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAll(path).size() > header.size(), 60000 + kEventTimeoutMs);
         const QByteArray bytes = ReadAll(path);
         QVERIFY(bytes.startsWith(header));
         const QByteArray record = bytes.mid(header.size());
@@ -387,7 +377,7 @@ private slots:
         QVERIFY(!Form1->Timer4->isActive());
         // The program goes on: the clock still ticks.
         Form1->Label8->clear();
-        QTRY_VERIFY_WITH_TIMEOUT(!Form1->Label8->text().isEmpty(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!Form1->Label8->text().isEmpty(), kEventTimeoutMs);
     }
 };
 

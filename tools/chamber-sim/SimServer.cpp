@@ -166,6 +166,7 @@ bool SimServer::writeAll(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
         if (n > 0) {
+            recordSent(bytes.first(static_cast<std::size_t>(n)));
             bytes = bytes.subspan(static_cast<std::size_t>(n));
             continue;
         }
@@ -178,19 +179,41 @@ bool SimServer::writeAll(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+void SimServer::recordSent(std::span<const std::uint8_t> bytes) {
+    const auto at = Clock::now();
+    {
+        std::lock_guard lock(receivedMutex_);
+        sent_.push_back({at, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+        sentBytes_ += bytes.size();
+    }
+    receivedChanged_.notify_all();
+}
+
 std::vector<ReceivedFrame> SimServer::received() const {
     std::lock_guard lock(receivedMutex_);
     return received_;
 }
 
+std::vector<SentChunk> SimServer::sent() const {
+    std::lock_guard lock(receivedMutex_);
+    return sent_;
+}
+
 void SimServer::clearReceived() {
     std::lock_guard lock(receivedMutex_);
     received_.clear();
+    sent_.clear();
+    sentBytes_ = 0;
 }
 
 bool SimServer::waitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(receivedMutex_);
     return receivedChanged_.wait_for(lock, timeout, [&] { return received_.size() >= count; });
+}
+
+bool SimServer::waitForSent(std::size_t byteCount, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(receivedMutex_);
+    return receivedChanged_.wait_for(lock, timeout, [&] { return sentBytes_ >= byteCount; });
 }
 
 void SimServer::traceLine(const char *prefix, std::span<const std::uint8_t> bytes) const {

@@ -21,6 +21,13 @@ struct ReceivedFrame {
     bool isRequest = true; // false: bytes the framer dropped (bad CRC, torn frame, noise)
 };
 
+// One write towards the program: its timing is measured here, where it happens, since a reader
+// on the other side that wakes late sees pieces closer together than they were sent.
+struct SentChunk {
+    std::chrono::steady_clock::time_point at; // when the write returned
+    std::vector<std::uint8_t> bytes;
+};
+
 std::string toHex(std::span<const std::uint8_t> bytes);
 
 class SimServer {
@@ -55,13 +62,19 @@ public:
     void setTrace(std::function<void(const std::string &)> trace) { trace_ = std::move(trace); }
 
     std::vector<ReceivedFrame> received() const;
+    // The writes of replies (echoes included), in order; cleared with the received frames.
+    std::vector<SentChunk> sent() const;
     void clearReceived();
     // Waits until at least `count` frames have been recorded.
     bool waitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
+    // Waits until the writes recorded hold at least `byteCount` bytes: the program's end may see
+    // the bytes of a write before the write is recorded.
+    bool waitForSent(std::size_t byteCount, std::chrono::milliseconds timeout) const;
 
 private:
     void serve(std::span<const FramedBytes> frames);
     void record(const FramedBytes &frame);
+    void recordSent(std::span<const std::uint8_t> bytes);
     void advanceClock();
     void deliver(const Reply &reply);
     bool writeAll(std::span<const std::uint8_t> bytes);
@@ -87,6 +100,8 @@ private:
     mutable std::mutex receivedMutex_;
     mutable std::condition_variable receivedChanged_;
     std::vector<ReceivedFrame> received_;
+    std::vector<SentChunk> sent_;
+    std::size_t sentBytes_ = 0;
 };
 
 } // namespace chambersim

@@ -1,6 +1,7 @@
 // kalvora-chamber-sim: simulated chambers on a pseudo-terminal, for trying the program out
 // without a bus. Point the program at the link with KALVORA_COM1=PATH.
 #include "ChamberBus.h"
+#include "PseudoTerminal.h"
 #include "SimOptions.h"
 #include "SimServer.h"
 
@@ -10,44 +11,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
 #include <string>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace chambersim;
 
 namespace {
-
-struct Pty {
-    int master = -1;
-    int slave = -1; // held open so that the master never sees a hang-up between the program's
-                    // openings, and the line keeps its settings
-    std::string slavePath;
-};
-
-bool openPty(Pty &pty) {
-    pty.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0)
-        return false;
-    const char *name = ptsname(pty.master);
-    if (name == nullptr)
-        return false;
-    pty.slavePath = name;
-    pty.slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (pty.slave < 0)
-        return false;
-    // Cooked mode would eat some bytes (0x04 among them) and echo the others.
-    termios tio{};
-    if (tcgetattr(pty.slave, &tio) != 0)
-        return false;
-    cfmakeraw(&tio);
-    cfsetspeed(&tio, B57600);
-    return tcsetattr(pty.slave, TCSANOW, &tio) == 0;
-}
 
 bool makeLink(const std::string &link, const std::string &target) {
     struct stat st {};
@@ -113,19 +85,19 @@ void waitForSignal(int fd) {
 
 int serve(const SimOptions &options) {
     const int signals = terminationSignals();
-    Pty pty;
-    if (signals < 0 || !openPty(pty)) {
-        std::fprintf(stderr, "kalvora-chamber-sim: cannot set up a pseudo-terminal: %s\n",
+    if (signals < 0) {
+        std::fprintf(stderr, "kalvora-chamber-sim: cannot watch for signals: %s\n",
                      std::strerror(errno));
         return 1;
     }
+    const PseudoTerminal pty; // throws when none can be made
     const std::string &link = options.linkPath;
-    if (!link.empty() && !makeLink(link, pty.slavePath))
+    if (!link.empty() && !makeLink(link, pty.slavePath()))
         return 1;
 
     ChamberBus bus(options.addresses, options.degreesPerMinute);
     configure(bus, options);
-    SimServer server(bus, pty.master);
+    SimServer server(bus, pty.masterFd());
     server.setSpeedUp(options.speedUp);
     server.setEcho(options.echo);
     server.setLineSpeed(options.lineSpeed);
@@ -137,7 +109,7 @@ int serve(const SimOptions &options) {
 
     std::printf("kalvora-chamber-sim: chambers %s on %s (%s)\n",
                 addressList(options.addresses).c_str(),
-                (link.empty() ? pty.slavePath : link).c_str(), pty.slavePath.c_str());
+                (link.empty() ? pty.slavePath() : link).c_str(), pty.slavePath().c_str());
     std::fflush(stdout);
 
     std::thread serving([&server] { server.run(); });
@@ -145,9 +117,7 @@ int serve(const SimOptions &options) {
     server.stop();
     serving.join();
     if (!link.empty())
-        removeLink(link, pty.slavePath);
-    ::close(pty.slave);
-    ::close(pty.master);
+        removeLink(link, pty.slavePath());
     ::close(signals);
     return 0;
 }

@@ -21,3 +21,10 @@ inline QString HexText(const std::vector<std::uint8_t> &bytes) {
         parts << QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
     return parts.join(QLatin1Char(' '));
 }
+
+inline QStringList HexTexts(const std::vector<std::vector<std::uint8_t>> &frames) {
+    QStringList texts;
+    for (const auto &frame : frames)
+        texts << HexText(frame);
+    return texts;
+}

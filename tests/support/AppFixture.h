@@ -42,5 +42,4 @@ public:
     }
 
     QStringList errorBoxes;
-
 };

@@ -1,0 +1,66 @@
+#include "PseudoTerminal.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <pty.h>
+#include <stdlib.h>
+#include <system_error>
+#include <termios.h>
+#include <unistd.h>
+
+namespace chambersim {
+namespace {
+
+[[noreturn]] void ThrowSystemError(const char *what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+void SetCloseOnExec(int fd) {
+    const int flags = fcntl(fd, F_GETFD);
+    if (flags < 0 || fcntl(fd, F_SETFD, flags | FD_CLOEXEC) != 0)
+        ThrowSystemError("cannot set up a pseudo-terminal");
+}
+
+} // namespace
+
+PseudoTerminal::PseudoTerminal() {
+    // Cooked mode would eat some bytes (0x04 among them) and echo the others.
+    termios raw{};
+    cfmakeraw(&raw);
+    cfsetspeed(&raw, B57600);
+    raw.c_cflag |= CLOCAL | CREAD;
+    if (openpty(&master_, &slave_, nullptr, &raw, nullptr) != 0)
+        ThrowSystemError("cannot set up a pseudo-terminal");
+    try {
+        SetCloseOnExec(master_);
+        SetCloseOnExec(slave_);
+        char name[PATH_MAX];
+        if (ptsname_r(master_, name, sizeof name) != 0)
+            ThrowSystemError("cannot name the pseudo-terminal");
+        slavePath_ = name;
+    } catch (...) {
+        ::close(master_);
+        ::close(slave_);
+        throw;
+    }
+}
+
+PseudoTerminal::~PseudoTerminal() {
+    closeMaster();
+    closeSlave();
+}
+
+void PseudoTerminal::closeMaster() {
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
+void PseudoTerminal::closeSlave() {
+    if (slave_ >= 0)
+        ::close(slave_);
+    slave_ = -1;
+}
+
+} // namespace chambersim

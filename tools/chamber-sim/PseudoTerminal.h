@@ -1,0 +1,32 @@
+#pragma once
+// A pseudo-terminal pair in raw mode at 57600 baud, as the simulator and the tests put a line
+// between the program and a chamber: the program opens slavePath() as its port, the chamber side
+// talks on masterFd(). One slave descriptor stays open here: a pty whose slave side nobody
+// holds reports a hang-up to the master, and its settings would be lost between openings.
+#include <string>
+
+namespace chambersim {
+
+class PseudoTerminal {
+public:
+    // Throws std::system_error when no pty can be made. Both descriptors are close-on-exec.
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal &) = delete;
+    PseudoTerminal &operator=(const PseudoTerminal &) = delete;
+
+    int masterFd() const { return master_; }
+    const std::string &slavePath() const { return slavePath_; }
+
+    // The program's end of the line sees a hang-up.
+    void closeMaster();
+    // The master sees a hang-up once no one else holds the slave side.
+    void closeSlave();
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slavePath_;
+};
+
+} // namespace chambersim
