@@ -271,7 +271,7 @@ void tst_CliCommands::usageErrorsExit2() {
         QCOMPARE(run.err.count(QLatin1Char('\n')), 1); // one line naming the cause
     }
     const CliRun version = RunCli({"--version"});
-    QCOMPARE(version.out, QStringLiteral("kalvora-cli 0.0.0\n"));
+    QCOMPARE(version.out, QStringLiteral("kalvora-cli " PROJECT_VERSION_TEXT "\n"));
     for (const char *command : {"scan", "read", "log", "write-program", "set-point"}) {
         const CliRun help = RunCli({command, "--help"});
         QCOMPARE(help.exitCode, 0);

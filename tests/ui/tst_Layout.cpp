@@ -576,10 +576,10 @@ void tst_Layout::controlCodesAreDiscarded() {
     QFETCH(QString, expected);
     QGuiApplication::clipboard()->setText(QStringLiteral("99"));
     QLineEdit *box = Form3->Edit1;
-    Type(box, QStringLiteral("12"));
+    TypeCharacters(box, QStringLiteral("12"));
     QTest::sendKeyEvent(QTest::Click, box, static_cast<Qt::Key>(key), QString(QChar(code)),
                         Qt::ControlModifier);
-    Type(box, typedAfter);
+    TypeCharacters(box, typedAfter);
     QCOMPARE(box->text(), expected);
 
     // Return and Delete keep their function.
