@@ -240,16 +240,16 @@ QString FileTimeStamp() {
     return ::FileTimeStamp(date, time);
 }
 
-// A name too long for the file system is refused here, and the earlier name is dropped with
-// it: nothing is written anywhere until logging is ticked again.
+// A name that cannot be made (a folder that cannot be created, a name too long for the file
+// system) is refused here, and the earlier name is dropped with it: nothing is written
+// anywhere until logging is ticked again.
 void NewLogFileName() {
+    LogFileName.clear();
+    LogRecordPending = false;
     const QString folder = LogFolder.isEmpty() ? DefaultLogFolder() : LogFolder;
     const QString name = ::NewLogFileName(folder, FileTimeStamp());
-    if (WithChamberNumber(name, ChamberAddress).length() > kMaxLogPathLength) {
-        LogFileName.clear();
-        LogRecordPending = false;
+    if (WithChamberNumber(name, ChamberAddress).length() > kMaxLogPathLength)
         throw InOutError(QStringLiteral("The filename or extension is too long"));
-    }
     LogFileName = name;
 }
 
