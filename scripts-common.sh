@@ -1,7 +1,7 @@
 # Shared by run.sh and test.sh: install what is missing and build into build/.
 # Sourced, not run.
 
-KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev fonts-liberation fontconfig util-linux)
+KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev fonts-liberation fontconfig util-linux)
 
 kalvora_install_missing() {
     local missing=()
