@@ -77,7 +77,8 @@ qint64 GapSeconds(const QList<Reading> &readings) {
     }
     if (steps.isEmpty())
         return 2 * kLogPeriodSeconds;
-    const auto middle = steps.begin() + steps.size() / 2;
+    // The lower median: a file with as many gaps as steps still shows its usual step.
+    const auto middle = steps.begin() + (steps.size() - 1) / 2;
     std::nth_element(steps.begin(), middle, steps.end());
     return 2 * *middle;
 }
