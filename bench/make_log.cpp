@@ -52,16 +52,16 @@ int main(int argc, char **argv) {
     const RegionalSettings settings; // day.month.year, 24-hour time, decimal comma
     const QDateTime ticked(QDate(2026, 11, 10), QTime(9, 0, 0));
 
-    const QString name = WithChamberNumber(
-        NewLogFileName(folder, FileTimeStamp(FormatDate(settings, AsTm(ticked)),
-                                             FormatTime(settings, AsTm(ticked)))),
-        chamberNumber);
+    const QString name =
+        WithChamberNumber(NewLogFileName(folder, FileTimeStamp(FormatDate(settings, AsTm(ticked)),
+                                                               FormatTime(settings, AsTm(ticked)))),
+                          chamberNumber);
     QByteArray bytes = ToWindows1251(LogHeader() + QStringLiteral("\r\n"));
     Chamber chamber;
     for (int minute = 0; minute < records; ++minute) {
         const QDateTime at = ticked.addSecs(40 + 60LL * minute);
-        chamber.temperature += (chamber.SetPoint(minute) - chamber.temperature) * 0.12 +
-                               0.15 * std::sin(minute * 0.7);
+        chamber.temperature +=
+            (chamber.SetPoint(minute) - chamber.temperature) * 0.12 + 0.15 * std::sin(minute * 0.7);
         const double shown = std::round(chamber.temperature * 10) / 10;
         bytes += ToWindows1251(ComposeLogRecord(FormatTime(settings, AsTm(at)),
                                                 FloatToText(shown, settings.decimalSeparator),

@@ -10,9 +10,9 @@ namespace {
 
 // The name's fixed parts around the chamber number and the time stamp, taken from the writer.
 struct NameTemplate {
-    QString prefix;      // before the chamber number
-    QString separator;   // between the number and the stamp
-    QString txtSuffix;   // after the stamp
+    QString prefix;    // before the chamber number
+    QString separator; // between the number and the stamp
+    QString txtSuffix; // after the stamp
 };
 
 NameTemplate LogNameTemplate() {
@@ -155,9 +155,7 @@ std::optional<LogFileNameParts> ParseLogFileName(const QString &fileName,
     return parts;
 }
 
-bool LooksLikeLog(const QByteArray &bytes) {
-    return bytes.startsWith(ToWindows1251(LogHeader()));
-}
+bool LooksLikeLog(const QByteArray &bytes) { return bytes.startsWith(ToWindows1251(LogHeader())); }
 
 std::optional<ReadingsFile> ReadLog(const QByteArray &bytes, const LogReadOptions &options) {
     if (!LooksLikeLog(bytes))
@@ -174,8 +172,9 @@ std::optional<ReadingsFile> ReadLog(const QByteArray &bytes, const LogReadOption
     for (qsizetype index = 0; index < lines.size(); ++index) {
         const int lineNumber = static_cast<int>(index) + 1;
         const bool complete = index + 1 < lines.size();
-        const QString line = complete ? lines[index].chopped(lines[index].endsWith(QLatin1Char('\r')) ? 1 : 0)
-                                      : lines[index];
+        const QString line =
+            complete ? lines[index].chopped(lines[index].endsWith(QLatin1Char('\r')) ? 1 : 0)
+                     : lines[index];
         if (complete && (line.isEmpty() || line == header))
             continue;
         if (!complete && line.isEmpty())

@@ -8,8 +8,8 @@
 #include <optional>
 
 struct LogFileNameParts {
-    std::optional<int> chamber;       // empty while the name still holds the ">" placeholder
-    std::optional<QDate> date;        // the moment logging was ticked
+    std::optional<int> chamber; // empty while the name still holds the ">" placeholder
+    std::optional<QDate> date;  // the moment logging was ticked
     std::optional<QTime> time;
 };
 
@@ -26,8 +26,8 @@ struct LogReadOptions {
 
 // The records of a log's Windows-1251 bytes; nothing when the first line is not the log header.
 // Dating: the first record goes to the day (the start date or a neighbour) that puts it nearest
-// the start moment; each later record earlier than the one before it starts a new day. Repeated header lines and a record equal
-// to the one before are skipped; other lines count as damaged.
+// the start moment; each later record earlier than the one before it starts a new day. Repeated
+// header lines and a record equal to the one before are skipped; other lines count as damaged.
 std::optional<ReadingsFile> ReadLog(const QByteArray &bytes, const LogReadOptions &options);
 
 // True when the bytes begin with the log header.

@@ -82,8 +82,8 @@ bool ReadIsoTime(const QByteArray &text, Reading &reading) {
         return true;
     }
     const auto zoneHours = ReadDigits(zone, 1, 2), zoneMinutes = ReadDigits(zone, 4, 2);
-    if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':' ||
-        !zoneHours || !zoneMinutes)
+    if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':' || !zoneHours ||
+        !zoneMinutes)
         return false;
     reading.utcOffsetSeconds = (zone[0] == '-' ? -1 : 1) * (*zoneHours * 3600 + *zoneMinutes * 60);
     return true;
@@ -157,9 +157,8 @@ QString IsoLocalTime(const QDate &date, const QTime &time, int utcOffsetSeconds)
 QByteArray PlotCsv(const QList<Reading> &readings, const UtcOffsetOf &utcOffsetOf) {
     QString text = QLatin1String(kPlotCsvHeader) + QLatin1Char('\n');
     for (const Reading &reading : readings) {
-        const int offset = reading.utcOffsetSeconds
-                               ? *reading.utcOffsetSeconds
-                               : utcOffsetOf(reading.date, reading.time);
+        const int offset = reading.utcOffsetSeconds ? *reading.utcOffsetSeconds
+                                                    : utcOffsetOf(reading.date, reading.time);
         const QStringList cells = {IsoLocalTime(reading.date, reading.time, offset),
                                    CellText(reading.temperature),
                                    CellText(reading.program),

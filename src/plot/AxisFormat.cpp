@@ -6,19 +6,33 @@ namespace {
 
 QString QtField(QChar conversion) {
     switch (conversion.unicode()) {
-    case 'd': return QStringLiteral("dd");
-    case 'e': return QStringLiteral("d");
-    case 'm': return QStringLiteral("MM");
-    case 'Y': return QStringLiteral("yyyy");
-    case 'y': return QStringLiteral("yy");
-    case 'H': return QStringLiteral("HH");
-    case 'k': return QStringLiteral("H");
-    case 'I': return QStringLiteral("hh");
-    case 'l': return QStringLiteral("h");
-    case 'M': return QStringLiteral("mm");
-    case 'S': return QStringLiteral("ss");
-    case 'p': case 'P': return QStringLiteral("AP");
-    default: return {};
+    case 'd':
+        return QStringLiteral("dd");
+    case 'e':
+        return QStringLiteral("d");
+    case 'm':
+        return QStringLiteral("MM");
+    case 'Y':
+        return QStringLiteral("yyyy");
+    case 'y':
+        return QStringLiteral("yy");
+    case 'H':
+        return QStringLiteral("HH");
+    case 'k':
+        return QStringLiteral("H");
+    case 'I':
+        return QStringLiteral("hh");
+    case 'l':
+        return QStringLiteral("h");
+    case 'M':
+        return QStringLiteral("mm");
+    case 'S':
+        return QStringLiteral("ss");
+    case 'p':
+    case 'P':
+        return QStringLiteral("AP");
+    default:
+        return {};
     }
 }
 
@@ -33,7 +47,8 @@ QString QtFormat(const QString &pattern, bool withSeconds) {
     };
     for (qsizetype i = 0; i < expanded.size(); ++i) {
         if (expanded[i] != QLatin1Char('%') || i + 1 >= expanded.size()) {
-            literal += expanded[i] == QLatin1Char('\'') ? QStringLiteral("''") : QString(expanded[i]);
+            literal +=
+                expanded[i] == QLatin1Char('\'') ? QStringLiteral("''") : QString(expanded[i]);
             continue;
         }
         const QChar conversion = expanded[++i];

@@ -14,8 +14,7 @@ public:
     ChangeMarksItem(QChart *chart, const ChartModel &model, QDateTimeAxis *xAxis);
 
     QRectF boundingRect() const override;
-    void paint(QPainter *painter, const QStyleOptionGraphicsItem *option,
-               QWidget *widget) override;
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override;
 
 private:
     struct ColouredMarks {

@@ -10,9 +10,8 @@ namespace {
 constexpr qint64 kLogPeriodSeconds = 60;
 
 // The first chamber takes the window's colours; further chambers need colours of their own.
-const QColor kOtherChamberColours[] = {QColor(0, 0, 200), QColor(128, 0, 128),
-                                       QColor(0, 128, 128), QColor(160, 96, 0),
-                                       QColor(96, 96, 96)};
+const QColor kOtherChamberColours[] = {QColor(0, 0, 200), QColor(128, 0, 128), QColor(0, 128, 128),
+                                       QColor(160, 96, 0), QColor(96, 96, 96)};
 
 QColor ChamberColour(qsizetype index) {
     if (index == 0)
@@ -112,8 +111,8 @@ QList<ChangeMark> ChangeMarks(const QList<Reading> &readings, const QList<qreal>
             continue;
         const bool first = previous == nullptr;
         const bool programChanged = first || reading.program != previous->program;
-        const bool stepChanged = programChanged || reading.step != previous->step ||
-                                 reading.steps != previous->steps;
+        const bool stepChanged =
+            programChanged || reading.step != previous->step || reading.steps != previous->steps;
         const bool cycleChanged = programChanged || reading.cycle != previous->cycle ||
                                   reading.cycles != previous->cycles;
         previous = &reading;
@@ -167,9 +166,9 @@ ChartModel BuildChartModel(const QList<ChamberReadings> &chambers, const QString
         if (chamber.hasSetTemperature) {
             const QString label = several ? chamber.label + QStringLiteral(": заданная температура")
                                           : QStringLiteral("Заданная температура");
-            chamberModel.set = Line(label, index == 0 ? kSetTemperatureColour : ChamberColour(index),
-                                    index != 0, chamber.readings, chamberModel.instants,
-                                    &Reading::setTemperature);
+            chamberModel.set =
+                Line(label, index == 0 ? kSetTemperatureColour : ChamberColour(index), index != 0,
+                     chamber.readings, chamberModel.instants, &Reading::setTemperature);
         }
         chamberModel.marks = ChangeMarks(chamber.readings, chamberModel.instants);
         Widen(model, chamberModel.current);

@@ -20,8 +20,7 @@
 namespace {
 
 void PrintLine(const QString &text) {
-    std::fputs((QStringLiteral("kalvora-plot: ") + text + QLatin1Char('\n')).toLocal8Bit(),
-               stderr);
+    std::fputs((QStringLiteral("kalvora-plot: ") + text + QLatin1Char('\n')).toLocal8Bit(), stderr);
 }
 
 int UsageError(const QString &text) {
@@ -47,10 +46,10 @@ int WriteCsv(const QString &path, const LoadedInput &loaded) {
         return UsageError(QStringLiteral("--csv takes the files of one chamber; these hold ") +
                           QString::number(loaded.chambers.size()));
     LocalClock clock;
-    const QByteArray bytes = PlotCsv(loaded.chambers.first().readings,
-                                     [&clock](const QDate &date, const QTime &time) {
-                                         return clock.UtcOffset(date, time);
-                                     });
+    const QByteArray bytes =
+        PlotCsv(loaded.chambers.first().readings, [&clock](const QDate &date, const QTime &time) {
+            return clock.UtcOffset(date, time);
+        });
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         PrintLine(path + QStringLiteral(": cannot write: ") + file.errorString());
@@ -59,8 +58,7 @@ int WriteCsv(const QString &path, const LoadedInput &loaded) {
     return kExitOk;
 }
 
-int WriteImage(const PlotOptions &options, const InputSettings &input,
-               const LoadedInput &loaded) {
+int WriteImage(const PlotOptions &options, const InputSettings &input, const LoadedInput &loaded) {
     LocalClock clock;
     const QString title =
         options.title ? *options.title : DefaultTitle(loaded.chambers, input.settings);
@@ -101,9 +99,9 @@ int OpenWindow(const PlotOptions &options, const InputSettings &input) {
     QStringList files = options.files;
     const bool chosenHere = files.isEmpty();
     if (chosenHere) {
-        files = QFileDialog::getOpenFileNames(
-            nullptr, QStringLiteral("Журналы Kalvora"), QString(),
-            QStringLiteral("Журналы (*.txt *.csv);;Все файлы (*)"));
+        files =
+            QFileDialog::getOpenFileNames(nullptr, QStringLiteral("Журналы Kalvora"), QString(),
+                                          QStringLiteral("Журналы (*.txt *.csv);;Все файлы (*)"));
         if (files.isEmpty())
             return kExitOk;
     }

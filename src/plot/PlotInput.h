@@ -11,7 +11,7 @@
 #include <stdexcept>
 
 struct InputSettings {
-    RegionalSettings settings;       // the machine's, with --date-format/--time-format applied
+    RegionalSettings settings;         // the machine's, with --date-format/--time-format applied
     std::optional<QDate> fallbackDate; // --date: for logs whose name gives none
     bool allowEmptyFiles = false;      // a followed log may not have its first record yet
 };

@@ -11,7 +11,8 @@ namespace {
 constexpr int kLargestSide = 20000;
 
 std::optional<QSize> ReadSize(const QString &text) {
-    static const QRegularExpression pattern(QStringLiteral("^([1-9][0-9]{0,4})x([1-9][0-9]{0,4})$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^([1-9][0-9]{0,4})x([1-9][0-9]{0,4})$"));
     const auto match = pattern.match(text);
     if (!match.hasMatch())
         return std::nullopt;
@@ -128,8 +129,8 @@ bool NeedsNoDisplay(int argc, char **argv) {
         const char *argument = argv[i];
         if (std::strcmp(argument, "--") == 0)
             break;
-        for (const char *option : {"-o", "--output", "--csv", "-h", "--help", "-?", "--help-all",
-                                   "-v", "--version"}) {
+        for (const char *option :
+             {"-o", "--output", "--csv", "-h", "--help", "-?", "--help-all", "-v", "--version"}) {
             const std::size_t length = std::strlen(option);
             if (std::strncmp(argument, option, length) == 0 &&
                 (argument[length] == '\0' || argument[length] == '=' ||

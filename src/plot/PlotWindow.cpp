@@ -24,7 +24,8 @@ Axes AxesOf(QChart *chart) {
     const auto yAxes = chart->axes(Qt::Vertical);
     if (xAxes.isEmpty() || yAxes.isEmpty())
         return {};
-    return {qobject_cast<QDateTimeAxis *>(xAxes.first()), qobject_cast<QValueAxis *>(yAxes.first())};
+    return {qobject_cast<QDateTimeAxis *>(xAxes.first()),
+            qobject_cast<QValueAxis *>(yAxes.first())};
 }
 
 qreal Ms(const QDateTime &moment) { return static_cast<qreal>(moment.toMSecsSinceEpoch()); }
@@ -107,8 +108,7 @@ void ChartView::leaveEvent(QEvent *event) {
 }
 
 PlotWindow::PlotWindow(const QStringList &files, const InputSettings &input,
-                       const std::optional<QString> &title, bool follow,
-                       const LoadedInput &loaded)
+                       const std::optional<QString> &title, bool follow, const LoadedInput &loaded)
     : files_(files), input_(input), title_(title), view_(new ChartView(this)),
       pointerLabel_(new QLabel(this)) {
     setWindowTitle(QStringLiteral("kalvora-plot"));

@@ -7,8 +7,8 @@
 int main(int argc, char **argv) {
     // Files and texts need no display: render offscreen so that it works over ssh and in CI.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-        (NeedsNoDisplay(argc, argv) ||
-         (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))))
+        (NeedsNoDisplay(argc, argv) || (qEnvironmentVariableIsEmpty("DISPLAY") &&
+                                        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv); // also calls setlocale(LC_ALL, "")
     QApplication::setApplicationName(QStringLiteral("kalvora-plot"));

@@ -78,10 +78,10 @@ private slots:
         QVERIFY(svg.startsWith(QStringLiteral("<?xml")));
         QVERIFY(svg.contains(QStringLiteral("stroke=\"#008000\"")));
         QVERIFY(svg.contains(QStringLiteral("stroke=\"#ff0000\"")));
-        for (const QString &text : {QStringLiteral("Камера №3"), QStringLiteral("Испытание"),
-                                    QStringLiteral("Системное время"),
-                                    QStringLiteral("Текущая температура"),
-                                    QStringLiteral("шаг 2(4)")})
+        for (const QString &text :
+             {QStringLiteral("Камера №3"), QStringLiteral("Испытание"),
+              QStringLiteral("Системное время"), QStringLiteral("Текущая температура"),
+              QStringLiteral("шаг 2(4)")})
             QVERIFY2(svg.contains(text), qPrintable(text));
     }
 

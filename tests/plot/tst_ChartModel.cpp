@@ -10,7 +10,8 @@ QList<Reading> Minutes(const QStringList &items) {
     QList<Reading> readings;
     for (const QString &item : items) {
         const QStringList parts = item.split(QLatin1Char(':'));
-        Reading reading = ReadingAt(QDate(2026, 12, 10), QTime(10, 0).addSecs(60 * parts[0].toInt()));
+        Reading reading =
+            ReadingAt(QDate(2026, 12, 10), QTime(10, 0).addSecs(60 * parts[0].toInt()));
         if (parts[1] != QStringLiteral("-"))
             reading.temperature = parts[1].toDouble();
         readings.append(reading);
@@ -80,7 +81,7 @@ private slots:
     void marksWhereProgramStepOrCycleChange() {
         QList<Reading> readings = Minutes({"0:20", "1:20", "2:20", "3:20", "4:20", "5:20"});
         const int states[6][5] = {{2, 1, 12, 1, 5}, {2, 1, 12, 1, 5}, {2, 2, 12, 1, 5},
-                                  {2, 1, 12, 2, 5}, {3, 1, 4, 1, 1}, {3, 1, 4, 1, 1}};
+                                  {2, 1, 12, 2, 5}, {3, 1, 4, 1, 1},  {3, 1, 4, 1, 1}};
         for (int i = 0; i < 6; ++i) {
             readings[i].program = states[i][0];
             readings[i].step = states[i][1];
@@ -92,9 +93,9 @@ private slots:
         for (const ChangeMark &mark : ChangeMarks(readings, InstantsOf(readings)))
             texts.append(QString::number((mark.x - InstantsOf(readings).first()) / 60000) +
                          QLatin1Char(' ') + mark.text);
-        QCOMPARE(texts, (QStringList{"0 программа 2, шаг 1(12), цикл 1(5)", "2 шаг 2(12)",
-                                     "3 шаг 1(12), цикл 2(5)",
-                                     "4 программа 3, шаг 1(4), цикл 1(1)"}));
+        QCOMPARE(texts,
+                 (QStringList{"0 программа 2, шаг 1(12), цикл 1(5)", "2 шаг 2(12)",
+                              "3 шаг 1(12), цикл 2(5)", "4 программа 3, шаг 1(4), цикл 1(1)"}));
     }
 
     void titleAndPointerText() {
@@ -118,8 +119,7 @@ private slots:
         QCOMPARE(model.chambers[0].current.colour, kCurrentTemperatureColour);
         QVERIFY(model.chambers[0].set);
         QCOMPARE(model.chambers[0].set->colour, kSetTemperatureColour);
-        QCOMPARE(model.chambers[0].set->label,
-                 QStringLiteral("Камера №1: заданная температура"));
+        QCOMPARE(model.chambers[0].set->label, QStringLiteral("Камера №1: заданная температура"));
         QVERIFY(model.chambers[1].current.colour != kCurrentTemperatureColour);
         QVERIFY(!model.chambers[1].set);
         QCOMPARE(model.yMin, 20.0);

@@ -54,15 +54,14 @@ private slots:
         const QDate day(2017, 12, 9);
         const QDate newYearsEve(2017, 12, 31);
 
-        QTest::newRow("normal")
-            << LogBytes({{"14:05:33", "23,5", "2", "3(12)", "2(5)"},
-                         {"14:06:33", "-40,1", "2", "4(12)", "2(5)"},
-                         {"14:07:33", "100", "2", "4(12)", "2(5)"}})
-            << StartingAt(day, QTime(14, 5, 0))
-            << QStringList{"2017-12-09 14:05:33 23.5 p2 s3/12 c2/5",
-                           "2017-12-09 14:06:33 -40.1 p2 s4/12 c2/5",
-                           "2017-12-09 14:07:33 100 p2 s4/12 c2/5"}
-            << 0 << 0;
+        QTest::newRow("normal") << LogBytes({{"14:05:33", "23,5", "2", "3(12)", "2(5)"},
+                                             {"14:06:33", "-40,1", "2", "4(12)", "2(5)"},
+                                             {"14:07:33", "100", "2", "4(12)", "2(5)"}})
+                                << StartingAt(day, QTime(14, 5, 0))
+                                << QStringList{"2017-12-09 14:05:33 23.5 p2 s3/12 c2/5",
+                                               "2017-12-09 14:06:33 -40.1 p2 s4/12 c2/5",
+                                               "2017-12-09 14:07:33 100 p2 s4/12 c2/5"}
+                                << 0 << 0;
         QTest::newRow("records cross midnight")
             << LogBytes({{"23:58:10", "25", "1", "1(2)", "1(1)"},
                          {"23:59:10", "25", "1", "1(2)", "1(1)"},
@@ -124,7 +123,8 @@ private slots:
             << StartingAt(day, QTime(14, 5, 0))
             << QStringList{"2017-12-09 14:05:33 23.5 p- s-/- c-/-"} << 1 << 5;
         QTest::newRow("garbage and shifted columns in the middle are counted")
-            << LogBytes({{"14:05:33", "23,5", "", "", ""}}) + QByteArray("\x00\xff garbage\r\n", 12) +
+            << LogBytes({{"14:05:33", "23,5", "", "", ""}}) +
+                   QByteArray("\x00\xff garbage\r\n", 12) +
                    RecordBytes({"14:06:33", "23,5", "", "", ""}).mid(1) +
                    RecordBytes({"14:07:33", "23,x", "", "", ""}) +
                    RecordBytes({"25:07:33", "23", "", "", ""}) +
@@ -180,12 +180,12 @@ private slots:
 
     void twoFilesJoined() {
         const QDate day(2017, 12, 9);
-        const auto later = ReadLog(LogBytes({{"10:00:00", "30", "", "", ""},
-                                             {"10:01:00", "31", "", "", ""}}),
-                                   StartingAt(day.addDays(1), QTime(9, 59, 0)));
-        const auto earlier = ReadLog(LogBytes({{"23:58:00", "20", "", "", ""},
-                                               {"23:59:00", "21", "", "", ""}}),
-                                     StartingAt(day, QTime(23, 57, 0)));
+        const auto later =
+            ReadLog(LogBytes({{"10:00:00", "30", "", "", ""}, {"10:01:00", "31", "", "", ""}}),
+                    StartingAt(day.addDays(1), QTime(9, 59, 0)));
+        const auto earlier =
+            ReadLog(LogBytes({{"23:58:00", "20", "", "", ""}, {"23:59:00", "21", "", "", ""}}),
+                    StartingAt(day, QTime(23, 57, 0)));
         QVERIFY(later && earlier);
         QCOMPARE(Summaries(JoinReadings({later->readings, earlier->readings})),
                  (QStringList{"2017-12-09 23:58:00 20 p- s-/- c-/-",
@@ -220,22 +220,18 @@ private slots:
         QTest::newRow("C locale: slashes written as _")
             << "ЖЫМ№250 12_09_17 14_05_33.txt" << Formats("%m/%d/%y", "%H:%M:%S", '.')
             << "250 2017-12-09 14:05:33";
-        QTest::newRow("12-hour time")
-            << "ЖЫМ№0 12_09_2017 02_05_33 PM.txt" << Formats("%m/%d/%Y", "%r", '.')
-            << "0 2017-12-09 14:05:33";
-        QTest::newRow("ISO date, %T")
-            << "ЖЫМ№7 2017-12-09 04_05_33.txt" << Formats("%F", "%T", '.')
-            << "7 2017-12-09 04:05:33";
+        QTest::newRow("12-hour time") << "ЖЫМ№0 12_09_2017 02_05_33 PM.txt"
+                                      << Formats("%m/%d/%Y", "%r", '.') << "0 2017-12-09 14:05:33";
+        QTest::newRow("ISO date, %T") << "ЖЫМ№7 2017-12-09 04_05_33.txt" << Formats("%F", "%T", '.')
+                                      << "7 2017-12-09 04:05:33";
         QTest::newRow("placeholder still in the name")
             << "ЖЫМ№> 09.12.2017 14_05_33.txt" << Russian() << "? 2017-12-09 14:05:33";
         QTest::newRow("date of another format: chamber only")
             << "ЖЫМ№3 12_09_17 14_05_33.txt" << Russian() << "3 ? ?";
-        QTest::newRow("impossible date") << "ЖЫМ№3 31.02.2017 14_05_33.txt" << Russian()
-                                         << "3 ? ?";
+        QTest::newRow("impossible date") << "ЖЫМ№3 31.02.2017 14_05_33.txt" << Russian() << "3 ? ?";
         QTest::newRow("renamed") << "chamber3.txt" << Russian() << "none";
         QTest::newRow("no number") << "ЖЫМ№x 09.12.2017 14_05_33.txt" << Russian() << "none";
-        QTest::newRow("other extension") << "ЖЫМ№3 09.12.2017 14_05_33.log" << Russian()
-                                         << "none";
+        QTest::newRow("other extension") << "ЖЫМ№3 09.12.2017 14_05_33.log" << Russian() << "none";
     }
     void fileNames() {
         QFETCH(QString, name);
@@ -256,17 +252,23 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<std::optional<QTime>>("expected");
-        QTest::newRow("%T") << "14:05:33" << "%T" << std::optional(QTime(14, 5, 33));
-        QTest::newRow("%r midnight") << "12:00:01 AM" << "%r" << std::optional(QTime(0, 0, 1));
-        QTest::newRow("%r noon") << "12:00:01 PM" << "%r" << std::optional(QTime(12, 0, 1));
-        QTest::newRow("%l space-padded") << " 2:05:33" << "%l:%M:%S"
-                                         << std::optional(QTime(2, 5, 33));
-        QTest::newRow("empty %p of a 24-hour locale") << "14:05:33" << "%H:%M:%S%p"
-                                                      << std::optional(QTime(14, 5, 33));
-        QTest::newRow("minute 60") << "14:60:00" << "%T" << std::optional<QTime>();
-        QTest::newRow("text after the time") << "14:05:33x" << "%T" << std::optional<QTime>();
-        QTest::newRow("month names unsupported") << "Dec 14:05" << "%b %H:%M"
-                                                 << std::optional<QTime>();
+        QTest::newRow("%T") << "14:05:33"
+                            << "%T" << std::optional(QTime(14, 5, 33));
+        QTest::newRow("%r midnight") << "12:00:01 AM"
+                                     << "%r" << std::optional(QTime(0, 0, 1));
+        QTest::newRow("%r noon") << "12:00:01 PM"
+                                 << "%r" << std::optional(QTime(12, 0, 1));
+        QTest::newRow("%l space-padded") << " 2:05:33"
+                                         << "%l:%M:%S" << std::optional(QTime(2, 5, 33));
+        QTest::newRow("empty %p of a 24-hour locale")
+            << "14:05:33"
+            << "%H:%M:%S%p" << std::optional(QTime(14, 5, 33));
+        QTest::newRow("minute 60") << "14:60:00"
+                                   << "%T" << std::optional<QTime>();
+        QTest::newRow("text after the time") << "14:05:33x"
+                                             << "%T" << std::optional<QTime>();
+        QTest::newRow("month names unsupported") << "Dec 14:05"
+                                                 << "%b %H:%M" << std::optional<QTime>();
     }
     void timePatterns() {
         QFETCH(QString, text);

@@ -78,8 +78,8 @@ private slots:
         const QString missing = QStringLiteral("ЖЫМ№3 01.01.2017 00_00_00.txt");
         QTest::newRow("no files") << QStringList{"-o", "out.png"} << 2
                                   << "kalvora-plot: no log files given";
-        QTest::newRow("unknown option") << QStringList{"--colour", kLogName} << 2
-                                        << "kalvora-plot: Unknown option 'colour'.";
+        QTest::newRow("unknown option")
+            << QStringList{"--colour", kLogName} << 2 << "kalvora-plot: Unknown option 'colour'.";
         QTest::newRow("picture type") << QStringList{kLogName, "-o", "out.gif"} << 2
                                       << "kalvora-plot: the picture's name must end in .png, "
                                          ".svg or .pdf: out.gif";
@@ -92,27 +92,28 @@ private slots:
             << QStringList{kLogName, "-o", "out.png", "--follow"} << 2
             << "kalvora-plot: --follow is for the window; it cannot go with -o or --csv";
         QTest::newRow("CSV of two chambers")
-            << QStringList{kLogName, "ЖЫМ№4 09.12.2017 14_05_33.txt", "--csv", "out.csv"}
-                   + kRussianFormats
+            << QStringList{kLogName, "ЖЫМ№4 09.12.2017 14_05_33.txt", "--csv", "out.csv"} +
+                   kRussianFormats
             << 2 << "kalvora-plot: --csv takes the files of one chamber; these hold 2";
-        QTest::newRow("missing file") << QStringList{missing, "-o", "out.png"} << 6
-                                      << "kalvora-plot: " + missing +
-                                             ": cannot read: No such file or directory";
+        QTest::newRow("missing file")
+            << QStringList{missing, "-o", "out.png"} << 6
+            << "kalvora-plot: " + missing + ": cannot read: No such file or directory";
         QTest::newRow("folder") << QStringList{".", "-o", "out.png"} << 6
                                 << "kalvora-plot: .: is a folder, not a file";
         QTest::newRow("not a log") << QStringList{"notes.txt", "-o", "out.png"} << 6
                                    << "kalvora-plot: notes.txt: not a Kalvora log (the first "
                                       "line is not the log header)";
         QTest::newRow("no records")
-            << QStringList{"ЖЫМ№5 09.12.2017 14_05_33.txt", "-o", "out.png"} + kRussianFormats
-            << 6 << "kalvora-plot: ЖЫМ№5 09.12.2017 14_05_33.txt: no records";
+            << QStringList{"ЖЫМ№5 09.12.2017 14_05_33.txt", "-o", "out.png"} + kRussianFormats << 6
+            << "kalvora-plot: ЖЫМ№5 09.12.2017 14_05_33.txt: no records";
         QTest::newRow("records of another time format")
-            << QStringList{kLogName, "-o", "out.png", "--date-format", "%d.%m.%Y",
-                           "--time-format", "%I:%M:%S %p", "--date", "2017-12-09"}
+            << QStringList{kLogName,        "-o",          "out.png", "--date-format", "%d.%m.%Y",
+                           "--time-format", "%I:%M:%S %p", "--date",  "2017-12-09"}
             << 6
-            << "kalvora-plot: " + kLogName + ": no records (2 damaged lines; do the regional "
-                                             "settings or --time-format match the machine that "
-                                             "wrote it?)";
+            << "kalvora-plot: " + kLogName +
+                   ": no records (2 damaged lines; do the regional "
+                   "settings or --time-format match the machine that "
+                   "wrote it?)";
         QTest::newRow("date not in the name") << QStringList{"renamed.txt", "-o", "out.png"} << 6
                                               << "kalvora-plot: renamed.txt: the date cannot be "
                                                  "read from the file name; give it with --date "
@@ -123,8 +124,8 @@ private slots:
             << "kalvora-plot: /nonexistent-folder/out.png: cannot write: No such file or "
                "directory";
         QTest::newRow("damaged lines are counted, the rest drawn")
-            << QStringList{"ЖЫМ№6 09.12.2017 14_05_33.txt", "-o", "out.png"} + kRussianFormats
-            << 0 << "kalvora-plot: ЖЫМ№6 09.12.2017 14_05_33.txt: 1 damaged line skipped (line 5)";
+            << QStringList{"ЖЫМ№6 09.12.2017 14_05_33.txt", "-o", "out.png"} + kRussianFormats << 0
+            << "kalvora-plot: ЖЫМ№6 09.12.2017 14_05_33.txt: 1 damaged line skipped (line 5)";
     }
     void errors() {
         QFETCH(QStringList, arguments);
@@ -151,8 +152,8 @@ private slots:
 
     // A renamed log with the date given, and a chart written beside the CSV.
     void dateGivenForARenamedLog() {
-        const Outcome outcome = Run({"renamed.txt", "--date", "2017-12-09", "--csv", "r.csv",
-                                     "-o", "r.png", "--size", "640x480"});
+        const Outcome outcome = Run({"renamed.txt", "--date", "2017-12-09", "--csv", "r.csv", "-o",
+                                     "r.png", "--size", "640x480"});
         QCOMPARE(outcome.exitCode, 0);
         QVERIFY(ReadFile(Path("r.csv")).contains("2017-12-09T14:05:40+00:00,23.5,,,,,\n"));
         QCOMPARE(QImage(Path("r.png")).size(), QSize(640, 480));

@@ -44,8 +44,9 @@ private slots:
 
         // The last reading sits at the right edge of the plot area.
         QTest::mouseMove(view->viewport(), QPoint(int(area.right()) - 1, int(area.center().y())));
-        QTRY_COMPARE(window.pointerText(),
-                     QStringLiteral("09.12.2017 15:05:00  25 °C  программа 1  шаг 2(4)  цикл 1(1)"));
+        QTRY_COMPARE(
+            window.pointerText(),
+            QStringLiteral("09.12.2017 15:05:00  25 °C  программа 1  шаг 2(4)  цикл 1(1)"));
 
         const qint64 fullSpan = TimeAxis(window)->min().msecsTo(TimeAxis(window)->max());
         QWheelEvent wheel(area.center(), view->mapToGlobal(area.center().toPoint()), QPoint(),

@@ -94,9 +94,8 @@ private slots:
     }
 
     void byteOrderMarkAndCrLfHeader() {
-        const auto file =
-            ReadReadingsCsv("\xEF\xBB\xBF" + kCliHeader.chopped(1) + "\r\n" +
-                            "2026-12-10T14:03:04+03:00,23.5,25,,,,,,,,,\r\n");
+        const auto file = ReadReadingsCsv("\xEF\xBB\xBF" + kCliHeader.chopped(1) + "\r\n" +
+                                          "2026-12-10T14:03:04+03:00,23.5,25,,,,,,,,,\r\n");
         QVERIFY(file);
         QCOMPARE(file->readings.size(), 1);
         QCOMPARE(file->damagedLines, 0);
