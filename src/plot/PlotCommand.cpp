@@ -92,8 +92,7 @@ int WriteFiles(const PlotOptions &options, const InputSettings &input) {
 }
 
 int OpenWindow(const PlotOptions &options, const InputSettings &input) {
-    if (QGuiApplication::platformName() == QStringLiteral("offscreen") &&
-        qEnvironmentVariableIsEmpty("KALVORA_PLOT_WINDOW_OFFSCREEN"))
+    if (QGuiApplication::platformName() == QStringLiteral("offscreen"))
         return UsageError(QStringLiteral("no display for the window; write a file with -o or "
                                          "--csv"));
     QStringList files = options.files;
