@@ -1,5 +1,6 @@
 #pragma once
 // Reads the given log and readings CSV files and gathers their readings per chamber.
+#include "core/Errors.h"
 #include "core/Reading.h"
 #include "core/RegionalSettings.h"
 
@@ -8,7 +9,6 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
-#include <stdexcept>
 
 struct InputSettings {
     RegionalSettings settings;         // the machine's, with --date-format/--time-format applied
@@ -30,14 +30,9 @@ struct LoadedInput {
 };
 
 // "<file>: <cause>", for one line on stderr.
-class InputError : public std::runtime_error {
+class InputError : public KalvoraError {
 public:
-    explicit InputError(const QString &message)
-        : std::runtime_error(message.toStdString()), message_(message) {}
-    const QString &message() const { return message_; }
-
-private:
-    QString message_;
+    using KalvoraError::KalvoraError;
 };
 
 // Throws InputError for a file that cannot be read, is neither a log nor a readings CSV, has
