@@ -4,9 +4,13 @@
 //   kalvora-bench cpu                CPU use while reading every 4 s, and idle after a cycle
 //   kalvora-bench soak MINUTES [M]   reading and logging for MINUTES with two chambers,
 //                                    switching chamber every M minutes (default 5)
+//   kalvora-bench demo-log MINUTES   chamber 1 runs a short program (simulated time 15 times
+//                                    faster, 0.5 °C a simulated minute) while the window logs;
+//                                    keeps the log and prints its path (the README's chart)
 #include "AppShell.h"
 #include "ApplicationWindows.h"
 #include "PortUnit.h"
+#include "Unit3.h"
 #include "main.h"
 
 #include <QApplication>
@@ -16,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
@@ -62,10 +67,11 @@ double Median(std::vector<double> values) {
 
 class Simulator {
 public:
-    explicit Simulator(const QStringList &chambers) {
+    explicit Simulator(const QStringList &chambers,
+                       const QStringList &pace = {QStringLiteral("--speed-up"),
+                                                  QStringLiteral("60")}) {
         link_ = QDir::temp().filePath(QStringLiteral("kalvora-bench-%1").arg(getpid()));
-        QStringList args{QStringLiteral("--link"), link_, QStringLiteral("--speed-up"),
-                         QStringLiteral("60")};
+        QStringList args = QStringList{QStringLiteral("--link"), link_} + pace;
         for (const QString &address : chambers)
             args << QStringLiteral("--chamber") << address;
         // KALVORA_BENCH_SIM_LOG=file keeps the simulator's frame trace for a failed run.
@@ -209,6 +215,34 @@ int Soak(int minutes, int minutesPerChamber) {
     return written == appendTicks && errors.isEmpty() && Statistics.linkLost == 0 ? 0 : 1;
 }
 
+int DemoLog(int minutes) {
+    Simulator simulator({QStringLiteral("1")},
+                        {QStringLiteral("--speed-up"), QStringLiteral("15"), QStringLiteral("--rate"),
+                         QStringLiteral("0.5")});
+    OpenAndSelect(1);
+    Form1->Button6Click();
+    // Cool to -20 °C, heat to 60 °C, settle at 25 °C; 20 simulated minutes of stabilisation each.
+    Form3->ComboBox1->setCurrentIndex(0);
+    Form3->ComboBox1Change();
+    Form3->Edit1->setText(QStringLiteral("3"));
+    Form3->Edit2->setText(QStringLiteral("1"));
+    const QStringList temperatures = {QStringLiteral("-20"), QStringLiteral("60"),
+                                      QStringLiteral("25")};
+    for (int row = 1; row <= 3; ++row) {
+        const QStringList cells = {temperatures[row - 1], QStringLiteral("0"),
+                                   QStringLiteral("20"), QStringLiteral("3"), QStringLiteral("0")};
+        for (int column = 1; column <= 5; ++column)
+            Form3->setCellText(row, column, cells[column - 1]);
+    }
+    Form3->Button1Click();
+    Form3->ComboBox2->setCurrentIndex(0);
+    Form3->Button5Click();
+    Form1->CheckBox1->setChecked(true);
+    RunEventLoopFor(minutes * 60000);
+    std::printf("%s\n", qPrintable(LogFileName));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -226,8 +260,11 @@ int main(int argc, char *argv[]) {
     else if (mode == QLatin1String("soak"))
         result = Soak(args.value(2, QStringLiteral("30")).toInt(),
                       args.value(3, QStringLiteral("5")).toInt());
+    else if (mode == QLatin1String("demo-log"))
+        result = DemoLog(args.value(2, QStringLiteral("30")).toInt());
     else
-        std::fprintf(stderr, "usage: kalvora-bench exchange | cpu | soak [MINUTES]\n");
+        std::fprintf(stderr, "usage: kalvora-bench exchange | cpu | soak [MINUTES] | demo-log "
+                             "[MINUTES]\n");
     Form1->FormClose();
     return result;
 }

@@ -4,6 +4,7 @@
 #include "IntegerText.h"
 
 #include <QList>
+#include <array>
 #include <iconv.h>
 
 namespace {
@@ -101,4 +102,36 @@ QByteArray ToWindows1251(const QString &text) {
         bytes.append(converter.Convert(character, byte) ? byte : '?');
     }
     return bytes;
+}
+
+QString FromWindows1251(const QByteArray &bytes) {
+    // One table for the upper half, built once per call: a log is megabytes, the table 128 steps.
+    std::array<char16_t, 128> upperHalf{};
+    iconv_t handle = iconv_open("UTF-16LE", "WINDOWS-1251");
+    if (handle == reinterpret_cast<iconv_t>(-1))
+        throw InOutError(QStringLiteral("Windows-1251 conversion is not available"));
+    for (int byte = 0x80; byte <= 0xFF; ++byte) {
+        char input = static_cast<char>(byte);
+        char *in = &input;
+        std::size_t inLeft = 1;
+        char output[4] = {};
+        char *out = output;
+        std::size_t outLeft = sizeof output;
+        const bool converted =
+            iconv(handle, &in, &inLeft, &out, &outLeft) == 0 && out - output == 2;
+        upperHalf[byte - 0x80] =
+            converted ? static_cast<char16_t>(static_cast<unsigned char>(output[0]) |
+                                              static_cast<unsigned char>(output[1]) << 8)
+                      : u'\uFFFD';
+        iconv(handle, nullptr, nullptr, nullptr, nullptr);
+    }
+    iconv_close(handle);
+
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char byte : bytes) {
+        const auto code = static_cast<unsigned char>(byte);
+        *out++ = code < 0x80 ? QChar(code) : QChar(upperHalf[code - 0x80]);
+    }
+    return text;
 }

@@ -24,3 +24,6 @@ constexpr int kMaxLogPathLength = 259;
 
 // Windows-1251 bytes; characters that code page lacks become "?".
 QByteArray ToWindows1251(const QString &text);
+
+// Text of Windows-1251 bytes; the one byte the code page leaves undefined becomes U+FFFD.
+QString FromWindows1251(const QByteArray &bytes);

@@ -1,0 +1,21 @@
+#include "LocalClock.h"
+
+#include <QDateTime>
+
+int LocalClock::UtcOffset(const QDate &date, const QTime &time) {
+    const qint64 hour = LocalSeconds(date, time) / 3600;
+    const auto found = offsetByHour_.constFind(hour);
+    if (found != offsetByHour_.cend())
+        return *found;
+    const int offset = QDateTime(date, QTime(time.hour(), 0), Qt::LocalTime).offsetFromUtc();
+    offsetByHour_.insert(hour, offset);
+    return offset;
+}
+
+qint64 LocalClock::Instant(const Reading &reading) {
+    const int offset = reading.utcOffsetSeconds ? *reading.utcOffsetSeconds
+                                                : UtcOffset(reading.date, reading.time);
+    // Local seconds count from the Julian day 0; the epoch is Julian day 2440588.
+    constexpr qint64 kEpochSeconds = 2440588LL * 86400;
+    return (LocalSeconds(reading) - kEpochSeconds - offset) * 1000;
+}

@@ -1,0 +1,110 @@
+#include "PlotInput.h"
+
+#include "core/IntegerText.h"
+#include "core/LogReader.h"
+#include "core/ReadingsCsv.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+
+namespace {
+
+struct FileReadings {
+    std::optional<int> chamber;
+    ReadingsFile content;
+    bool isCsv = false;
+};
+
+QByteArray ReadBytes(const QString &path) {
+    const QFileInfo info(path);
+    if (info.isDir())
+        throw InputError(path + QStringLiteral(": is a folder, not a file"));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw InputError(path + QStringLiteral(": cannot read: ") + file.errorString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw InputError(path + QStringLiteral(": cannot read: ") + file.errorString());
+    return bytes;
+}
+
+FileReadings ReadFile(const QString &path, const InputSettings &input) {
+    const QByteArray bytes = ReadBytes(path);
+    const auto nameParts = ParseLogFileName(QFileInfo(path).fileName(), input.settings);
+    FileReadings file;
+    if (nameParts)
+        file.chamber = nameParts->chamber;
+
+    if (const auto csv = ReadReadingsCsv(bytes)) {
+        file.content = *csv;
+        file.isCsv = true;
+        return file;
+    }
+    if (!LooksLikeLog(bytes))
+        throw InputError(path + QStringLiteral(": not a Kalvora log (the first line is not the "
+                                               "log header)"));
+
+    LogReadOptions options;
+    options.settings = input.settings;
+    if (nameParts && nameParts->date) {
+        options.startDate = *nameParts->date;
+        options.startTime = nameParts->time;
+    } else if (input.fallbackDate) {
+        options.startDate = *input.fallbackDate;
+    } else {
+        throw InputError(path + QStringLiteral(": the date cannot be read from the file name; "
+                                               "give it with --date YYYY-MM-DD or name its "
+                                               "format with --date-format"));
+    }
+    file.content = *ReadLog(bytes, options);
+    return file;
+}
+
+QString DamagedWarning(const QString &path, const ReadingsFile &content) {
+    return path + QStringLiteral(": ") + IntToText(content.damagedLines) +
+           (content.damagedLines == 1 ? QStringLiteral(" damaged line skipped (line ")
+                                      : QStringLiteral(" damaged lines skipped (the first is "
+                                                       "line ")) +
+           IntToText(content.firstDamagedLine) + QLatin1Char(')');
+}
+
+QString NoRecordsMessage(const QString &path, const ReadingsFile &content) {
+    QString message = path + QStringLiteral(": no records");
+    // Every line damaged usually means the time format differs from the writer's.
+    if (content.damagedLines > 0)
+        message += QStringLiteral(" (") + IntToText(content.damagedLines) +
+                   QStringLiteral(" damaged lines; do the regional settings or --time-format "
+                                  "match the machine that wrote it?)");
+    return message;
+}
+
+} // namespace
+
+QString ChamberLabel(int chamber) { return QStringLiteral("Камера №") + IntToText(chamber); }
+
+LoadedInput LoadInput(const QStringList &files, const InputSettings &input) {
+    LoadedInput loaded;
+    QMap<int, QList<QList<Reading>>> byChamber;
+    QMap<int, bool> chamberHasSetTemperature;
+    QList<ChamberReadings> unnumbered;
+    for (const QString &path : files) {
+        const FileReadings file = ReadFile(path, input);
+        if (file.content.damagedLines > 0)
+            loaded.warnings.append(DamagedWarning(path, file.content));
+        if (file.content.readings.isEmpty() && !input.allowEmptyFiles)
+            throw InputError(NoRecordsMessage(path, file.content));
+        if (file.chamber) {
+            byChamber[*file.chamber].append(file.content.readings);
+            chamberHasSetTemperature[*file.chamber] |= file.isCsv;
+        } else {
+            unnumbered.append({std::nullopt, QFileInfo(path).fileName(),
+                               JoinReadings({file.content.readings}), file.isCsv});
+        }
+    }
+    for (auto it = byChamber.cbegin(); it != byChamber.cend(); ++it)
+        loaded.chambers.append({it.key(), ChamberLabel(it.key()), JoinReadings(it.value()),
+                                chamberHasSetTemperature.value(it.key())});
+    loaded.chambers.append(unnumbered);
+    return loaded;
+}
