@@ -1,26 +1,15 @@
 #include "ReadingValues.h"
 
+#include "InputRegisterMap.h"
 #include "NumberText.h"
 
 namespace {
 
-constexpr unsigned kNegativeTemperatureFrom = 50000;
-constexpr double kLowestTemperature = -100.0; // exclusive
-constexpr double kHighestTemperature = 250.0; // exclusive
-constexpr unsigned kHoursBound = 200;
-constexpr unsigned kTimeToModeHoursBound = 1000;
-constexpr unsigned kMinutesBound = 60;
-constexpr unsigned kStepBound = 20;
-constexpr unsigned kCycleBound = 1000;
-constexpr unsigned kProgramBound = 20;
-
-unsigned Register(const std::uint8_t *reply, int index) {
-    return 256u * reply[3 + 2 * index] + reply[4 + 2 * index];
-}
+using namespace input_registers;
 
 std::optional<double> Temperature(unsigned value) {
-    const double t = value > kNegativeTemperatureFrom ? (65536.0 - value) / -10.0 : value / 10.0;
-    if (t > kLowestTemperature && t < kHighestTemperature)
+    const double t = TemperatureOf(value);
+    if (IsPlausibleTemperature(t))
         return t;
     return std::nullopt;
 }

@@ -1,34 +1,16 @@
 #include "ReadingsDecoder.h"
 
+#include "InputRegisterMap.h"
 #include "IntegerText.h"
 #include "NumberText.h"
 
 namespace {
 
-constexpr unsigned kNegativeTemperatureFrom = 50000;
-constexpr double kLowestTemperature = -100.0; // exclusive
-constexpr double kHighestTemperature = 250.0; // exclusive
-constexpr unsigned kHoursBound = 200;
-constexpr unsigned kTimeToModeHoursBound = 1000;
-constexpr unsigned kMinutesBound = 60;
-constexpr unsigned kStepBound = 20;
-constexpr unsigned kCycleBound = 1000;
-constexpr unsigned kProgramBound = 20;
-
-unsigned Register(const std::uint8_t *reply, int index) {
-    return 256u * reply[3 + 2 * index] + reply[4 + 2 * index];
-}
-
-// Tenths of a degree; values above 50000 are the two's complement of a negative reading.
-double TemperatureOf(unsigned value) {
-    if (value > kNegativeTemperatureFrom)
-        return (65536.0 - value) / -10.0;
-    return value / 10.0;
-}
+using namespace input_registers;
 
 void DecodeTemperature(unsigned value, QString &label, QString &kept, QChar decimalSeparator) {
     const double t = TemperatureOf(value);
-    if (t > kLowestTemperature && t < kHighestTemperature)
+    if (IsPlausibleTemperature(t))
         kept = FloatToText(t, decimalSeparator);
     label = kept;
 }
