@@ -11,6 +11,7 @@ void TraceFrame(const char *direction, const std::uint8_t *bytes, std::size_t le
     const QByteArray hex =
         QByteArray(reinterpret_cast<const char *>(bytes), static_cast<qsizetype>(length))
             .toHex(' ');
-    qCDebug(lcLine).noquote() << QDateTime::currentDateTime().toString(Qt::ISODateWithMs)
+    // UTC: local time would consult the time zone from two threads at once.
+    qCDebug(lcLine).noquote() << QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)
                               << direction << hex;
 }
