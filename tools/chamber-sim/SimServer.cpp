@@ -153,12 +153,16 @@ void SimServer::deliver(const Reply &reply) {
     }
 }
 
+// Byte i goes out no earlier than i character times after the first byte went out: a thread
+// held up before the first byte cannot squeeze the rest together.
 void SimServer::writePaced(std::span<const std::uint8_t> bytes) {
-    const auto start = Clock::now();
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes.empty() || !writeAll(bytes.first(1)))
+        return;
+    const auto firstSent = Clock::now();
+    for (std::size_t i = 1; i < bytes.size(); ++i) {
+        std::this_thread::sleep_until(firstSent + kCharacterTime * static_cast<int>(i));
         if (!writeAll(bytes.subspan(i, 1)))
             return;
-        std::this_thread::sleep_until(start + kCharacterTime * static_cast<int>(i + 1));
     }
 }
 
