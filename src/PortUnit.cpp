@@ -11,7 +11,6 @@
 #include "platform/PortNames.h"
 
 #include <QCoreApplication>
-#include <cerrno>
 #include <ctime>
 
 namespace PortUnit {
