@@ -10,7 +10,6 @@
 #include "platform/LogFolder.h"
 #include "platform/PortNames.h"
 
-#include <QCoreApplication>
 #include <ctime>
 
 namespace PortUnit {
@@ -231,7 +230,6 @@ void ShowClock() {
     Form1->showClockText(ClockText(Regional, date, time));
 }
 
-QString ProgramDirectory() { return QCoreApplication::applicationDirPath() + QLatin1Char('/'); }
 
 QString FileTimeStamp() {
     const QString date = FormatDate(Regional, Now());

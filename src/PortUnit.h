@@ -72,7 +72,6 @@ void ReadCurrentValues();
 void ResetFigures();
 void ShowClock();
 
-QString ProgramDirectory();
 QString FileTimeStamp();
 void NewLogFileName();
 void ComposeLogRecord();
