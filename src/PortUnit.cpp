@@ -230,7 +230,6 @@ void ShowClock() {
     Form1->showClockText(ClockText(Regional, date, time));
 }
 
-
 QString FileTimeStamp() {
     const QString date = FormatDate(Regional, Now());
     const QString time = FormatTime(Regional, Now());
