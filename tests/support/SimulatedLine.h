@@ -28,6 +28,11 @@ public:
 
     void setFaults(int address, const chambersim::ChamberFaults &faults);
     void setRawInput(int address, int reg, std::uint16_t value);
+    // Raw current (register 0) and set (register 2) temperatures, in tenths of a degree.
+    void setTemperatures(int address, std::uint16_t current, std::uint16_t set) {
+        setRawInput(address, 0, current);
+        setRawInput(address, 2, set);
+    }
     chambersim::HoldingRegisters holdingRegisters(int address) const;
     void setSpeedUp(double simSecondsPerSecond) { server_.setSpeedUp(simSecondsPerSecond); }
     void setEcho(bool echo) { server_.setEcho(echo); }

@@ -2,38 +2,24 @@
 // windows: the figures, the retries and the decoding gate, the link-lost reaction.
 #include "AppFixture.h"
 #include "ChamberSelection.h"
-#include "FileBytes.h"
 #include "SimulatedLine.h"
 #include "Unit5.h"
-#include "core/LogFormat.h"
 #include "widgets/ActivityIndicator.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
-#include <QMessageBox>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 #include <unistd.h>
 
 #include "TimingSlack.h"
-#include "UnprivilegedChild.h"
 
 using namespace PortUnit;
 
 Q_DECLARE_METATYPE(chambersim::ChamberFaults)
-
-namespace {
-
-void SetTemperatures(SimulatedLine &line, int address, std::uint16_t current, std::uint16_t set) {
-    line.setRawInput(address, 0, current);
-    line.setRawInput(address, 2, set);
-}
-
-} // namespace
 
 class tst_Reading : public QObject {
     Q_OBJECT
@@ -42,7 +28,7 @@ private slots:
     void readingShowsTheChambersValues() {
         AppFixture app;
         SimulatedLine line({1, 12});
-        SetTemperatures(line, 12, 235, 65136);  // 23.5 and -40.0
+        line.setTemperatures(12, 235, 65136);  // 23.5 and -40.0
         line.setRawInput(12, 10, 3);
         line.setRawInput(12, 11, 12);
         line.setRawInput(12, 14, 605);
@@ -69,7 +55,7 @@ private slots:
         QCOMPARE(request, (std::vector<std::uint8_t>{12, 4, 0, 0, 0, 15, 0xB1, 0x13}));
 
         // The next tick reads again; switching off resets the figures but not the kept texts.
-        SetTemperatures(line, 12, 236, 65136);
+        line.setTemperatures(12, 236, 65136);
         QTRY_COMPARE_WITH_TIMEOUT(Form1->Label5->text(), QStringLiteral("23,6"),
                                   4000 + kEventTimeoutMs);
         Form1->Button6->click();
@@ -116,7 +102,7 @@ private slots:
         QFETCH(bool, echo);
         AppFixture app;
         SimulatedLine line({1});
-        SetTemperatures(line, 1, 235, 200);
+        line.setTemperatures(1, 235, 200);
         line.setFaults(1, faults);
         line.setEcho(echo);
         app.openPort(line.slavePath());

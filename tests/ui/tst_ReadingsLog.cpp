@@ -6,15 +6,12 @@
 #include "SimulatedLine.h"
 #include "Unit5.h"
 #include "core/LogFormat.h"
-#include "widgets/ActivityIndicator.h"
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 #include <unistd.h>
@@ -24,17 +21,6 @@
 
 using namespace PortUnit;
 
-Q_DECLARE_METATYPE(chambersim::ChamberFaults)
-
-namespace {
-
-void SetTemperatures(SimulatedLine &line, int address, std::uint16_t current, std::uint16_t set) {
-    line.setRawInput(address, 0, current);
-    line.setRawInput(address, 2, set);
-}
-
-} // namespace
-
 class tst_ReadingsLog : public QObject {
     Q_OBJECT
 
@@ -42,7 +28,7 @@ private slots:
     void lostLinkIsShownAndTheNextGoodCycleHidesIt() {
         AppFixture app;
         SimulatedLine line({1});
-        SetTemperatures(line, 1, 235, 200);
+        line.setTemperatures(1, 235, 200);
         app.openPort(line.slavePath());
         SelectChamber(1);
         Form1->Button6Click();
@@ -75,7 +61,7 @@ private slots:
     void logFileGetsHeaderAndRecordsInWindows1251() {
         AppFixture app;
         SimulatedLine line({3});
-        SetTemperatures(line, 3, 235, 200);
+        line.setTemperatures(3, 235, 200);
         line.setRawInput(3, 1, 2);
         line.setRawInput(3, 10, 3);
         line.setRawInput(3, 11, 12);
@@ -143,7 +129,7 @@ private slots:
     void logAppendsOnlyFreshReadings() {
         AppFixture app;
         SimulatedLine line({1});
-        SetTemperatures(line, 1, 235, 200);
+        line.setTemperatures(1, 235, 200);
         const QString folder = QDir::temp().filePath(QStringLiteral("kalvora-fresh-%1/").arg(getpid()));
         QDir().mkpath(folder);
         const auto removeFolder = qScopeGuard([&] { QDir(folder).removeRecursively(); });
@@ -183,7 +169,7 @@ private slots:
     void tooLongLogPathWritesNothing() {
         AppFixture app;
         SimulatedLine line({1});
-        SetTemperatures(line, 1, 235, 200);
+        line.setTemperatures(1, 235, 200);
         const QString folder = QDir::temp().filePath(QStringLiteral("kalvora-long-%1/").arg(getpid()));
         QDir().mkpath(folder);
         const auto removeFolder = qScopeGuard([&] { QDir(folder).removeRecursively(); });
