@@ -56,18 +56,16 @@ int main(int argc, char **argv) {
         WithChamberNumber(NewLogFileName(folder, FileTimeStamp(FormatDate(settings, AsTm(ticked)),
                                                                FormatTime(settings, AsTm(ticked)))),
                           chamberNumber);
-    QByteArray bytes = ToWindows1251(LogHeader() + QStringLiteral("\r\n"));
+    QByteArray bytes = LogHeaderBytes();
     Chamber chamber;
     for (int minute = 0; minute < records; ++minute) {
         const QDateTime at = ticked.addSecs(40 + 60LL * minute);
         chamber.temperature +=
             (chamber.SetPoint(minute) - chamber.temperature) * 0.12 + 0.15 * std::sin(minute * 0.7);
         const double shown = std::round(chamber.temperature * 10) / 10;
-        bytes += ToWindows1251(ComposeLogRecord(FormatTime(settings, AsTm(at)),
-                                                FloatToText(shown, settings.decimalSeparator),
-                                                QStringLiteral("2"), chamber.Step(minute),
-                                                chamber.Cycle(minute)) +
-                               QStringLiteral("\r\n"));
+        bytes += LogRecordBytes(FormatTime(settings, AsTm(at)),
+                                FloatToText(shown, settings.decimalSeparator), QStringLiteral("2"),
+                                chamber.Step(minute), chamber.Cycle(minute));
     }
     QFile file(name);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {

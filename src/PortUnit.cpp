@@ -118,13 +118,6 @@ void ReactToLostLink() {
     Form1->setLoggingTicked(false);
 }
 
-void WriteLogBytes(bool create, const QString &text) {
-    const QByteArray bytes = ToWindows1251(text + QStringLiteral("\r\n"));
-    if (create)
-        CreateLogFile(LogFileName, bytes);
-    else
-        AppendToLogFile(LogFileName, bytes);
-}
 
 } // namespace
 
@@ -260,16 +253,16 @@ void CreateLogFileWithHeader() {
         return;
     LogRecord = LogHeader();
     LogRecordPending = false;
-    WriteLogBytes(true, LogRecord);
+    CreateLogFile(LogFileName, LogLineBytes(LogRecord));
 }
 
 // Appends only a reading composed since the last write: while reading is off or failing, the
 // same record is not written again under a later minute, and the header never becomes a record.
 void AppendLogRecord() {
-    if (!Form1->loggingTicked() || !LogRecordPending || LogFileName.isEmpty())
+    if (!Form1->loggingTicked() || LogFileName.isEmpty())
         return;
-    WriteLogBytes(false, LogRecord);
-    LogRecordPending = false;
+    AppendPendingRecord(LogRecord, LogRecordPending,
+                        [](const QByteArray &bytes) { AppendToLogFile(LogFileName, bytes); });
 }
 
 } // namespace PortUnit

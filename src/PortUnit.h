@@ -3,6 +3,7 @@
 // the bus scan probe, the reading cycle, the clock and the readings log. The pure pieces live
 // in core/, the system ones in platform/; this unit binds them to the main window through the
 // window operations TForm1 offers.
+#include "core/ControlFrames.h"
 #include "core/ModbusRtu.h"
 #include "core/ReadingsDecoder.h"
 #include "core/RegionalSettings.h"
@@ -51,7 +52,6 @@ constexpr int kProbeTries = 5;
 constexpr int kProbeWaitMs = 160;
 constexpr int kReadAttempts = 20;
 constexpr int kReadWaitMs = 800;
-constexpr int kCommandPauseMs = 500;
 
 // Port name "COMn" for a ComboBox1 index (anything but 0..4 gives COM1).
 QString PortNameForIndex(int index);

@@ -18,15 +18,15 @@ Bus::Bus(const CommonOptions &options, int stopFd) : options_(options) {
     line_ = std::make_unique<LineExchange>(port_, stopFd);
 }
 
-ExchangeResult Bus::exchangeOnce(std::span<const std::uint8_t> request) {
-    return line_->exchange(request, options_.timeout);
-}
-
-ExchangeResult Bus::exchange(std::span<const std::uint8_t> request) {
+ExchangeResult Bus::exchange(std::span<const std::uint8_t> request,
+                             const std::function<void(const ExchangeResult &)> &onEachTry) {
     using Outcome = ExchangeResult::Outcome;
     ExchangeResult result;
     for (int attempt = 0; attempt < options_.tries; ++attempt) {
-        result = exchangeOnce(request);
+        result = line_->exchange(request, options_.timeout);
+        if (onEachTry)
+            onEachTry(result);
+        // Silence and damage may pass; an answer, a stop or a dead port will not.
         if (result.outcome != Outcome::Timeout && result.outcome != Outcome::BadCrc)
             break;
     }

@@ -4,6 +4,7 @@
 #include "platform/LineExchange.h"
 #include "platform/SerialPort.h"
 
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -14,10 +15,10 @@ public:
     Bus(const CommonOptions &options, int stopFd = -1);
 
     // Up to `tries` exchanges until one gets an answer (a reply, or an exception, which a retry
-    // would not change). The result of the last try.
-    ExchangeResult exchange(std::span<const std::uint8_t> request);
-    // One exchange, counted in *counts when given.
-    ExchangeResult exchangeOnce(std::span<const std::uint8_t> request);
+    // would not change); the one retry rule of every command. onEachTry, when given, sees the
+    // result of every try. The result of the last try.
+    ExchangeResult exchange(std::span<const std::uint8_t> request,
+                            const std::function<void(const ExchangeResult &)> &onEachTry = {});
 
     const CommonOptions &options() const { return options_; }
 

@@ -1,15 +1,8 @@
 #pragma once
 // An error that ends the tool: main() prints its message on one line and exits with its code.
-#include <QString>
+#include "core/ExitCodes.h"
 
-enum ExitCode {
-    kExitOk = 0,
-    kExitUsage = 2,
-    kExitPort = 3,      // the port cannot be opened or is in use
-    kExitNoAnswer = 4,  // no (valid) answer, or an exception reply
-    kExitRejected = 5,  // input rejected before anything was sent
-    kExitFile = 6,
-};
+#include <QString>
 
 struct CliError {
     int exitCode;

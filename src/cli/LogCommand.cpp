@@ -11,19 +11,17 @@
 #include "core/ReadingsDecoder.h"
 #include "platform/LogFile.h"
 #include "platform/SystemRegionalSettings.h"
+#include "platform/TerminationSignals.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
-#include <poll.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
+#include <system_error>
 
 namespace {
 
@@ -51,54 +49,11 @@ struct LogSettings {
     std::vector<int> addresses;
 };
 
-// SIGINT and SIGTERM become readable on a descriptor, so that every wait can end on them and
-// no handler interrupts a file write. Blocked before any thread starts, so all inherit it.
-class TerminationSignals {
-public:
-    TerminationSignals() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
-        fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-        if (fd_ < 0)
-            throw CliError{1, QStringLiteral("cannot watch for signals")};
-        std::signal(SIGPIPE, SIG_IGN); // a scraper that hangs up must not end the run
-    }
-    ~TerminationSignals() { ::close(fd_); }
-    TerminationSignals(const TerminationSignals &) = delete;
-    TerminationSignals &operator=(const TerminationSignals &) = delete;
-    int fd() const { return fd_; }
-
-    // Waits until the deadline; true when a signal came.
-    bool waitUntil(Clock::time_point deadline) const {
-        while (true) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            pollfd watched{fd_, POLLIN, 0};
-            const int ready = ::poll(&watched, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
-            if (ready > 0)
-                return true;
-            if (ready == 0 && Clock::now() >= deadline)
-                return false;
-        }
-    }
-    bool arrived() const {
-        pollfd watched{fd_, POLLIN, 0};
-        return ::poll(&watched, 1, 0) > 0;
-    }
-
-private:
-    int fd_ = -1;
-};
-
 std::tm LocalTime(std::time_t moment) {
     std::tm local{};
     localtime_r(&moment, &local);
     return local;
 }
-
-QByteArray LogBytes(const QString &text) { return ToWindows1251(text + QStringLiteral("\r\n")); }
 
 // A failed write ends the run naming the file: a service manager restarts it into new files.
 void WriteFile(bool create, const QString &path, const QByteArray &bytes) {
@@ -137,7 +92,7 @@ public:
             c.address = address;
             c.metrics.address = address;
             c.logPath = WithChamberNumber(name, address);
-            WriteFile(true, c.logPath, LogBytes(LogHeader()));
+            WriteFile(true, c.logPath, LogHeaderBytes());
             if (settings_.csv) {
                 c.csvPath = c.logPath.chopped(4) + QStringLiteral(".csv");
                 WriteFile(true, c.csvPath, CsvHeader().toUtf8());
@@ -156,25 +111,18 @@ public:
     }
 
     void writeRecords() {
-        for (Chamber &c : chambers_) {
-            if (!c.recordPending || !c.answering.value_or(false))
-                continue;
-            WriteFile(false, c.logPath, LogBytes(c.record));
-            c.recordPending = false;
-        }
+        for (Chamber &c : chambers_)
+            if (c.answering.value_or(false))
+                AppendPendingRecord(c.record, c.recordPending, [&c](const QByteArray &bytes) {
+                    WriteFile(false, c.logPath, bytes);
+                });
     }
 
 private:
     bool read(Chamber &c) {
         const auto request = BuildReadRequest(static_cast<std::uint8_t>(c.address), 4, 15);
-        ExchangeResult result;
-        for (int attempt = 0; attempt < bus_.options().tries; ++attempt) {
-            result = bus_.exchangeOnce(request);
-            count(c, result);
-            if (result.outcome != ExchangeResult::Outcome::Timeout &&
-                result.outcome != ExchangeResult::Outcome::BadCrc)
-                break;
-        }
+        const ExchangeResult result =
+            bus_.exchange(request, [&c](const ExchangeResult &each) { count(c, each); });
         switch (result.outcome) {
         case ExchangeResult::Outcome::Stopped:
             return false;
@@ -353,7 +301,14 @@ int RunLog(const QStringList &arguments) {
     if (!QFileInfo(settings.dir).isDir())
         throw CliError{kExitFile, QStringLiteral("--dir %1 is not a folder").arg(settings.dir)};
 
-    TerminationSignals termination;
+    std::optional<TerminationSignals> watched;
+    try {
+        watched.emplace();
+    } catch (const std::system_error &error) {
+        throw CliError{1, QString::fromLocal8Bit(error.what())};
+    }
+    TerminationSignals &termination = *watched;
+    std::signal(SIGPIPE, SIG_IGN); // a scraper that hangs up must not end the run
     Bus bus(common, termination.fd());
     std::unique_ptr<MetricsServer> metrics;
     if (line.isSet(QStringLiteral("metrics"))) {

@@ -1,6 +1,8 @@
 #include "ReadingReport.h"
 
 #include "core/NumberText.h"
+#include "core/ReadingsCsv.h"
+#include "core/ReadingsCsvColumns.h"
 
 #include <QStringList>
 #include <functional>
@@ -22,39 +24,45 @@ QString QuotedTime(const HoursMinutes &value) {
 }
 
 struct Field {
-    const char *key;
+    ReadingsColumn column; // its CSV column; the column's name is its JSON key
     const char *label;
     std::function<QString(const ReadingValues &, bool json, const QString &missing)> cell;
 };
 
 template <class T>
-Field MakeField(const char *key, const char *label, std::optional<T> ReadingValues::*member,
+Field MakeField(ReadingsColumn column, const char *label, std::optional<T> ReadingValues::*member,
                 QString (*text)(const T &), QString (*jsonText)(const T &) = nullptr) {
-    return {key, label, [=](const ReadingValues &v, bool json, const QString &missing) {
+    return {column, label, [=](const ReadingValues &v, bool json, const QString &missing) {
                 return Cell<T>(v.*member, json && jsonText ? jsonText : text, missing);
             }};
 }
 
-// In the order of the CSV columns and the JSON keys.
+QString Key(const Field &field) {
+    const std::string_view name = ColumnName(field.column);
+    return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+// Every column after the time, in the order of the text lines and the JSON keys.
 const std::vector<Field> &Fields() {
+    using C = ReadingsColumn;
     static const std::vector<Field> fields{
-        MakeField("current_temperature", "Current temperature, °C",
+        MakeField(C::CurrentTemperature, "Current temperature, °C",
                   &ReadingValues::currentTemperature, Number),
-        MakeField("set_temperature", "Set temperature, °C", &ReadingValues::setTemperature,
+        MakeField(C::SetTemperature, "Set temperature, °C", &ReadingValues::setTemperature,
                   Number),
-        MakeField("time_to_mode", "Time to mode, hh:mm", &ReadingValues::timeToMode, Time,
+        MakeField(C::TimeToMode, "Time to mode, hh:mm", &ReadingValues::timeToMode, Time,
                   QuotedTime),
-        MakeField("stabilisation_time", "Stabilisation time, hh:mm",
+        MakeField(C::StabilisationTime, "Stabilisation time, hh:mm",
                   &ReadingValues::stabilisationTime, Time, QuotedTime),
-        MakeField("time_to_mode_set_point", "Time-to-mode set-point, hh:mm",
+        MakeField(C::TimeToModeSetPoint, "Time-to-mode set-point, hh:mm",
                   &ReadingValues::timeToModeSetPoint, Time, QuotedTime),
-        MakeField("stabilisation_set_point", "Stabilisation set-point, hh:mm",
+        MakeField(C::StabilisationSetPoint, "Stabilisation set-point, hh:mm",
                   &ReadingValues::stabilisationSetPoint, Time, QuotedTime),
-        MakeField("program", "Program", &ReadingValues::program, Whole),
-        MakeField("step", "Step", &ReadingValues::step, Whole),
-        MakeField("steps", "Steps", &ReadingValues::steps, Whole),
-        MakeField("cycle", "Cycle", &ReadingValues::cycle, Whole),
-        MakeField("cycles", "Cycles", &ReadingValues::cycles, Whole),
+        MakeField(C::Program, "Program", &ReadingValues::program, Whole),
+        MakeField(C::Step, "Step", &ReadingValues::step, Whole),
+        MakeField(C::Steps, "Steps", &ReadingValues::steps, Whole),
+        MakeField(C::Cycle, "Cycle", &ReadingValues::cycle, Whole),
+        MakeField(C::Cycles, "Cycles", &ReadingValues::cycles, Whole),
     };
     return fields;
 }
@@ -71,7 +79,7 @@ QString ReadingText(const ReadingValues &values) {
     QString text;
     const QString missing = QStringLiteral("-");
     for (const Field &field : Fields()) {
-        const QString key = QLatin1String(field.key);
+        const QString key = Key(field);
         // Step and cycle read as the window shows them: current(total).
         if (key == QLatin1String("steps") || key == QLatin1String("cycles"))
             continue;
@@ -89,21 +97,18 @@ QString ReadingJson(int address, const ReadingValues &values) {
     QStringList members{QStringLiteral("\"address\": %1").arg(address)};
     for (const Field &field : Fields())
         members << QStringLiteral("\"%1\": %2")
-                       .arg(QLatin1String(field.key),
+                       .arg(Key(field),
                             field.cell(values, true, QStringLiteral("null")));
     return QLatin1Char('{') + members.join(QStringLiteral(", ")) + QLatin1Char('}');
 }
 
-QString CsvHeader() {
-    QStringList names{QStringLiteral("time")};
-    for (const Field &field : Fields())
-        names << QLatin1String(field.key);
-    return names.join(QLatin1Char(',')) + QLatin1Char('\n');
-}
+QString CsvHeader() { return QString::fromLatin1(ReadingsCsvHeader()) + QLatin1Char('\n'); }
 
 QString CsvRow(const QString &time, const ReadingValues &values) {
-    QStringList cells{time};
+    QStringList cells(static_cast<qsizetype>(kReadingsColumnNames.size()));
+    cells[ColumnIndex(ReadingsColumn::Time)] = time;
     for (const Field &field : Fields())
-        cells << field.cell(values, false, QString());
+        cells[static_cast<qsizetype>(ColumnIndex(field.column))] =
+            field.cell(values, false, QString());
     return cells.join(QLatin1Char(',')) + QLatin1Char('\n');
 }

@@ -12,8 +12,7 @@
 
 namespace {
 
-// The window leaves this much time between the frames of one command.
-constexpr std::chrono::milliseconds kFrameSpacing{500};
+constexpr std::chrono::milliseconds kFrameSpacing{kCommandPauseMs};
 
 const QString kConfirmHelp = QStringLiteral(
     "Exit 4 when a frame gets no response (without it, a missing response is a warning).");
@@ -73,16 +72,14 @@ QStringList NegativeNumbersLast(const QStringList &arguments) {
     return options << QStringLiteral("--") << positional;
 }
 
-int RequiredNumber(const CommandLine &line, const QString &name, int low, int high) {
+int RequiredNumber(const CommandLine &line, const QString &name, const Bounds &bounds) {
     if (!line.isSet(name))
         throw CliError{kExitUsage, QStringLiteral("--%1 is required").arg(name)};
     const QString text = line.value(name);
-    if (const auto value = ParseDecimal(text, low, high))
+    if (const auto value = ParseDecimal(text, bounds.lowest, bounds.highest))
         return *value;
-    throw CliError{kExitRejected, QStringLiteral("--%1: '%2' is outside %3..%4")
-                                      .arg(name, text)
-                                      .arg(low)
-                                      .arg(high)};
+    throw CliError{kExitRejected,
+                   QStringLiteral("--%1: '%2' is outside %3").arg(name, text, BoundsText(bounds))};
 }
 
 } // namespace
@@ -91,24 +88,29 @@ int RunWriteProgram(const QStringList &arguments) {
     CommandLine line(
         QStringLiteral("write-program"), QStringLiteral("ADDR FILE"),
         WriteDescription(QStringLiteral(
-            "Writes a program of up to 15 steps to the chamber at ADDR, one frame per step,\n"
+            "Writes a program of up to %4 steps to the chamber at ADDR, one frame per step,\n"
             "500 ms apart. FILE is CSV, one step per row, with the columns of the window's\n"
-            "program table: temperature (-85..180), stabilisation hours (0..99) and minutes\n"
-            "(0..59), time-to-mode hours (0..99) and minutes (0..59). Empty lines, lines\n"
+            "program table: temperature (%1), stabilisation hours (%2) and minutes\n"
+            "(%3), time-to-mode hours (%2) and minutes (%3). Empty lines, lines\n"
             "starting with # and a first row of column titles are skipped. A rejected entry\n"
-            "is named by row and column and nothing is sent (exit 5).")),
+            "is named by row and column and nothing is sent (exit 5).")
+                             .arg(BoundsText(kTemperatureBounds), BoundsText(kHoursBounds),
+                                  BoundsText(kMinutesBounds))
+                             .arg(kMaxSteps)),
         kWriteDefaults);
     line.addFlag(QStringLiteral("confirm"), kConfirmHelp);
     line.addValueOption(QStringLiteral("program"), QStringLiteral("P"),
-                        QStringLiteral("Program number, 1 to 15 (required)."));
+                        QStringLiteral("Program number, %1 (required).")
+                            .arg(BoundsText(kProgramNumberBounds)));
     line.addValueOption(QStringLiteral("cycles"), QStringLiteral("N"),
-                        QStringLiteral("Number of cycles, 1 to 999 (required)."));
+                        QStringLiteral("Number of cycles, %1 (required).")
+                            .arg(BoundsText(kCyclesBounds)));
     if (const auto done = line.parse(arguments))
         return *done;
     line.expectPositional(2, QStringLiteral("ADDR and FILE"));
     const int address = BusAddressArgument(line.positional().at(0));
-    const int program = RequiredNumber(line, QStringLiteral("program"), 1, kMaxSteps);
-    const int cycles = RequiredNumber(line, QStringLiteral("cycles"), 1, 999);
+    const int program = RequiredNumber(line, QStringLiteral("program"), kProgramNumberBounds);
+    const int cycles = RequiredNumber(line, QStringLiteral("cycles"), kCyclesBounds);
 
     const QString path = line.positional().at(1);
     QFile file(path);
@@ -142,32 +144,36 @@ bool IsControlCommand(const QString &command) {
 }
 
 int RunControlCommand(const QString &command, const QStringList &arguments) {
+    // The positional arguments each command takes, in order.
     struct Shape {
-        QString usage;
+        QStringList arguments;
         QString what;
     };
+    const QString temperatures = BoundsText(kTemperatureBounds);
     const std::map<QString, Shape> shapes{
         {QStringLiteral("set-point"),
-         {QStringLiteral("ADDR T"),
-          QStringLiteral("Writes the manual set-point T, whole degrees -85..180, to the chamber "
-                         "at ADDR\n(a negative T may follow \"--\" or stand last).")}},
+         {{QStringLiteral("ADDR"), QStringLiteral("T")},
+          QStringLiteral("Writes the manual set-point T, whole degrees %1, to the chamber "
+                         "at ADDR\n(a negative T may follow \"--\" or stand last).")
+              .arg(temperatures)}},
         {QStringLiteral("start"),
-         {QStringLiteral("ADDR"), QStringLiteral("Starts the chamber at ADDR in manual mode.")}},
+         {{QStringLiteral("ADDR")}, QStringLiteral("Starts the chamber at ADDR in manual mode.")}},
         {QStringLiteral("stop"),
-         {QStringLiteral("ADDR"), QStringLiteral("Stops the chamber's manual mode.")}},
+         {{QStringLiteral("ADDR")}, QStringLiteral("Stops the chamber's manual mode.")}},
         {QStringLiteral("start-program"),
-         {QStringLiteral("ADDR P"),
-          QStringLiteral("Starts the chamber's program run from program P (1..15).")}},
+         {{QStringLiteral("ADDR"), QStringLiteral("P")},
+          QStringLiteral("Starts the chamber's program run from program P (%1).")
+              .arg(BoundsText(kProgramNumberBounds))}},
         {QStringLiteral("stop-program"),
-         {QStringLiteral("ADDR"), QStringLiteral("Stops the chamber's program run.")}},
+         {{QStringLiteral("ADDR")}, QStringLiteral("Stops the chamber's program run.")}},
     };
     const Shape &shape = shapes.at(command);
-    CommandLine line(command, shape.usage, WriteDescription(shape.what), kWriteDefaults);
+    const QString usage = shape.arguments.join(QLatin1Char(' '));
+    CommandLine line(command, usage, WriteDescription(shape.what), kWriteDefaults);
     line.addFlag(QStringLiteral("confirm"), kConfirmHelp);
     if (const auto done = line.parse(NegativeNumbersLast(arguments)))
         return *done;
-    const int expected = shape.usage.count(QLatin1Char(' ')) + 1;
-    line.expectPositional(expected, shape.usage);
+    line.expectPositional(static_cast<int>(shape.arguments.size()), usage);
     const QStringList args = line.positional();
     const int address = BusAddressArgument(args.at(0));
     const auto a = static_cast<std::uint8_t>(address);
@@ -182,15 +188,17 @@ int RunControlCommand(const QString &command, const QStringList &arguments) {
         }
         if (!temperature)
             throw CliError{kExitRejected,
-                           QStringLiteral("set-point '%1' is outside -85..180").arg(args.at(1))};
+                           QStringLiteral("set-point '%1' is outside %2").arg(args.at(1), temperatures)};
         frame = BuildSetPointFrame(a, *temperature);
     } else if (command == QLatin1String("start") || command == QLatin1String("stop")) {
         frame = BuildManualModeFrame(a, command == QLatin1String("start"));
     } else if (command == QLatin1String("start-program")) {
-        const auto program = ParseDecimal(args.at(1), 1, kMaxSteps);
+        const auto program =
+            ParseDecimal(args.at(1), kProgramNumberBounds.lowest, kProgramNumberBounds.highest);
         if (!program)
             throw CliError{kExitRejected,
-                           QStringLiteral("program '%1' is outside 1..15").arg(args.at(1))};
+                           QStringLiteral("program '%1' is outside %2")
+                               .arg(args.at(1), BoundsText(kProgramNumberBounds))};
         frame = BuildProgramStartFrame(a, *program);
     } else {
         frame = BuildProgramStopFrame(a);

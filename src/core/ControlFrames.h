@@ -6,6 +6,9 @@
 
 using Frame = std::vector<std::uint8_t>;
 
+// The pause between two frames of one command, so that the chamber has stored the first.
+constexpr int kCommandPauseMs = 500;
+
 // Registers 0 to 12 for step `row` (1-based) of program `program` (0 when none is chosen).
 Frame BuildStepFrame(std::uint8_t address, int program, int row, const StepValues &step,
                      int steps, int cycles);

@@ -7,18 +7,6 @@
 
 namespace {
 
-struct Bounds {
-    int lowest;
-    int highest;
-    bool Contain(int value) const { return value >= lowest && value <= highest; }
-};
-
-constexpr Bounds kTemperatureBounds{-85, 180};
-constexpr Bounds kHoursBounds{0, 99};
-constexpr Bounds kMinutesBounds{0, 59};
-constexpr Bounds kStepsBounds{1, kMaxSteps};
-constexpr Bounds kCyclesBounds{1, 999};
-
 // Columns 1 to 5 of the program table, in order.
 constexpr std::array<Bounds, kStepColumns> kColumnBounds{
     kTemperatureBounds, kHoursBounds, kMinutesBounds, kHoursBounds, kMinutesBounds};
@@ -85,10 +73,8 @@ std::optional<RejectedEntry> FirstRejectedEntry(const StepCellTexts &cells, int 
             }
             const Bounds &bounds = kColumnBounds[column];
             if (!bounds.Contain(value))
-                return rejected(QStringLiteral("%1 is outside %2..%3")
-                                    .arg(value)
-                                    .arg(bounds.lowest)
-                                    .arg(bounds.highest));
+                return rejected(
+                    QStringLiteral("%1 is outside %2").arg(value).arg(BoundsText(bounds)));
         }
     }
     return std::nullopt;
@@ -109,4 +95,8 @@ bool KeystrokeKeepsItsFunction(char16_t code) {
 
 bool KeystrokeAllowed(char16_t code) {
     return (code >= u'0' && code <= u'9') || code == u'-' || code == u'\b';
+}
+
+QString BoundsText(const Bounds &bounds) {
+    return QStringLiteral("%1..%2").arg(bounds.lowest).arg(bounds.highest);
 }

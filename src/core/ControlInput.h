@@ -7,6 +7,24 @@
 constexpr int kMaxSteps = 15;
 constexpr int kStepColumns = 5;
 
+// The bounds the control window checks its entries against; tools that write to a chamber
+// check theirs against the same ones.
+struct Bounds {
+    int lowest;
+    int highest;
+    constexpr bool Contain(int value) const { return value >= lowest && value <= highest; }
+};
+// "-85..180", as error messages name a range.
+QString BoundsText(const Bounds &bounds);
+
+constexpr Bounds kTemperatureBounds{-85, 180};
+constexpr Bounds kHoursBounds{0, 99};
+constexpr Bounds kMinutesBounds{0, 59};
+constexpr Bounds kStepsBounds{1, kMaxSteps};
+constexpr Bounds kCyclesBounds{1, 999};
+// Program numbers a chamber stores and runs.
+constexpr Bounds kProgramNumberBounds{1, 15};
+
 struct StepValues {
     int temperature = 0;
     int stabilisationHours = 0;

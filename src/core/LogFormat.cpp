@@ -92,6 +92,15 @@ QString WithChamberNumber(const QString &logFileName, int chamberAddress) {
     return logFileName.left(nameStart) + name.replace(QLatin1Char('>'), IntToText(chamberAddress));
 }
 
+QByteArray LogLineBytes(const QString &line) { return ToWindows1251(line + kLineEnd); }
+
+QByteArray LogHeaderBytes() { return LogLineBytes(LogHeader()); }
+
+QByteArray LogRecordBytes(const QString &timeText, const QString &currentTemperature,
+                          const QString &program, const QString &step, const QString &cycle) {
+    return LogLineBytes(ComposeLogRecord(timeText, currentTemperature, program, step, cycle));
+}
+
 QByteArray ToWindows1251(const QString &text) {
     // iconv stops at the first character the code page lacks, so convert one at a time.
     Converter converter;

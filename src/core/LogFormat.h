@@ -22,6 +22,26 @@ QString WithChamberNumber(const QString &logFileName, int chamberAddress);
 // Longest full path the log file may have.
 constexpr int kMaxLogPathLength = 259;
 
+// The bytes one line adds to a log file: the text in Windows-1251, closed by CR LF. The header
+// and the records carry a CR LF of their own, so each is followed by an empty line.
+QByteArray LogLineBytes(const QString &line);
+QByteArray LogHeaderBytes();
+QByteArray LogRecordBytes(const QString &timeText, const QString &currentTemperature,
+                          const QString &program, const QString &step, const QString &cycle);
+
+// The append rule of every log writer: a record is written once, and only when a reading
+// composed it since the last write; never the header, never the same record twice under a
+// later time. Calls write(bytes) for a pending record and clears `pending` once write returned;
+// a write that throws leaves the record pending. True when a record was written.
+template <class Write>
+bool AppendPendingRecord(const QString &record, bool &pending, Write &&write) {
+    if (!pending)
+        return false;
+    write(LogLineBytes(record));
+    pending = false;
+    return true;
+}
+
 // Windows-1251 bytes; characters that code page lacks become "?".
 QByteArray ToWindows1251(const QString &text);
 

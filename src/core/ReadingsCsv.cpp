@@ -2,28 +2,27 @@
 
 #include "IntegerText.h"
 #include "NumberText.h"
+#include "ReadingsCsvColumns.h"
 
 #include <QStringList>
 #include <charconv>
 
-const char kReadingsCsvHeader[] =
-    "time,current_temperature,set_temperature,time_to_mode,stabilisation_time,"
-    "time_to_mode_set_point,stabilisation_set_point,program,step,steps,cycle,cycles";
 const char kPlotCsvHeader[] = "time,temperature,program,step,steps,cycle,cycles";
 
 namespace {
 
-enum Column {
-    kTime,
-    kCurrentTemperature,
-    kSetTemperature,
-    kProgram = 7,
-    kStep,
-    kSteps,
-    kCycle,
-    kCycles,
-    kColumnCount
-};
+constexpr qsizetype Column(ReadingsColumn column) {
+    return static_cast<qsizetype>(ColumnIndex(column));
+}
+constexpr qsizetype kTime = Column(ReadingsColumn::Time);
+constexpr qsizetype kCurrentTemperature = Column(ReadingsColumn::CurrentTemperature);
+constexpr qsizetype kSetTemperature = Column(ReadingsColumn::SetTemperature);
+constexpr qsizetype kProgram = Column(ReadingsColumn::Program);
+constexpr qsizetype kStep = Column(ReadingsColumn::Step);
+constexpr qsizetype kSteps = Column(ReadingsColumn::Steps);
+constexpr qsizetype kCycle = Column(ReadingsColumn::Cycle);
+constexpr qsizetype kCycles = Column(ReadingsColumn::Cycles);
+constexpr qsizetype kColumnCount = static_cast<qsizetype>(kReadingsColumnNames.size());
 
 const QByteArray kUtf8Bom("\xEF\xBB\xBF");
 
@@ -117,11 +116,22 @@ template <typename Number> QString CellText(const std::optional<Number> &value) 
 
 } // namespace
 
+QByteArray ReadingsCsvHeader() {
+    QByteArray header;
+    for (const std::string_view name : kReadingsColumnNames) {
+        if (!header.isEmpty())
+            header += ',';
+        header.append(name.data(), static_cast<qsizetype>(name.size()));
+    }
+    return header;
+}
+
 bool LooksLikeReadingsCsv(const QByteArray &bytes) {
     const QByteArray text = WithoutBom(bytes);
     const qsizetype end = text.indexOf('\n');
     const QByteArray firstLine = end < 0 ? text : text.left(end);
-    return firstLine == kReadingsCsvHeader || firstLine == QByteArray(kReadingsCsvHeader) + '\r';
+    const QByteArray header = ReadingsCsvHeader();
+    return firstLine == header || firstLine == header + '\r';
 }
 
 std::optional<ReadingsFile> ReadReadingsCsv(const QByteArray &bytes) {

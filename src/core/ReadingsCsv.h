@@ -10,8 +10,8 @@
 #include <functional>
 #include <optional>
 
-// Header row of the command-line tool's readings files.
-extern const char kReadingsCsvHeader[];
+// Header row of the command-line tool's readings files, without its line end.
+QByteArray ReadingsCsvHeader();
 // Header row of the plotting tool's files.
 extern const char kPlotCsvHeader[];
 

@@ -224,7 +224,7 @@ void SerialPort::clearReceived() {
     receivedLength_ = 0;
 }
 
-SerialPort::ReceivedBytes SerialPort::receivedSnapshot() const {
+ReceiveBuffer SerialPort::receivedSnapshot() const {
     std::lock_guard lock(receivedMutex_);
     return received_;
 }
@@ -232,7 +232,7 @@ SerialPort::ReceivedBytes SerialPort::receivedSnapshot() const {
 // Bytes beyond the 256th of one exchange are dropped; a reply is never that long.
 void SerialPort::store(const std::uint8_t *bytes, std::size_t count) {
     std::lock_guard lock(receivedMutex_);
-    const std::size_t room = kReceiveBufferSize - receivedLength_;
+    const std::size_t room = kRxBufferSize - receivedLength_;
     const std::size_t kept = std::min(count, room);
     std::copy(bytes, bytes + kept, received_.begin() + static_cast<std::ptrdiff_t>(receivedLength_));
     receivedLength_ += kept;

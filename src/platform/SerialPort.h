@@ -1,9 +1,16 @@
 #pragma once
 // The serial port: 57600 baud, 8 data bits, no parity, one stop bit, raw, used exclusively.
-// The receive side is a thread that blocks until bytes arrive, waits for the line to fall
-// silent, and appends what is queued to the port's receive buffer. The buffer collects the
-// bytes of one exchange: clearReceived() starts the next one at index 0, and each later read
-// goes right after the bytes stored before it, up to 256 bytes in all.
+//
+// It is used in one of two ways, never both on one port:
+// - The window program starts the receive thread (startReceiver()): a thread that blocks until
+//   bytes arrive, waits for the line to fall silent, and appends what is queued to the port's
+//   receive buffer. The buffer collects the bytes of one exchange: clearReceived() starts the
+//   next one at index 0, and each later read goes right after the bytes stored before it, up
+//   to 256 bytes in all. The window reads it with receivedSnapshot().
+// - The command-line tool never starts the thread: LineExchange reads handle() itself, at the
+//   line's pace. Only open(), write(), the purges and close() are shared.
+#include "core/ModbusRtu.h"
+
 #include <QString>
 #include <array>
 #include <chrono>
@@ -14,9 +21,6 @@
 
 class SerialPort {
 public:
-    static constexpr std::size_t kReceiveBufferSize = 256;
-    using ReceivedBytes = std::array<std::uint8_t, kReceiveBufferSize>;
-
     // Diagnostics only; nothing in the program depends on them.
     struct Statistics {
         long framesWritten = 0;
@@ -50,7 +54,7 @@ public:
     // Zeroes all 256 bytes and makes the next read land at index 0.
     void clearReceived();
     // The receive buffer as it stands.
-    ReceivedBytes receivedSnapshot() const;
+    ReceiveBuffer receivedSnapshot() const;
     // CPU time the receive thread has used so far; zero when none runs.
     std::chrono::nanoseconds receiverCpuTime() const;
 
@@ -69,7 +73,7 @@ private:
 
     // The receive thread stores, the caller clears and copies: one lock orders all three.
     mutable std::mutex receivedMutex_;
-    ReceivedBytes received_{};
+    ReceiveBuffer received_{};
     std::size_t receivedLength_ = 0;
     Statistics statistics_;
 };

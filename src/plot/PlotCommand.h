@@ -1,9 +1,8 @@
 #pragma once
 // What kalvora-plot does with its command line, apart from main() so that tests can run it.
-#include <QStringList>
+#include "core/ExitCodes.h"
 
-// Exit status, as kalvora-cli numbers them.
-enum ExitStatus { kExitOk = 0, kExitUsage = 2, kExitFile = 6 };
+#include <QStringList>
 
 // Runs the program inside an existing application object; messages go to stderr.
 int RunPlot(const QStringList &arguments);

@@ -5,7 +5,11 @@
 #include "ProgramCsv.h"
 #include "ReadingReport.h"
 
+#include "core/ReadingsCsv.h"
+
 #include <QtTest>
+
+Q_DECLARE_METATYPE(ReadingValues)
 
 class tst_CliFormats : public QObject {
     Q_OBJECT
@@ -16,6 +20,8 @@ private slots:
     void configText();
     void programCsv();
     void reports();
+    void csvRowsReadBack_data();
+    void csvRowsReadBack();
     void metricsOmitStaleValues();
 };
 
@@ -97,6 +103,53 @@ void tst_CliFormats::reports() {
                             "Time to mode, hh:mm: 123:05\nStabilisation time, hh:mm: -\n"
                             "Time-to-mode set-point, hh:mm: -\nStabilisation set-point, hh:mm: -\n"
                             "Program: 0\nStep: 3(12)\nCycle: -\n"));
+}
+
+// The logger writes the readings files and the chart tool reads them: every column a row
+// carries must come back in its place.
+void tst_CliFormats::csvRowsReadBack_data() {
+    QTest::addColumn<ReadingValues>("values");
+    ReadingValues full;
+    full.currentTemperature = -23.5;
+    full.setTemperature = 60;
+    full.timeToMode = HoursMinutes{1, 5};
+    full.stabilisationTime = HoursMinutes{0, 30};
+    full.program = 2;
+    full.step = 3;
+    full.steps = 12;
+    full.cycle = 4;
+    full.cycles = 5;
+    QTest::newRow("every figure") << full;
+    ReadingValues gaps = full;
+    gaps.currentTemperature.reset();
+    gaps.step.reset();
+    gaps.steps.reset();
+    QTest::newRow("figures that failed their bounds") << gaps;
+    QTest::newRow("nothing but the time") << ReadingValues{};
+}
+
+void tst_CliFormats::csvRowsReadBack() {
+    QFETCH(ReadingValues, values);
+    const QString time = QStringLiteral("2026-10-25T02:30:00+01:00");
+    const QByteArray bytes = (CsvHeader() + CsvRow(time, values) + CsvRow(time, values)).toUtf8();
+    const std::optional<ReadingsFile> file = ReadReadingsCsv(bytes);
+    QVERIFY(file);
+    QCOMPARE(file->damagedLines, 0);
+    QCOMPARE(file->readings.size(), 2);
+    const Reading &read = file->readings.first();
+    QCOMPARE(read.date, QDate(2026, 10, 25));
+    QCOMPARE(read.time, QTime(2, 30));
+    QCOMPARE(read.utcOffsetSeconds, std::optional<int>(3600));
+    QCOMPARE(read.temperature, values.currentTemperature);
+    QCOMPARE(read.setTemperature, values.setTemperature);
+    const auto asInt = [](const std::optional<unsigned> &v) {
+        return v ? std::optional<int>(static_cast<int>(*v)) : std::nullopt;
+    };
+    QCOMPARE(read.program, asInt(values.program));
+    QCOMPARE(read.step, asInt(values.step));
+    QCOMPARE(read.steps, asInt(values.steps));
+    QCOMPARE(read.cycle, asInt(values.cycle));
+    QCOMPARE(read.cycles, asInt(values.cycles));
 }
 
 void tst_CliFormats::metricsOmitStaleValues() {

@@ -34,7 +34,7 @@ int Seconds(const QString &hhmmss) {
 // The times of the records, after checking every byte of the file against the window's format.
 QList<int> CheckLogFile(const QString &path, const QString &temperature) {
     const QByteArray bytes = ReadAll(path);
-    const QByteArray header = ToWindows1251(LogHeader() + QStringLiteral("\r\n"));
+    const QByteArray header = LogHeaderBytes();
     if (!bytes.startsWith(header)) {
         qWarning("%s does not start with the header", qPrintable(path));
         return {};
@@ -50,10 +50,8 @@ QList<int> CheckLogFile(const QString &path, const QString &temperature) {
         }
         const QByteArray record = bytes.mid(at, next + end.size() - at);
         const QString time = QString::fromLatin1(record.mid(4, 8));
-        const QByteArray expected = ToWindows1251(
-            ComposeLogRecord(time, temperature, QStringLiteral("2"), QStringLiteral("3(12)"),
-                             QStringLiteral("2(5)")) +
-            QStringLiteral("\r\n"));
+        const QByteArray expected = LogRecordBytes(time, temperature, QStringLiteral("2"),
+                                                   QStringLiteral("3(12)"), QStringLiteral("2(5)"));
         if (record != expected) {
             qWarning("record differs: %s", record.constData());
             return {};

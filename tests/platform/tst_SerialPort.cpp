@@ -19,7 +19,7 @@ namespace {
 
 
 QByteArray Snapshot(const SerialPort &port, int count = 256) {
-    const SerialPort::ReceivedBytes bytes = port.receivedSnapshot();
+    const ReceiveBuffer bytes = port.receivedSnapshot();
     return QByteArray(reinterpret_cast<const char *>(bytes.data()), count);
 }
 

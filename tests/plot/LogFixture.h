@@ -13,19 +13,16 @@ struct Record {
 };
 
 // The header and its empty line, then each record with its empty line.
-inline QByteArray LogBytes(const QList<Record> &records) {
-    QString text = LogHeader() + QStringLiteral("\r\n");
-    for (const Record &record : records)
-        text += ComposeLogRecord(record.time, record.temperature, record.program, record.step,
-                                 record.cycle) +
-                QStringLiteral("\r\n");
-    return ToWindows1251(text);
+inline QByteArray RecordBytes(const Record &record) {
+    return LogRecordBytes(record.time, record.temperature, record.program, record.step,
+                          record.cycle);
 }
 
-inline QByteArray RecordBytes(const Record &record) {
-    return ToWindows1251(ComposeLogRecord(record.time, record.temperature, record.program,
-                                          record.step, record.cycle) +
-                         QStringLiteral("\r\n"));
+inline QByteArray LogBytes(const QList<Record> &records) {
+    QByteArray bytes = LogHeaderBytes();
+    for (const Record &record : records)
+        bytes += RecordBytes(record);
+    return bytes;
 }
 
 inline Reading ReadingAt(const QDate &date, const QTime &time) {

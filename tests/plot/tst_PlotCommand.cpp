@@ -161,7 +161,7 @@ private slots:
 
     // The command-line tool's readings file beside the log adds the set temperature in red.
     void readingsCsvBesideTheLog() {
-        QByteArray csv = QByteArray(kReadingsCsvHeader) + "\n";
+        QByteArray csv = ReadingsCsvHeader() + "\n";
         for (int minute = 0; minute < 60; ++minute)
             csv += QStringLiteral("2017-12-09T14:%1:40+00:00,23.5,60,,,,,2,3,12,2,5\n")
                        .arg(minute + 6, 2, 10, QLatin1Char('0'))

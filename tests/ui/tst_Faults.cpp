@@ -50,7 +50,7 @@ void ClickLogCheckBox() {
 }
 
 // The bytes one write of the log puts on the disk: the text in Windows-1251 and its line end.
-QByteArray LogBytes(const QString &text) { return ToWindows1251(text + QStringLiteral("\r\n")); }
+QByteArray LogBytes(const QString &text) { return LogLineBytes(text); }
 
 // Ticks "Запись в файл" and points the log at `path`; the test then plays the timers itself.
 void StartLoggingTo(const QString &path) {

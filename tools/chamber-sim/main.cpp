@@ -4,6 +4,7 @@
 #include "PseudoTerminal.h"
 #include "SimOptions.h"
 #include "SimServer.h"
+#include "platform/TerminationSignals.h"
 
 #include <cerrno>
 #include <csignal>
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <exception>
 #include <string>
-#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -65,31 +65,8 @@ std::string addressList(const std::vector<int> &addresses) {
     return out;
 }
 
-// Blocks the termination signals (before any thread starts, so all inherit the mask) and
-// returns a descriptor that becomes readable when one arrives.
-int terminationSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    return signalfd(-1, &set, SFD_CLOEXEC);
-}
-
-void waitForSignal(int fd) {
-    signalfd_siginfo info{};
-    while (::read(fd, &info, sizeof info) < 0 && errno == EINTR) {
-    }
-}
-
 int serve(const SimOptions &options) {
-    const int signals = terminationSignals();
-    if (signals < 0) {
-        std::fprintf(stderr, "kalvora-chamber-sim: cannot watch for signals: %s\n",
-                     std::strerror(errno));
-        return 1;
-    }
+    TerminationSignals signals; // throws when it cannot watch them
     const PseudoTerminal pty; // throws when none can be made
     const std::string &link = options.linkPath;
     if (!link.empty() && !makeLink(link, pty.slavePath()))
@@ -113,12 +90,11 @@ int serve(const SimOptions &options) {
     std::fflush(stdout);
 
     std::thread serving([&server] { server.run(); });
-    waitForSignal(signals);
+    signals.waitAndTake();
     server.stop();
     serving.join();
     if (!link.empty())
         removeLink(link, pty.slavePath());
-    ::close(signals);
     return 0;
 }
 

@@ -1,0 +1,31 @@
+#pragma once
+// SIGINT, SIGTERM and SIGHUP made readable on a descriptor, so that every wait of a tool can end
+// on them and no handler ever interrupts a file write. Construct it before any thread starts:
+// threads inherit the blocked mask. Plain POSIX, so the simulator shares it too.
+#include <chrono>
+
+class TerminationSignals {
+public:
+    // Throws std::system_error when the descriptor cannot be made.
+    TerminationSignals();
+    ~TerminationSignals();
+    TerminationSignals(const TerminationSignals &) = delete;
+    TerminationSignals &operator=(const TerminationSignals &) = delete;
+
+    // Readable while a signal waits; a stop descriptor for the waits of a tool.
+    int fd() const { return fd_; }
+    // True when a signal waits (it stays waiting until take()).
+    bool arrived() const;
+    // Waits until the deadline; true when a signal came.
+    bool waitUntil(std::chrono::steady_clock::time_point deadline) const;
+    // Waits for as long as it takes, then takes the signal.
+    int waitAndTake();
+    // The number of the signal that arrived, taking it; 0 when none waits.
+    int take();
+
+    // "SIGTERM", "SIGINT", "SIGHUP".
+    static const char *name(int signal);
+
+private:
+    int fd_ = -1;
+};
