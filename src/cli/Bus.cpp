@@ -5,8 +5,9 @@
 #include <cerrno>
 #include <cstring>
 
-Bus::Bus(const CommonOptions &options, int stopFd) : options_(options) {
+Bus::Bus(const CommonOptions &options, int stopFd) : options_(options), stopFd_(stopFd) {
     const QString device = DevicePathForPort(options.port);
+    device_ = device;
     QString reason;
     int errorNumber = 0;
     if (!port_.open(device, &reason, &errorNumber)) {
@@ -16,6 +17,16 @@ Bus::Bus(const CommonOptions &options, int stopFd) : options_(options) {
         throw CliError{kExitPort, PortOpenErrorText(options.port, device, reason, errorNumber)};
     }
     line_ = std::make_unique<LineExchange>(port_, stopFd);
+}
+
+bool Bus::reopen(QString *reason) {
+    line_.reset();
+    port_.close();
+    device_ = DevicePathForPort(options_.port);
+    if (!port_.open(device_, reason))
+        return false;
+    line_ = std::make_unique<LineExchange>(port_, stopFd_);
+    return true;
 }
 
 ExchangeResult Bus::exchange(std::span<const std::uint8_t> request,
@@ -60,6 +71,11 @@ QString OutcomeText(const ExchangeResult &result) {
             .arg(QString::fromLocal8Bit(std::strerror(result.errorNumber)));
     case Outcome::Stopped:
         return QStringLiteral("stopped");
+    case Outcome::LineNeverQuiet:
+        return QStringLiteral("line never quiet");
+    case Outcome::PortLost:
+        return QStringLiteral("port lost: %1")
+            .arg(QString::fromLocal8Bit(std::strerror(result.errorNumber)));
     }
     return QString();
 }

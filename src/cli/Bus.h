@@ -21,9 +21,18 @@ public:
                             const std::function<void(const ExchangeResult &)> &onEachTry = {});
 
     const CommonOptions &options() const { return options_; }
+    const QString &portName() const { return options_.port; }
+    const QString &devicePath() const { return device_; }
+
+    // Closes the port and opens the configured one again, its device path looked up anew (a
+    // /dev/serial/by-id/ name then follows a replugged adapter). False with *reason when it
+    // cannot be opened yet.
+    bool reopen(QString *reason);
 
 private:
     CommonOptions options_;
+    int stopFd_;
+    QString device_;
     SerialPort port_;
     std::unique_ptr<LineExchange> line_;
 };

@@ -33,10 +33,12 @@ CommandLine::CommandLine(const QString &command, const QString &usage, const QSt
 void CommandLine::addValueOption(const QString &name, const QString &valueName,
                                  const QString &help) {
     parser_.addOption(QCommandLineOption(name, help, valueName));
+    valueOptions_ << name;
 }
 
 void CommandLine::addFlag(const QString &name, const QString &help) {
     parser_.addOption(QCommandLineOption(name, help));
+    flags_ << name;
 }
 
 std::optional<int> CommandLine::parse(const QStringList &arguments) {

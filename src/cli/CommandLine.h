@@ -43,12 +43,17 @@ public:
     QString helpText() const;
     // Throws CliError(kExitUsage) unless exactly `count` arguments follow the options.
     void expectPositional(int count, const QString &names) const;
+    // The names of the options that take a value, and of the flags (--help not counted).
+    const QStringList &valueOptions() const { return valueOptions_; }
+    const QStringList &flags() const { return flags_; }
 
 private:
     QString command_;
     QString usage_;
     ExchangeDefaults defaults_;
     QCommandLineParser parser_;
+    QStringList valueOptions_;
+    QStringList flags_;
 };
 
 // The bus address argument, 0 to 250. Throws CliError(kExitUsage).

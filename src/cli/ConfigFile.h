@@ -1,7 +1,8 @@
 #pragma once
 // Option files for unattended runs: one option per line, written as on the command line with
 // or without its leading dashes ("--period 4", "period=4", "csv"); "#" starts a comment line.
-// "chambers=1,3,5-8" names the chambers to log.
+// "chambers=1,3,5-8" names the chambers to log. A flag stands alone or takes yes/no, true/false
+// or 1/0 ("csv=no" leaves it off).
 #include <QString>
 #include <QStringList>
 
@@ -10,4 +11,6 @@ struct ConfigArguments {
     QString error;         // empty on success; names the line
 };
 
-ConfigArguments ParseConfigText(const QString &text);
+// valueOptions and flags: the names the command knows; any other name is an error.
+ConfigArguments ParseConfigText(const QString &text, const QStringList &valueOptions,
+                                const QStringList &flags);

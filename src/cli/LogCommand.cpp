@@ -2,211 +2,33 @@
 #include "Bus.h"
 #include "Commands.h"
 #include "ConfigFile.h"
+#include "Logger.h"
 #include "MetricsServer.h"
-#include "ReadingReport.h"
 
-#include "core/Errors.h"
-#include "core/LogFormat.h"
-#include "core/ModbusRtu.h"
-#include "core/ReadingsDecoder.h"
-#include "platform/LogFile.h"
 #include "platform/SystemRegionalSettings.h"
 #include "platform/TerminationSignals.h"
 
-#include <QDateTime>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 
 #include <csignal>
-#include <cstdlib>
-#include <ctime>
+#include <optional>
 #include <system_error>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// One chamber's files and what its readings left for them.
-struct Chamber {
-    int address = 0;
-    QString logPath;
-    QString csvPath; // empty without --csv
-    FigureTexts figures = StartFigureTexts();
-    KeptTexts kept;
-    QString record;
-    bool recordPending = false; // a reading composed a record since the last write
-    std::optional<bool> answering;
-    ChamberMetrics metrics;
-};
-
-struct LogSettings {
-    QString dir;
-    std::chrono::seconds period{4};
-    std::chrono::seconds recordEvery{60};
-    bool csv = false;
-    QString metrics;
-    std::vector<int> addresses;
-};
-
-std::tm LocalTime(std::time_t moment) {
-    std::tm local{};
-    localtime_r(&moment, &local);
-    return local;
-}
-
-// A failed write ends the run naming the file: a service manager restarts it into new files.
-void WriteFile(bool create, const QString &path, const QByteArray &bytes) {
-    try {
-        if (create)
-            CreateLogFile(path, bytes);
-        else
-            AppendToLogFile(path, bytes);
-    } catch (const InOutError &error) {
-        throw CliError{kExitFile, path + QStringLiteral(": ") + error.message()};
-    }
-}
-
-// 2026-12-10T14:03:04+03:00: the offset always written out, "+00:00" included.
-QString IsoLocalTime(const QDateTime &moment) {
-    const int offset = moment.offsetFromUtc();
-    const int minutes = std::abs(offset) / 60;
-    return moment.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
-           (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
-           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
-}
-
-class Logger {
-public:
-    Logger(const LogSettings &settings, Bus &bus, MetricsServer *metrics)
-        : settings_(settings), bus_(bus), metrics_(metrics),
-          regional_(ReadSystemRegionalSettings()) {}
-
-    void createFiles() {
-        const std::tm now = LocalTime(std::time(nullptr));
-        const QString stamp = FileTimeStamp(FormatDate(regional_, now), FormatTime(regional_, now));
-        const QString folder = QDir(settings_.dir).absolutePath() + QLatin1Char('/');
-        const QString name = NewLogFileName(folder, stamp);
-        for (int address : settings_.addresses) {
-            Chamber c;
-            c.address = address;
-            c.metrics.address = address;
-            c.logPath = WithChamberNumber(name, address);
-            WriteFile(true, c.logPath, LogHeaderBytes());
-            if (settings_.csv) {
-                c.csvPath = c.logPath.chopped(4) + QStringLiteral(".csv");
-                WriteFile(true, c.csvPath, CsvHeader().toUtf8());
-            }
-            chambers_.push_back(c);
-        }
-        publish();
-    }
-
-    // False when a signal ended the round.
-    bool readRound() {
-        for (Chamber &c : chambers_)
-            if (!read(c))
-                return false;
-        return true;
-    }
-
-    void writeRecords() {
-        for (Chamber &c : chambers_)
-            if (c.answering.value_or(false))
-                AppendPendingRecord(c.record, c.recordPending, [&c](const QByteArray &bytes) {
-                    WriteFile(false, c.logPath, bytes);
-                });
-    }
-
-private:
-    bool read(Chamber &c) {
-        const auto request = BuildReadRequest(static_cast<std::uint8_t>(c.address), 4, 15);
-        const ExchangeResult result =
-            bus_.exchange(request, [&c](const ExchangeResult &each) { count(c, each); });
-        switch (result.outcome) {
-        case ExchangeResult::Outcome::Stopped:
-            return false;
-        case ExchangeResult::Outcome::WriteFailed:
-            throw CliError{kExitPort, OutcomeText(result)};
-        case ExchangeResult::Outcome::Ok:
-            took(c, result.reply);
-            break;
-        default:
-            missed(c, result);
-            break;
-        }
-        publish();
-        return true;
-    }
-
-    static void count(Chamber &c, const ExchangeResult &result) {
-        ExchangeCounts &n = c.metrics.exchanges;
-        switch (result.outcome) {
-        case ExchangeResult::Outcome::Ok:
-            ++n.ok;
-            break;
-        case ExchangeResult::Outcome::Timeout:
-            ++n.timeout;
-            break;
-        case ExchangeResult::Outcome::BadCrc:
-            ++n.badCrc;
-            break;
-        case ExchangeResult::Outcome::Exception:
-            ++n.exception;
-            break;
-        default:
-            break;
-        }
-    }
-
-    void took(Chamber &c, const std::vector<std::uint8_t> &reply) {
-        const QDateTime now = QDateTime::currentDateTime();
-        const std::tm local = LocalTime(now.toSecsSinceEpoch());
-        DecodeCurrentValues(reply.data(), c.figures, c.kept, regional_.decimalSeparator);
-        c.record = ComposeLogRecord(FormatTime(regional_, local), c.kept.currentTemperature,
-                                    c.kept.program, c.kept.step, c.kept.cycle);
-        c.recordPending = true;
-        const ReadingValues values = DecodeReadingValues(reply.data());
-        if (!c.csvPath.isEmpty())
-            WriteFile(false, c.csvPath,
-                            CsvRow(IsoLocalTime(now), values).toUtf8());
-        if (c.answering == false)
-            PrintWarning(QStringLiteral("chamber %1 answers again").arg(c.address));
-        c.answering = true;
-        c.metrics.up = true;
-        c.metrics.values = values;
-        c.metrics.lastGoodReadingAt = now.toMSecsSinceEpoch() / 1000.0;
-    }
-
-    void missed(Chamber &c, const ExchangeResult &result) {
-        if (c.answering != false)
-            PrintWarning(QStringLiteral("chamber %1: %2; no records until it answers again")
-                             .arg(c.address)
-                             .arg(OutcomeText(result)));
-        c.answering = false;
-        c.recordPending = false; // never log an earlier reading under a later minute
-        c.metrics.up = false;
-        c.metrics.values.reset();
-    }
-
-    void publish() {
-        if (!metrics_)
-            return;
-        std::vector<ChamberMetrics> snapshot;
-        for (const Chamber &c : chambers_)
-            snapshot.push_back(c.metrics);
-        metrics_->update(std::move(snapshot));
-    }
-
-    const LogSettings &settings_;
-    Bus &bus_;
-    MetricsServer *metrics_;
-    RegionalSettings regional_;
-    std::vector<Chamber> chambers_;
-};
+// The port is opened again this long after it was lost, then twice as long each time it still
+// cannot be, up to the longest.
+constexpr std::chrono::seconds kFirstReopenDelay{2};
+constexpr std::chrono::seconds kLongestReopenDelay{30};
 
 // Options from --config come first, so that the command line wins.
-QStringList WithConfigFile(const QStringList &arguments) {
+QStringList WithConfigFile(const QStringList &arguments, const CommandLine &line) {
     QString path;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &a = arguments[i];
@@ -222,7 +44,8 @@ QStringList WithConfigFile(const QStringList &arguments) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw CliError{kExitFile, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
-    const ConfigArguments config = ParseConfigText(QString::fromUtf8(file.readAll()));
+    const ConfigArguments config =
+        ParseConfigText(QString::fromUtf8(file.readAll()), line.valueOptions(), line.flags());
     if (!config.error.isEmpty())
         throw CliError{kExitUsage, path + QStringLiteral(": ") + config.error};
     if (config.arguments.contains(QStringLiteral("--config")))
@@ -242,6 +65,35 @@ Clock::time_point NextAfter(Clock::time_point due, std::chrono::seconds every) {
     return due;
 }
 
+// Waits out the lost port: opens it again after 2 s, then after twice as long each time, up
+// to 30 s. False when a signal ended the wait.
+bool AwaitPort(Bus &bus, Logger &logger, const TerminationSignals &termination) {
+    auto delay = kFirstReopenDelay;
+    QString lastReason;
+    while (true) {
+        if (termination.waitUntil(Clock::now() + delay))
+            return false;
+        QString reason;
+        if (bus.reopen(&reason)) {
+            logger.portBack();
+            return true;
+        }
+        if (reason != lastReason)
+            PrintWarning(QStringLiteral("%1 cannot be opened yet: %2").arg(logger.portText(), reason));
+        lastReason = reason;
+        delay = std::min(delay * 2, std::chrono::duration_cast<std::chrono::seconds>(kLongestReopenDelay));
+    }
+}
+
+QJsonObject OptionsJson(const LogSettings &settings, const CommonOptions &common) {
+    return {{QStringLiteral("period"), static_cast<qint64>(settings.period.count())},
+            {QStringLiteral("record-every"), static_cast<qint64>(settings.recordEvery.count())},
+            {QStringLiteral("csv"), settings.csv},
+            {QStringLiteral("tries"), common.tries},
+            {QStringLiteral("timeout"), static_cast<qint64>(common.timeout.count())},
+            {QStringLiteral("dir"), QDir(settings.dir).absolutePath()}};
+}
+
 } // namespace
 
 int RunLog(const QStringList &arguments) {
@@ -252,13 +104,21 @@ int RunLog(const QStringList &arguments) {
             "and writes one log file per chamber into --dir: the window's file name (the\n"
             "chamber number in place of \">\"), Windows-1251 text, its header and record\n"
             "format, a record every --record-every seconds carrying the time of the reading\n"
-            "that composed it. A chamber that does not answer gets no record (and no CSV row)\n"
-            "until it answers again; stderr gets one warning when its outage starts and one\n"
-            "when it ends. Runs until SIGINT or SIGTERM, then exits 0 with every file whole.\n"
+            "that composed it. Each file holds one local date: the first record of a new date\n"
+            "or UTC offset (midnight, a clock change) starts a new file named by its moment.\n"
+            "A chamber that does not answer, or reports an implausible temperature, gets no\n"
+            "record until it answers plausibly again; stderr and the events journal get one\n"
+            "line when its outage starts and one when it ends. A chamber silent for three\n"
+            "rounds is asked less often (every 2nd, 4th ... round, at least once a minute).\n"
+            "A lost port (an adapter unplugged) is opened again every 2 s, backing off to\n"
+            "30 s, and logging goes on into the same files. Every event goes to --events as\n"
+            "one JSON object a line. Runs until SIGINT, SIGTERM or SIGHUP, then writes the\n"
+            "records still pending and exits 0 with every file whole.\n"
             "\n"
             "--config FILE reads options from FILE, one per line, as on the command line with\n"
-            "or without the leading dashes (\"period=4\", \"--period 4\", \"csv\"); \"#\" starts\n"
-            "a comment line; \"chambers=1,3,5-8\" gives ADDRS. The command line wins."),
+            "or without the leading dashes (\"period=4\", \"--period 4\", \"csv\" or\n"
+            "\"csv=yes\"/\"csv=no\"); \"#\" starts a comment line; \"chambers=1,3,5-8\" gives\n"
+            "ADDRS. The command line wins."),
         {2, 300});
     line.addValueOption(QStringLiteral("dir"), QStringLiteral("DIR"),
                         QStringLiteral("Folder for the files (default: the current folder)."));
@@ -269,6 +129,9 @@ int RunLog(const QStringList &arguments) {
     line.addFlag(QStringLiteral("csv"),
                  QStringLiteral("Also append every good reading to a UTF-8 CSV file per chamber "
                                 "beside its log (same name, .csv)."));
+    line.addValueOption(QStringLiteral("events"), QStringLiteral("FILE"),
+                        QStringLiteral("The events journal, one JSON object a line (default: "
+                                       "events.jsonl in --dir)."));
     line.addValueOption(QStringLiteral("metrics"), QStringLiteral("HOST:PORT"),
                         QStringLiteral("Serve Prometheus metrics at http://HOST:PORT/metrics "
                                        "(default: off)."));
@@ -276,7 +139,7 @@ int RunLog(const QStringList &arguments) {
                         QStringLiteral("The chambers, when ADDRS is not given (for --config)."));
     line.addValueOption(QStringLiteral("config"), QStringLiteral("FILE"),
                         QStringLiteral("Read options from FILE first (default: none)."));
-    if (const auto done = line.parse(WithConfigFile(arguments)))
+    if (const auto done = line.parse(WithConfigFile(arguments, line)))
         return *done;
 
     LogSettings settings;
@@ -300,6 +163,9 @@ int RunLog(const QStringList &arguments) {
     const CommonOptions common = line.common();
     if (!QFileInfo(settings.dir).isDir())
         throw CliError{kExitFile, QStringLiteral("--dir %1 is not a folder").arg(settings.dir)};
+    const QString eventsPath = line.isSet(QStringLiteral("events"))
+                                   ? line.value(QStringLiteral("events"))
+                                   : QDir(settings.dir).filePath(QStringLiteral("events.jsonl"));
 
     std::optional<TerminationSignals> watched;
     try {
@@ -309,21 +175,48 @@ int RunLog(const QStringList &arguments) {
     }
     TerminationSignals &termination = *watched;
     std::signal(SIGPIPE, SIG_IGN); // a scraper that hangs up must not end the run
+
     Bus bus(common, termination.fd());
+    const SystemClock clock;
+    EventJournal journal(eventsPath, clock);
     std::unique_ptr<MetricsServer> metrics;
     if (line.isSet(QStringLiteral("metrics"))) {
         metrics = std::make_unique<MetricsServer>();
         metrics->start(line.value(QStringLiteral("metrics")));
     }
-    Logger logger(settings, bus, metrics.get());
-    {
+    QJsonArray chambers;
+    for (int address : settings.addresses)
+        chambers.append(address);
+    journal.write(QStringLiteral("started"),
+                  {{QStringLiteral("version"), QCoreApplication::applicationVersion()},
+                   {QStringLiteral("port"), bus.portName()},
+                   {QStringLiteral("device"), bus.devicePath()},
+                   {QStringLiteral("chambers"), chambers},
+                   {QStringLiteral("options"), OptionsJson(settings, common)}});
+    Logger logger(settings, bus, clock, journal, ReadSystemRegionalSettings(),
+                  [&metrics](const BusMetrics &snapshot) {
+                      if (metrics)
+                          metrics->update(snapshot);
+                  });
+    const auto stopped = [&journal](const QJsonObject &why) {
+        journal.write(QStringLiteral("stopped"), why);
+    };
+    try {
         logger.createFiles();
         auto nextRound = Clock::now();
         auto nextRecord = nextRound + settings.recordEvery;
         while (!termination.arrived()) {
             if (Clock::now() >= nextRound) {
-                if (!logger.readRound())
+                const Logger::RoundEnd end = logger.readRound();
+                if (end == Logger::RoundEnd::Stopped)
                     break;
+                if (end == Logger::RoundEnd::PortLost) {
+                    // What was read before the loss is written before the wait.
+                    logger.writeRecords();
+                    logger.portLost(logger.lostResult());
+                    if (!AwaitPort(bus, logger, termination))
+                        break;
+                }
                 nextRound = NextAfter(nextRound, settings.period);
             } else if (Clock::now() >= nextRecord) {
                 logger.writeRecords();
@@ -332,6 +225,13 @@ int RunLog(const QStringList &arguments) {
                 break;
             }
         }
+        logger.writeRecords();
+    } catch (const CliError &error) {
+        stopped({{QStringLiteral("reason"), error.message},
+                 {QStringLiteral("exit_code"), error.exitCode}});
+        throw;
     }
+    const int signal = termination.take();
+    stopped({{QStringLiteral("signal"), QString::fromLatin1(TerminationSignals::name(signal))}});
     return kExitOk;
 }

@@ -22,10 +22,10 @@ void MetricsServer::start(const QString &hostAndPort) {
         throw CliError{kExitUsage,
                        QStringLiteral("--metrics: '%1' is not HOST:PORT").arg(hostAndPort)};
     server_->Get("/metrics", [this](const httplib::Request &, httplib::Response &response) {
-        std::vector<ChamberMetrics> snapshot;
+        BusMetrics snapshot;
         {
             std::lock_guard lock(mutex_);
-            snapshot = chambers_;
+            snapshot = bus_;
         }
         response.set_content(PrometheusText(snapshot).toStdString(),
                              "text/plain; version=0.0.4; charset=utf-8");
@@ -36,7 +36,7 @@ void MetricsServer::start(const QString &hostAndPort) {
     serving_ = std::thread([this] { server_->listen_after_bind(); });
 }
 
-void MetricsServer::update(std::vector<ChamberMetrics> chambers) {
+void MetricsServer::update(BusMetrics bus) {
     std::lock_guard lock(mutex_);
-    chambers_ = std::move(chambers);
+    bus_ = std::move(bus);
 }

@@ -22,11 +22,11 @@ public:
 
     // "HOST:PORT". Throws CliError(kExitUsage) when it is malformed or cannot be listened on.
     void start(const QString &hostAndPort);
-    void update(std::vector<ChamberMetrics> chambers);
+    void update(BusMetrics bus);
 
 private:
     std::unique_ptr<httplib::Server> server_;
     std::thread serving_;
     std::mutex mutex_;
-    std::vector<ChamberMetrics> chambers_;
+    BusMetrics bus_;
 };

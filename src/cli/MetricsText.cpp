@@ -51,6 +51,11 @@ const std::vector<Gauge> &Gauges() {
          [](const ChamberMetrics &c) {
              return FromReading(c, [](const ReadingValues &v) { return AsDouble(v.cycle); });
          }},
+        {"kalvora_chamber_sensor_ok",
+         "Whether the chamber's last reply held a plausible temperature (1) or not (0).",
+         [](const ChamberMetrics &c) {
+             return c.sensorOk ? std::optional<double>(*c.sensorOk ? 1 : 0) : std::nullopt;
+         }},
         {"kalvora_chamber_last_reading_timestamp_seconds",
          "Unix time of the chamber's last good reading.",
          [](const ChamberMetrics &c) { return c.lastGoodReadingAt; }},
@@ -60,8 +65,12 @@ const std::vector<Gauge> &Gauges() {
 
 } // namespace
 
-QString PrometheusText(const std::vector<ChamberMetrics> &chambers) {
-    QString text;
+QString PrometheusText(const BusMetrics &bus) {
+    const std::vector<ChamberMetrics> &chambers = bus.chambers;
+    QString text = QStringLiteral("# HELP kalvora_port_up Whether the serial port is open and "
+                                  "working (1) or lost (0).\n# TYPE kalvora_port_up gauge\n"
+                                  "kalvora_port_up %1\n")
+                       .arg(bus.portUp ? 1 : 0);
     for (const Gauge &gauge : Gauges()) {
         const QString name = QLatin1String(gauge.name);
         text += QStringLiteral("# HELP %1 %2\n# TYPE %1 gauge\n").arg(name, QLatin1String(gauge.help));
@@ -71,7 +80,8 @@ QString PrometheusText(const std::vector<ChamberMetrics> &chambers) {
     }
     const QString counter = QStringLiteral("kalvora_chamber_exchanges_total");
     text += QStringLiteral("# HELP %1 Exchanges with the chamber by result: ok, timeout (no "
-                           "reply), bad_crc (damaged reply), exception (refused).\n"
+                           "reply), bad_crc (damaged reply), exception (refused), line_never_quiet (the line never "
+                           "fell quiet for the request).\n"
                            "# TYPE %1 counter\n")
                 .arg(counter);
     for (const ChamberMetrics &c : chambers) {
@@ -79,7 +89,8 @@ QString PrometheusText(const std::vector<ChamberMetrics> &chambers) {
             {"ok", c.exchanges.ok},
             {"timeout", c.exchanges.timeout},
             {"bad_crc", c.exchanges.badCrc},
-            {"exception", c.exchanges.exception}};
+            {"exception", c.exchanges.exception},
+            {"line_never_quiet", c.exchanges.lineNeverQuiet}};
         for (const auto &[result, count] : results)
             text += QStringLiteral("%1{%2,result=\"%3\"} %4\n")
                         .arg(counter, Label(c.address), QLatin1String(result))

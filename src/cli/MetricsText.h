@@ -11,6 +11,7 @@ struct ExchangeCounts {
     unsigned long long timeout = 0;
     unsigned long long badCrc = 0;
     unsigned long long exception = 0;
+    unsigned long long lineNeverQuiet = 0;
 };
 
 struct ChamberMetrics {
@@ -18,9 +19,15 @@ struct ChamberMetrics {
     bool up = false;
     std::optional<ReadingValues> values;         // of the last good reading, while up
     std::optional<double> lastGoodReadingAt;     // Unix time, seconds
+    std::optional<bool> sensorOk;                // of the last reply; none before the first
     ExchangeCounts exchanges;
+};
+
+struct BusMetrics {
+    bool portUp = true;
+    std::vector<ChamberMetrics> chambers;
 };
 
 // Every metric with its # HELP and # TYPE; a chamber that is down, or a value that failed its
 // bound, has no sample for that value (no stale figures).
-QString PrometheusText(const std::vector<ChamberMetrics> &chambers);
+QString PrometheusText(const BusMetrics &bus);

@@ -18,6 +18,8 @@ struct ExchangeResult {
         Exception,   // the slave answered with an exception; exceptionCode says which
         WriteFailed, // the request could not be written; errorNumber says why
         Stopped,     // the stop descriptor became readable
+        LineNeverQuiet, // the line never fell quiet before the request could be sent
+        PortLost,    // the device hung up or vanished; errorNumber says why
     };
     Outcome outcome = Outcome::Timeout;
     std::vector<std::uint8_t> reply;

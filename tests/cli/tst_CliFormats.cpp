@@ -60,13 +60,24 @@ void tst_CliFormats::configText_data() {
     QTest::newRow("path with spaces") << "dir=/var/log/kalvora/bus 1\r\n"
                                       << QStringList{"--dir", "/var/log/kalvora/bus 1"} << true;
     QTest::newRow("garbage") << "period=4\n= 5\n" << QStringList{} << false;
+    // A flag's value is a yes or a no; it is never taken for the next option's value.
+    QTest::newRow("csv=1 beside chambers")
+        << "csv=1\nchambers=1-3\n" << QStringList{"--csv", "--chambers", "1-3"} << true;
+    QTest::newRow("csv=0") << "csv=0\nchambers=1\n" << QStringList{"--chambers", "1"} << true;
+    QTest::newRow("yes, true, no, false") << "csv=yes\ncsv=true\ncsv = no\ncsv=FALSE\n"
+                                          << QStringList{"--csv", "--csv"} << true;
+    QTest::newRow("flag with another value") << "csv\ncsv=maybe\n" << QStringList{} << false;
+    QTest::newRow("unknown option") << "csv\nperod=4\n" << QStringList{} << false;
+    QTest::newRow("value option without value") << "csv\nperiod\n" << QStringList{} << false;
 }
 
 void tst_CliFormats::configText() {
     QFETCH(QString, text);
     QFETCH(QStringList, arguments);
     QFETCH(bool, valid);
-    const ConfigArguments result = ParseConfigText(text);
+    const ConfigArguments result =
+        ParseConfigText(text,
+                        {"period", "record-every", "chambers", "metrics", "dir"}, {"csv"});
     QCOMPARE(result.arguments, arguments);
     QCOMPARE(result.error.isEmpty(), valid);
     if (!valid)
@@ -164,7 +175,7 @@ void tst_CliFormats::metricsOmitStaleValues() {
     down.address = 2;
     down.up = false; // its last values must not show as current
     down.exchanges.timeout = 2;
-    const QString text = PrometheusText({up, down});
+    const QString text = PrometheusText(BusMetrics{true, {up, down}});
     QVERIFY(text.contains(QStringLiteral("kalvora_chamber_up{chamber=\"1\"} 1\nkalvora_chamber_up{chamber=\"2\"} 0\n")));
     QVERIFY(text.contains(QStringLiteral("kalvora_chamber_temperature_celsius{chamber=\"1\"} 23.5\n")));
     QVERIFY(!text.contains(QStringLiteral("kalvora_chamber_temperature_celsius{chamber=\"2\"}")));
@@ -172,7 +183,7 @@ void tst_CliFormats::metricsOmitStaleValues() {
     QVERIFY(text.contains(QStringLiteral("kalvora_chamber_last_reading_timestamp_seconds{chamber=\"2\"} 1765000000.25\n")));
     QVERIFY(text.contains(QStringLiteral("kalvora_chamber_exchanges_total{chamber=\"2\",result=\"timeout\"} 2\n")));
     QVERIFY(text.contains(QStringLiteral("# TYPE kalvora_chamber_exchanges_total counter\n")));
-    QCOMPARE(text.count(QStringLiteral("# HELP")), 8);
+    QCOMPARE(text.count(QStringLiteral("# HELP")), 10);
     QVERIFY(text.endsWith(QLatin1Char('\n')));
 }
 
