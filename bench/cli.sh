@@ -39,7 +39,7 @@ backoff() {
         ./build/kalvora-cli log 1-32 --port "$work/line" --dir "$work" 2>"$work/trace" || true
     awk '
         function s(t) { split(substr(t, 12, 12), p, ":"); return (p[1] * 60 + p[2]) * 60 + p[3] }
-        function report(name, n, g,    i, j, t, worst) {
+        function report(name, n, g,    i, j, t) {
             for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (g[j] < g[i]) { t = g[i]; g[i] = g[j]; g[j] = t }
             printf "%s: %d gaps, median %.2f s, worst %.2f s\n", name, n, g[int((n + 1) / 2)], g[n]
         }
@@ -60,25 +60,7 @@ round() {
         --dir "$work" 2>"$work/trace" || true
     awk '
         function ms(t) { split(substr(t, 12, 12), p, ":"); return (p[1] * 60 + p[2]) * 60000 + p[3] * 1000 }
-        function close_backoff() {
-    local seconds=${1:-300}
-    # shellcheck disable=SC2046
-    start_sim $(for a in $(seq 1 24); do printf -- '--chamber %d ' "$a"; done) --delay 2
-    QT_LOGGING_RULES="kalvora.line.debug=true" timeout -s TERM "$seconds" \
-        ./build/kalvora-cli log 1-32 --port "$work/line" --dir "$work" 2>"$work/trace" || true
-    awk '
-        function s(t) { split(substr(t, 12, 12), p, ":"); return (p[1] * 60 + p[2]) * 60 + p[3] }
-        function report(name, n, g,    i, j, t, worst) {
-            for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (g[j] < g[i]) { t = g[i]; g[i] = g[j]; g[j] = t }
-            printf "%s: %d gaps, median %.2f s, worst %.2f s\n", name, n, g[int((n + 1) / 2)], g[n]
-        }
-        $3 == "tx" && $4 == "01" { if (live) lg[++ln] = s($2) - live; live = s($2) }
-        $3 == "tx" && $4 == "20" { if (quiet && s($2) - quiet > 1) qg[++qn] = s($2) - quiet; quiet = s($2) }
-        END { report("live chamber 1, between readings", ln, lg)
-              report("silent chamber 32, between asks", qn, qg) }' "$work/trace"
-}
-
-round() { if (start && end) { n++; sum += end - start } start = end = last = 0 }
+        function close_round() { if (start && end) { n++; sum += end - start } start = end = last = 0 }
         $3 == "tx" && $4 == "01" { close_round(); start = ms($2) }
         $3 == "tx" && $4 == "20" { last = 1 }
         $3 == "rx" && last { end = ms($2) }
