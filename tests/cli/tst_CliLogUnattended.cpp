@@ -90,6 +90,8 @@ QStringList RecordTimes(const QString &path) {
 class tst_CliLogUnattended : public QObject {
     Q_OBJECT
 private slots:
+    void pendingRecordIsWrittenOnEveryStop_data();
+    void pendingRecordIsWrittenOnEveryStop();
     void implausibleTemperatureComposesNoRecord();
     void flagsInAnOptionFile();
     void fullDiskLeavesNoEmptyFile();
@@ -97,6 +99,40 @@ private slots:
     void recordsCarryTheirDateAcrossMidnightAndClockChanges_data();
     void recordsCarryTheirDateAcrossMidnightAndClockChanges();
 };
+
+void tst_CliLogUnattended::pendingRecordIsWrittenOnEveryStop_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP (its terminal closed)") << int(SIGHUP);
+}
+
+// A record is due once a minute; a stop within the first minute still writes the reading that
+// composed it, and the run ends as asked, with the signal in the journal.
+void tst_CliLogUnattended::pendingRecordIsWrittenOnEveryStop() {
+    QFETCH(int, signal);
+    SimulatedLine line({1});
+    SetChamber(line, 1, 235);
+    QTemporaryDir dir;
+    QProcess cli;
+    cli.start(QStringLiteral(CLI_BINARY),
+              {"log", "1", "--period", "1", "--dir", dir.path(), "--port", line.slavePath()});
+    QVERIFY(cli.waitForStarted());
+    QVERIFY(line.waitForReceived(2, 20000ms));
+    std::this_thread::sleep_for(200ms);
+    ::kill(static_cast<pid_t>(cli.processId()), signal);
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 0);
+    const QDir folder(dir.path());
+    const QStringList logs = folder.entryList({QStringLiteral("*.txt")});
+    QCOMPARE(logs.size(), 1);
+    QCOMPARE(RecordTimes(folder.filePath(logs.first())).size(), 1);
+    const QList<QJsonObject> events = JournalEvents(folder.filePath("events.jsonl"));
+    QCOMPARE(events.last().value(QStringLiteral("event")).toString(), QStringLiteral("stopped"));
+    QCOMPARE(events.last().value(QStringLiteral("signal")).toString(),
+             QString::fromLatin1(QTest::currentDataTag()).section(QLatin1Char(' '), 0, 0));
+}
 
 void tst_CliLogUnattended::implausibleTemperatureComposesNoRecord() {
     SimulatedLine line({1});
