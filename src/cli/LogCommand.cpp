@@ -10,6 +10,7 @@
 #include "core/ModbusRtu.h"
 #include "core/ReadingsDecoder.h"
 #include "platform/LogFile.h"
+#include "platform/ServiceNotifier.h"
 #include "platform/SystemRegionalSettings.h"
 
 #include <QDateTime>
@@ -353,27 +354,64 @@ int RunLog(const QStringList &arguments) {
     if (!QFileInfo(settings.dir).isDir())
         throw CliError{kExitFile, QStringLiteral("--dir %1 is not a folder").arg(settings.dir)};
 
+    // A malformed address is a usage error before anything starts; whether it can be listened
+    // on never decides whether the chambers are logged.
+    std::unique_ptr<MetricsServer> metrics;
+    if (line.isSet(QStringLiteral("metrics")))
+        metrics = std::make_unique<MetricsServer>(line.value(QStringLiteral("metrics")));
+
     TerminationSignals termination;
     Bus bus(common, termination.fd());
-    std::unique_ptr<MetricsServer> metrics;
-    if (line.isSet(QStringLiteral("metrics"))) {
-        metrics = std::make_unique<MetricsServer>();
-        metrics->start(line.value(QStringLiteral("metrics")));
-    }
+    if (metrics)
+        metrics->start([failed = false](const HttpServerEvent &event) mutable {
+            if (event.kind == HttpServerEvent::Kind::Failed) {
+                PrintWarning(QStringLiteral("--metrics %1: %2; logging goes on without metrics, "
+                                            "listening is tried again every %3 s")
+                                 .arg(event.address, event.reason)
+                                 .arg(std::chrono::duration_cast<std::chrono::seconds>(
+                                          HttpLimits{}.retryInterval)
+                                          .count()));
+                failed = true;
+            } else if (failed) {
+                PrintWarning(QStringLiteral("--metrics %1: listening now").arg(event.address));
+                failed = false;
+            }
+        });
+    const ServiceNotifier notifier;
+    struct Stopping {
+        const ServiceNotifier &notifier;
+        ~Stopping() { notifier.stopping(); }
+    } stopping{notifier};
+    // The manager restarts a logger that stays silent for its whole watchdog interval; long
+    // waits between rounds ping it as well.
+    const auto pingEvery = notifier.watchdogInterval()
+                               ? std::chrono::duration_cast<Clock::duration>(
+                                     *notifier.watchdogInterval() / 2)
+                               : Clock::duration::max();
     Logger logger(settings, bus, metrics.get());
     {
         logger.createFiles();
+        notifier.ready();
         auto nextRound = Clock::now();
         auto nextRecord = nextRound + settings.recordEvery;
+        auto nextPing = Clock::time_point::max();
+        const auto ping = [&] {
+            notifier.watchdog();
+            if (pingEvery != Clock::duration::max())
+                nextPing = Clock::now() + pingEvery;
+        };
         while (!termination.arrived()) {
             if (Clock::now() >= nextRound) {
                 if (!logger.readRound())
                     break;
+                ping();
                 nextRound = NextAfter(nextRound, settings.period);
             } else if (Clock::now() >= nextRecord) {
                 logger.writeRecords();
                 nextRecord = NextAfter(nextRecord, settings.recordEvery);
-            } else if (termination.waitUntil(std::min(nextRound, nextRecord))) {
+            } else if (Clock::now() >= nextPing) {
+                ping();
+            } else if (termination.waitUntil(std::min({nextRound, nextRecord, nextPing}))) {
                 break;
             }
         }
