@@ -323,8 +323,10 @@ int RunLog(const QStringList &arguments) {
                  QStringLiteral("Also append every good reading to a UTF-8 CSV file per chamber "
                                 "beside its log (same name, .csv)."));
     line.addValueOption(QStringLiteral("metrics"), QStringLiteral("HOST:PORT"),
-                        QStringLiteral("Serve Prometheus metrics at http://HOST:PORT/metrics "
-                                       "(default: off)."));
+                        QStringLiteral("Serve Prometheus metrics at http://HOST:PORT/metrics, an "
+                                       "IPv6 address in brackets: [::1]:9731 (default: off). "
+                                       "A port that cannot be listened on gives a warning and "
+                                       "is tried again every 30 s; logging goes on."));
     line.addValueOption(QStringLiteral("chambers"), QStringLiteral("ADDRS"),
                         QStringLiteral("The chambers, when ADDRS is not given (for --config)."));
     line.addValueOption(QStringLiteral("config"), QStringLiteral("FILE"),
