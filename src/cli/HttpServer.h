@@ -53,8 +53,9 @@ struct HttpServerEvent {
 class HttpServer {
 public:
     using Handler = std::function<void(const httplib::Request &, httplib::Response &)>;
-    // Called on the server's thread. A failure is reported once until its reason changes or
-    // the server listens again, so a port taken for days makes one event, not one a retry.
+    // Called on the server's thread, at any time until stop() returns. A failure is reported once
+    // until its reason changes or the server listens again, so a port taken for days makes one
+    // event, not one a retry.
     using EventHandler = std::function<void(const HttpServerEvent &)>;
 
     HttpServer(const ListenAddress &address, const QString &addressText, HttpLimits limits = {});

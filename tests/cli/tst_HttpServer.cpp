@@ -298,6 +298,7 @@ void tst_HttpServer::servesEveryAddressForm() {
         QSKIP("no IPv6 loopback on this machine");
     const int port = FreePort();
     const QString text = QStringLiteral("%1:%2").arg(host).arg(port);
+    Events events; // outlives the server, whose thread reports to it
     MetricsServer server(text);
     server.http().get("/extra", [](const httplib::Request &, httplib::Response &response) {
         response.set_content("more", "text/plain");
@@ -306,7 +307,6 @@ void tst_HttpServer::servesEveryAddressForm() {
     chamber.address = 7;
     chamber.up = true;
     server.update({chamber});
-    Events events;
     server.start(events.handler());
     QVERIFY(events.waitFor(Kind::Listening));
     QCOMPARE(events.all().front().address, text);
@@ -324,13 +324,13 @@ void tst_HttpServer::servesEveryAddressForm() {
 // alternated between them.
 void tst_HttpServer::takenPortIsReportedOnceAndRetried() {
     const int port = FreePort();
-    auto first = Serving(port, "first");
     Events firstEvents;
+    auto first = Serving(port, "first");
     first->start(firstEvents.handler());
     QVERIFY(firstEvents.waitFor(Kind::Listening));
 
-    auto second = Serving(port, "second", QuickRetries());
     Events secondEvents;
+    auto second = Serving(port, "second", QuickRetries());
     second->start(secondEvents.handler());
     QVERIFY(secondEvents.waitFor(Kind::Failed));
     QVERIFY2(secondEvents.all().front().reason.contains(QLatin1String("in use")),
@@ -347,8 +347,8 @@ void tst_HttpServer::takenPortIsReportedOnceAndRetried() {
     // A holder that set SO_REUSEPORT itself does not make room for this server either.
     second.reset();
     const PortHolder holder(port);
-    auto third = Serving(port, "third", QuickRetries());
     Events thirdEvents;
+    auto third = Serving(port, "third", QuickRetries());
     third->start(thirdEvents.handler());
     QVERIFY(thirdEvents.waitFor(Kind::Failed));
     QCOMPARE(thirdEvents.count(Kind::Listening), 0);
@@ -378,8 +378,8 @@ void tst_HttpServer::stopNeverHangs() {
     const HangGuard guard(when);
     {
         for (int i = 0; i < times; ++i) {
-            auto server = Serving(port, "x", limits);
             Events events;
+            auto server = Serving(port, "x", limits);
             if (when == QLatin1String("unstarted"))
                 continue;
             server->start(events.handler());
@@ -454,8 +454,8 @@ void tst_HttpServer::answersOnlyWhatItServes() {
     QFETCH(QByteArray, statusLine);
     QFETCH(QByteArray, body);
     const int port = FreePort();
-    auto server = Serving(port, "x");
     Events events;
+    auto server = Serving(port, "x");
     server->start(events.handler());
     QVERIFY(events.waitFor(Kind::Listening));
     const QByteArray answer = Exchange(port, request);
@@ -473,8 +473,8 @@ void tst_HttpServer::slowClientsDoNotBlockOthers() {
     const int port = FreePort();
     HttpLimits limits;
     limits.ioTimeout = limits.exchangeTimeout = 1h;
-    auto server = Serving(port, "x", limits);
     Events events;
+    auto server = Serving(port, "x", limits);
     server->start(events.handler());
     QVERIFY(events.waitFor(Kind::Listening));
     std::vector<int> slow;
@@ -496,8 +496,8 @@ void tst_HttpServer::slowClientIsCutOff() {
     const int port = FreePort();
     HttpLimits limits;
     limits.exchangeTimeout = 500ms;
-    auto server = Serving(port, "x", limits);
     Events events;
+    auto server = Serving(port, "x", limits);
     server->start(events.handler());
     QVERIFY(events.waitFor(Kind::Listening));
     const int fd = Connect("127.0.0.1", port);
@@ -520,8 +520,8 @@ void tst_HttpServer::connectionsBeyondTheLimitAreClosed() {
     limits.workers = 1;
     limits.pending = 1;
     limits.ioTimeout = limits.exchangeTimeout = 1h;
-    auto server = Serving(port, "x", limits);
     Events events;
+    auto server = Serving(port, "x", limits);
     server->start(events.handler());
     QVERIFY(events.waitFor(Kind::Listening));
     const int served = Connect("127.0.0.1", port);
