@@ -370,7 +370,7 @@ std::string HttpServer::acceptUntilStopped(const std::vector<int> &listening) {
                 }
             }
             std::unique_lock lock(mutex_);
-            if (pending_.size() >= static_cast<std::size_t>(std::max(limits_.pending, 0))) {
+            if (pending_.size() >= static_cast<std::size_t>(std::max(limits_.pending, 1))) {
                 lock.unlock();
                 ::close(fd);
                 continue;

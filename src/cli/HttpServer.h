@@ -29,8 +29,8 @@ struct ListenAddress {
 std::optional<ListenAddress> ParseListenAddress(const QString &text);
 
 struct HttpLimits {
-    int workers = 4;                  // connections served at once
-    int pending = 16;                 // accepted connections waiting for a worker; more are closed
+    int workers = 4;  // connections served at once
+    int pending = 16; // accepted connections waiting for a worker (at least 1); more are closed
     std::size_t requestBytes = 16384; // request line, headers and any body together
     std::size_t headerCount = 64;
     std::chrono::milliseconds ioTimeout{5000};        // one wait to read or write
