@@ -50,6 +50,7 @@ EventJournal::~EventJournal() {
 }
 
 void EventJournal::write(const QString &event, const QJsonObject &members) {
+    std::lock_guard lock(mutex_);
     const QByteArray line = JournalLine(IsoLocalTime(clock_.now()), event, members) + '\n';
     // One write of the whole line: O_APPEND keeps lines whole even beside another writer.
     ssize_t written = 0;

@@ -6,6 +6,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <mutex>
 
 class EventJournal {
 public:
@@ -16,7 +17,7 @@ public:
     EventJournal &operator=(const EventJournal &) = delete;
 
     // A failed write is warned about once on stderr and never ends the run: the journal
-    // reports the logging, it must not stop it.
+    // reports the logging, it must not stop it. Safe from several threads.
     void write(const QString &event, const QJsonObject &members = {});
     const QString &path() const { return path_; }
 
@@ -24,6 +25,7 @@ private:
     QString path_;
     const LoggerClock &clock_;
     int fd_ = -1;
+    std::mutex mutex_;
     bool failureReported_ = false;
 };
 

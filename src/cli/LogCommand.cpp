@@ -5,6 +5,7 @@
 #include "Logger.h"
 #include "MetricsServer.h"
 
+#include "platform/ServiceNotifier.h"
 #include "platform/SystemRegionalSettings.h"
 #include "platform/TerminationSignals.h"
 
@@ -67,12 +68,18 @@ Clock::time_point NextAfter(Clock::time_point due, std::chrono::seconds every) {
 
 // Waits out the lost port: opens it again after 2 s, then after twice as long each time, up
 // to 30 s. False when a signal ended the wait.
-bool AwaitPort(Bus &bus, Logger &logger, const TerminationSignals &termination) {
+bool AwaitPort(Bus &bus, Logger &logger, const TerminationSignals &termination,
+               const std::function<void()> &ping) {
     auto delay = kFirstReopenDelay;
     QString lastReason;
     while (true) {
-        if (termination.waitUntil(Clock::now() + delay))
-            return false;
+        // Pinged every second while it waits: waiting for an adapter is not a hang.
+        const auto reopenAt = Clock::now() + delay;
+        while (Clock::now() < reopenAt) {
+            ping();
+            if (termination.waitUntil(std::min(reopenAt, Clock::now() + std::chrono::seconds(1))))
+                return false;
+        }
         QString reason;
         if (bus.reopen(&reason)) {
             logger.portBack();
@@ -133,8 +140,10 @@ int RunLog(const QStringList &arguments) {
                         QStringLiteral("The events journal, one JSON object a line (default: "
                                        "events.jsonl in --dir)."));
     line.addValueOption(QStringLiteral("metrics"), QStringLiteral("HOST:PORT"),
-                        QStringLiteral("Serve Prometheus metrics at http://HOST:PORT/metrics "
-                                       "(default: off)."));
+                        QStringLiteral("Serve Prometheus metrics at http://HOST:PORT/metrics, an "
+                                       "IPv6 address in brackets: [::1]:9731 (default: off). "
+                                       "A port that cannot be listened on gives a warning and "
+                                       "is tried again every 30 s; logging goes on."));
     line.addValueOption(QStringLiteral("chambers"), QStringLiteral("ADDRS"),
                         QStringLiteral("The chambers, when ADDRS is not given (for --config)."));
     line.addValueOption(QStringLiteral("config"), QStringLiteral("FILE"),
@@ -167,6 +176,12 @@ int RunLog(const QStringList &arguments) {
                                    ? line.value(QStringLiteral("events"))
                                    : QDir(settings.dir).filePath(QStringLiteral("events.jsonl"));
 
+    // A malformed address is a usage error before anything starts; whether it can be listened
+    // on never decides whether the chambers are logged.
+    std::unique_ptr<MetricsServer> metrics;
+    if (line.isSet(QStringLiteral("metrics")))
+        metrics = std::make_unique<MetricsServer>(line.value(QStringLiteral("metrics")));
+
     std::optional<TerminationSignals> watched;
     try {
         watched.emplace();
@@ -179,11 +194,43 @@ int RunLog(const QStringList &arguments) {
     Bus bus(common, termination.fd());
     const SystemClock clock;
     EventJournal journal(eventsPath, clock);
-    std::unique_ptr<MetricsServer> metrics;
-    if (line.isSet(QStringLiteral("metrics"))) {
-        metrics = std::make_unique<MetricsServer>();
-        metrics->start(line.value(QStringLiteral("metrics")));
-    }
+    // The server reports from its own thread: it stops before the journal goes.
+    const auto stopServer = qScopeGuard([&metrics] {
+        if (metrics)
+            metrics->stop();
+    });
+    if (metrics)
+        metrics->start([&journal, failed = false](const HttpServerEvent &event) mutable {
+            if (event.kind == HttpServerEvent::Kind::Failed) {
+                PrintWarning(QStringLiteral("--metrics %1: %2; logging goes on without metrics, "
+                                            "listening is tried again every %3 s")
+                                 .arg(event.address, event.reason)
+                                 .arg(std::chrono::duration_cast<std::chrono::seconds>(
+                                          HttpLimits{}.retryInterval)
+                                          .count()));
+                journal.write(QStringLiteral("metrics_failed"),
+                              {{QStringLiteral("address"), event.address},
+                               {QStringLiteral("reason"), event.reason}});
+                failed = true;
+            } else {
+                if (failed)
+                    PrintWarning(QStringLiteral("--metrics %1: listening now").arg(event.address));
+                journal.write(QStringLiteral("metrics_listening"),
+                              {{QStringLiteral("address"), event.address}});
+                failed = false;
+            }
+        });
+    const ServiceNotifier notifier;
+    struct Stopping {
+        const ServiceNotifier &notifier;
+        ~Stopping() { notifier.stopping(); }
+    } stopping{notifier};
+    // The manager restarts a logger that stays silent for its whole watchdog interval: it is
+    // pinged after every exchange, and during long waits.
+    const auto pingEvery = notifier.watchdogInterval()
+                               ? std::chrono::duration_cast<Clock::duration>(
+                                     *notifier.watchdogInterval() / 2)
+                               : Clock::duration::max();
     QJsonArray chambers;
     for (int address : settings.addresses)
         chambers.append(address);
@@ -193,8 +240,13 @@ int RunLog(const QStringList &arguments) {
                    {QStringLiteral("device"), bus.devicePath()},
                    {QStringLiteral("chambers"), chambers},
                    {QStringLiteral("options"), OptionsJson(settings, common)}});
+    bool ready = false; // READY=1 comes first, once the files exist
     Logger logger(settings, bus, clock, journal, ReadSystemRegionalSettings(),
-                  [&metrics](const BusMetrics &snapshot) {
+                  // After every exchange: a round over a large silent bus may outlast the
+                  // watchdog's interval.
+                  [&metrics, &notifier, &ready](const BusMetrics &snapshot) {
+                      if (ready)
+                          notifier.watchdog();
                       if (metrics)
                           metrics->update(snapshot);
                   });
@@ -203,8 +255,17 @@ int RunLog(const QStringList &arguments) {
     };
     try {
         logger.createFiles();
+        notifier.ready();
+        ready = true;
         auto nextRound = Clock::now();
         auto nextRecord = nextRound + settings.recordEvery;
+        auto nextPing = pingEvery == Clock::duration::max() ? Clock::time_point::max()
+                                                            : Clock::now() + pingEvery;
+        const auto ping = [&] {
+            notifier.watchdog();
+            if (pingEvery != Clock::duration::max())
+                nextPing = Clock::now() + pingEvery;
+        };
         while (!termination.arrived()) {
             if (Clock::now() >= nextRound) {
                 const Logger::RoundEnd end = logger.readRound();
@@ -214,14 +275,16 @@ int RunLog(const QStringList &arguments) {
                     // What was read before the loss is written before the wait.
                     logger.writeRecords();
                     logger.portLost(logger.lostResult());
-                    if (!AwaitPort(bus, logger, termination))
+                    if (!AwaitPort(bus, logger, termination, ping))
                         break;
                 }
                 nextRound = NextAfter(nextRound, settings.period);
             } else if (Clock::now() >= nextRecord) {
                 logger.writeRecords();
                 nextRecord = NextAfter(nextRecord, settings.recordEvery);
-            } else if (termination.waitUntil(std::min(nextRound, nextRecord))) {
+            } else if (Clock::now() >= nextPing) {
+                ping();
+            } else if (termination.waitUntil(std::min({nextRound, nextRecord, nextPing}))) {
                 break;
             }
         }

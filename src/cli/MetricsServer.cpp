@@ -1,27 +1,25 @@
 #include "MetricsServer.h"
 
 #include "CliError.h"
-#include "OptionNumbers.h"
 
 #include <httplib.h>
 
-MetricsServer::MetricsServer() : server_(std::make_unique<httplib::Server>()) {}
+namespace {
 
-MetricsServer::~MetricsServer() {
-    if (serving_.joinable()) {
-        server_->stop();
-        serving_.join();
-    }
+ListenAddress Parsed(const QString &hostAndPort) {
+    const auto address = ParseListenAddress(hostAndPort);
+    if (!address)
+        throw CliError{kExitUsage, QStringLiteral("--metrics: '%1' is not HOST:PORT (an IPv6 "
+                                                  "address in brackets: [::1]:9731)")
+                                       .arg(hostAndPort)};
+    return *address;
 }
 
-void MetricsServer::start(const QString &hostAndPort) {
-    const qsizetype colon = hostAndPort.lastIndexOf(QLatin1Char(':'));
-    const QString host = hostAndPort.left(colon);
-    const auto port = ParseDecimal(hostAndPort.mid(colon + 1), 1, 65535);
-    if (colon <= 0 || !port)
-        throw CliError{kExitUsage,
-                       QStringLiteral("--metrics: '%1' is not HOST:PORT").arg(hostAndPort)};
-    server_->Get("/metrics", [this](const httplib::Request &, httplib::Response &response) {
+} // namespace
+
+MetricsServer::MetricsServer(const QString &hostAndPort, HttpLimits limits)
+    : http_(std::make_unique<HttpServer>(Parsed(hostAndPort), hostAndPort, limits)) {
+    http_->get("/metrics", [this](const httplib::Request &, httplib::Response &response) {
         BusMetrics snapshot;
         {
             std::lock_guard lock(mutex_);
@@ -30,11 +28,9 @@ void MetricsServer::start(const QString &hostAndPort) {
         response.set_content(PrometheusText(snapshot).toStdString(),
                              "text/plain; version=0.0.4; charset=utf-8");
     });
-    if (!server_->bind_to_port(host.toStdString(), *port))
-        throw CliError{kExitUsage,
-                       QStringLiteral("--metrics: cannot listen on %1").arg(hostAndPort)};
-    serving_ = std::thread([this] { server_->listen_after_bind(); });
 }
+
+MetricsServer::~MetricsServer() { http_->stop(); }
 
 void MetricsServer::update(BusMetrics bus) {
     std::lock_guard lock(mutex_);

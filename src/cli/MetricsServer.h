@@ -1,32 +1,31 @@
 #pragma once
-// Serves /metrics in the Prometheus text format from a thread of its own; the logging loop
-// hands it a fresh snapshot after every reading.
+// Serves /metrics in the Prometheus text format; the logging loop hands it a fresh snapshot
+// after every reading. Further read-only pages register on http() before start().
+#include "HttpServer.h"
 #include "MetricsText.h"
 
 #include <QString>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
-
-namespace httplib {
-class Server;
-}
 
 class MetricsServer {
 public:
-    MetricsServer();
-    ~MetricsServer(); // stops serving and joins the thread
+    // "HOST:PORT", IPv6 in brackets. Throws CliError(kExitUsage) when malformed; nothing is
+    // bound yet.
+    explicit MetricsServer(const QString &hostAndPort, HttpLimits limits = {});
+    ~MetricsServer(); // stops serving and joins the threads
     MetricsServer(const MetricsServer &) = delete;
     MetricsServer &operator=(const MetricsServer &) = delete;
 
-    // "HOST:PORT". Throws CliError(kExitUsage) when it is malformed or cannot be listened on.
-    void start(const QString &hostAndPort);
+    HttpServer &http() { return *http_; }
+    // Returns at once; see HttpServer::start for the events.
+    void start(HttpServer::EventHandler onEvent) { http_->start(std::move(onEvent)); }
+    void stop() { http_->stop(); }
     void update(BusMetrics bus);
 
 private:
-    std::unique_ptr<httplib::Server> server_;
-    std::thread serving_;
     std::mutex mutex_;
     BusMetrics bus_;
+    std::unique_ptr<HttpServer> http_; // last: its threads end before the snapshot goes
 };
