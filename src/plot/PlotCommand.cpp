@@ -38,6 +38,7 @@ InputSettings InputSettingsOf(const PlotOptions &options) {
         input.settings.longTimeFormat = *options.timeFormat;
     input.fallbackDate = options.date;
     input.allowEmptyFiles = options.follow;
+    input.utcOffsetAt = MachineUtcOffsetAt;
     return input;
 }
 
