@@ -25,7 +25,8 @@ private slots:
             << berlin << at(2026, 10, 25, 2, 0, 0) << QList<int>{7200, 3600};
         QTest::newRow("autumn: the repeated hour ends")
             << berlin << at(2026, 10, 25, 2, 59, 59) << QList<int>{7200, 3600};
-        QTest::newRow("autumn: after it") << berlin << at(2026, 10, 25, 3, 0, 0) << QList<int>{3600};
+        QTest::newRow("autumn: after it")
+            << berlin << at(2026, 10, 25, 3, 0, 0) << QList<int>{3600};
         QTest::newRow("autumn: 02:30 the day before")
             << berlin << at(2026, 10, 24, 2, 30, 0) << QList<int>{7200};
         QTest::newRow("spring: before the skipped hour")
@@ -34,9 +35,8 @@ private slots:
             << berlin << at(2026, 3, 29, 2, 30, 0) << QList<int>{3600};
         QTest::newRow("spring: after") << berlin << at(2026, 3, 29, 3, 0, 0) << QList<int>{7200};
         // Half an hour back at 02:00 local: 01:30 to 02:00 comes twice.
-        QTest::newRow("a half-hour change")
-            << QByteArray("Australia/Lord_Howe") << at(2026, 4, 5, 1, 45, 0)
-            << QList<int>{39600, 37800};
+        QTest::newRow("a half-hour change") << QByteArray("Australia/Lord_Howe")
+                                            << at(2026, 4, 5, 1, 45, 0) << QList<int>{39600, 37800};
         QTest::newRow("a half-hour change: just before")
             << QByteArray("Australia/Lord_Howe") << at(2026, 4, 5, 1, 29, 59) << QList<int>{39600};
         QTest::newRow("west of UTC, autumn")

@@ -60,8 +60,9 @@ QList<QList<Reading>> ReadSeries(const QList<SeriesFile> &files, const UtcOffset
 QStringList Moments(const QList<Reading> &readings) {
     QStringList texts;
     for (const Reading &reading : readings)
-        texts.append(IsoLocalTime(reading.date, reading.time, reading.utcOffsetSeconds.value_or(-1)) +
-                     QLatin1Char(' ') + Optional(reading.temperature));
+        texts.append(
+            IsoLocalTime(reading.date, reading.time, reading.utcOffsetSeconds.value_or(-1)) +
+            QLatin1Char(' ') + Optional(reading.temperature));
     return texts;
 }
 
@@ -285,7 +286,8 @@ private slots:
             << QStringList{"2026-10-25T02:10:05+02:00 1", "2026-10-25T02:20:05+02:00 2"};
         QTest::newRow("autumn: a file within the hour that overlaps none is the first pass")
             << QList<SeriesFile>{{"25.10.2026 02:10:00", {"02:10:05", "02:20:05"}},
-                                 {"25.10.2026 02:30:00", {"02:30:05", "02:59:05"}}, afterFallBack}
+                                 {"25.10.2026 02:30:00", {"02:30:05", "02:59:05"}},
+                                 afterFallBack}
             << QStringList{"2026-10-25T02:10:05+02:00 1", "2026-10-25T02:20:05+02:00 2",
                            "2026-10-25T02:30:05+02:00 1", "2026-10-25T02:59:05+02:00 2"} +
                    afterFallBackMoments;
