@@ -38,7 +38,6 @@ InputSettings InputSettingsOf(const PlotOptions &options) {
         input.settings.longTimeFormat = *options.timeFormat;
     input.fallbackDate = options.date;
     input.allowEmptyFiles = options.follow;
-    input.utcOffsetAt = MachineUtcOffsetAt;
     return input;
 }
 
