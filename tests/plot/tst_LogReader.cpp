@@ -323,6 +323,22 @@ private slots:
         QCOMPARE(Moments(JoinReadings(logs, zone)), expected);
     }
 
+    // Readings CSV rows carry their offsets: the repeated hour goes by them, not interleaved,
+    // and a row without one gets the zone's.
+    void csvRowsJoinedByMoment() {
+        const QByteArray header = ReadingsCsvHeader() + "\n";
+        const auto first = ReadReadingsCsv(header + "2026-10-25T02:30:00+02:00,1,,,,,,,,,,\n"
+                                                    "2026-10-25T02:59:00+02:00,2,,,,,,,,,,\n");
+        const auto second = ReadReadingsCsv(header + "2026-10-25T02:00:00+01:00,3,,,,,,,,,,\n"
+                                                     "2026-10-25T02:31:00+01:00,4,,,,,,,,,,\n"
+                                                     "2026-10-25T04:00:00,5,,,,,,,,,,\n");
+        QVERIFY(first && second);
+        QCOMPARE(Moments(JoinReadings({second->readings, first->readings}, Berlin())),
+                 (QStringList{"2026-10-25T02:30:00+02:00 1", "2026-10-25T02:59:00+02:00 2",
+                              "2026-10-25T02:00:00+01:00 3", "2026-10-25T02:31:00+01:00 4",
+                              "2026-10-25T04:00:00+01:00 5"}));
+    }
+
     // A log and the readings CSV written beside it hold the same moments: one point each.
     void sameMomentsBecomeOne() {
         Reading fromLog = ReadingAt(QDate(2017, 12, 9), QTime(14, 5, 33));
