@@ -118,6 +118,41 @@ QDate FirstRecordDate(const QTime &recordTime, const LogReadOptions &options) {
     return best;
 }
 
+// Records of one file between two steps back in time: one date, time going forward.
+struct Run {
+    qsizetype begin = 0, end = 0;
+    bool afterStepBack = false;  // began as the clock went back
+    bool beforeStepBack = false; // ended there
+};
+
+// Offsets of a run's records. In the repeated hour the run's shape tells the pass: a run that
+// began at the step back is past it, one that ended there or began before the hour is before
+// it, and one that reaches past the hour is after it. Otherwise the record stays without.
+void GiveOffsets(QList<Reading> &readings, const Run &run, LocalOffsets &offsets) {
+    qsizetype firstRepeated = -1, lastRepeated = -1;
+    for (qsizetype i = run.begin; i < run.end; ++i) {
+        if (offsets.Repeated(readings[i].date, readings[i].time)) {
+            if (firstRepeated < 0)
+                firstRepeated = i;
+            lastRepeated = i;
+        }
+    }
+    int pass = -1;
+    if (run.afterStepBack)
+        pass = 1;
+    else if (run.beforeStepBack || firstRepeated > run.begin)
+        pass = 0;
+    else if (lastRepeated >= 0 && lastRepeated < run.end - 1)
+        pass = 1;
+    for (qsizetype i = run.begin; i < run.end; ++i) {
+        const QList<int> candidates = offsets.Of(readings[i].date, readings[i].time);
+        if (candidates.size() == 1)
+            readings[i].utcOffsetSeconds = candidates.first();
+        else if (pass >= 0)
+            readings[i].utcOffsetSeconds = candidates[pass];
+    }
+}
+
 void CountDamaged(ReadingsFile &file, int lineNumber) {
     if (file.damagedLines++ == 0)
         file.firstDamagedLine = lineNumber;
@@ -165,9 +200,14 @@ std::optional<ReadingsFile> ReadLog(const QByteArray &bytes, const LogReadOption
     const QStringList lines = FromWindows1251(bytes).split(QLatin1Char('\n'));
 
     ReadingsFile file;
+    std::optional<LocalOffsets> offsets;
+    if (options.utcOffsetAt)
+        offsets.emplace(options.utcOffsetAt);
+    QList<Run> runs;
     QString previousRecord;
     QTime previousTime;
     QDate day;
+    bool secondPass = false;
     QString timeText;
     for (qsizetype index = 0; index < lines.size(); ++index) {
         const int lineNumber = static_cast<int>(index) + 1;
@@ -186,28 +226,112 @@ std::optional<ReadingsFile> ReadLog(const QByteArray &bytes, const LogReadOption
             CountDamaged(file, lineNumber);
             continue;
         }
-        if (file.readings.isEmpty())
+        if (file.readings.isEmpty()) {
             day = FirstRecordDate(reading->time, options);
-        else if (reading->time < previousTime)
-            day = day.addDays(1);
+            runs.append(Run{});
+        } else if (reading->time < previousTime) {
+            const bool stepBack = offsets && !secondPass && offsets->Repeated(day, reading->time) &&
+                                  offsets->Repeated(day, previousTime);
+            if (!stepBack)
+                day = day.addDays(1);
+            secondPass = stepBack;
+            runs.last().end = file.readings.size();
+            runs.last().beforeStepBack = stepBack;
+            runs.append(Run{file.readings.size(), 0, stepBack, false});
+        }
         previousTime = reading->time;
         previousRecord = line;
         file.readings.append(*reading);
         file.readings.last().date = day;
     }
+    if (!runs.isEmpty())
+        runs.last().end = file.readings.size();
+    if (offsets)
+        for (const Run &run : runs)
+            GiveOffsets(file.readings, run, *offsets);
     return file;
 }
 
-QList<Reading> JoinReadings(const QList<QList<Reading>> &files) {
+void SettleRepeatedHour(QList<QList<Reading>> &logs, const UtcOffsetAt &utcOffsetAt) {
+    LocalOffsets offsets(utcOffsetAt);
+    struct OpenRun {
+        qsizetype file, begin, end;
+    };
+    QList<OpenRun> open;
+    for (qsizetype file = 0; file < logs.size(); ++file) {
+        const QList<Reading> &readings = logs[file];
+        for (qsizetype i = 0; i < readings.size(); ++i) {
+            if (readings[i].utcOffsetSeconds)
+                continue;
+            if (!open.isEmpty() && open.last().file == file && open.last().end == i &&
+                readings[i - 1].date == readings[i].date)
+                ++open.last().end;
+            else
+                open.append({file, i, i + 1});
+        }
+    }
+    // Whether another log holds a record of the given pass within the run's local times.
+    auto overlaps = [&](const OpenRun &run, int pass) {
+        const Reading &first = logs[run.file][run.begin];
+        const Reading &last = logs[run.file][run.end - 1];
+        for (qsizetype file = 0; file < logs.size(); ++file) {
+            if (file == run.file)
+                continue;
+            for (const Reading &reading : logs[file]) {
+                if (!reading.utcOffsetSeconds || reading.date != first.date ||
+                    reading.time < first.time || reading.time > last.time)
+                    continue;
+                const QList<int> candidates = offsets.Of(reading.date, reading.time);
+                if (candidates.size() > 1 && *reading.utcOffsetSeconds == candidates[pass])
+                    return true;
+            }
+        }
+        return false;
+    };
+    auto settle = [&](const OpenRun &run, int pass) {
+        for (qsizetype i = run.begin; i < run.end; ++i) {
+            Reading &reading = logs[run.file][i];
+            const QList<int> candidates = offsets.Of(reading.date, reading.time);
+            reading.utcOffsetSeconds = candidates[std::min<qsizetype>(pass, candidates.size() - 1)];
+        }
+    };
+    for (bool settled = true; settled;) {
+        settled = false;
+        for (qsizetype i = 0; i < open.size(); ++i) {
+            const int pass = overlaps(open[i], 0) ? 1 : overlaps(open[i], 1) ? 0 : -1;
+            if (pass < 0)
+                continue;
+            settle(open[i], pass);
+            open.removeAt(i--);
+            settled = true;
+        }
+    }
+    std::sort(open.begin(), open.end(), [&logs](const OpenRun &a, const OpenRun &b) {
+        return LocalSeconds(logs[a.file][a.begin]) > LocalSeconds(logs[b.file][b.begin]);
+    });
+    for (const OpenRun &run : open)
+        settle(run, overlaps(run, 0) ? 1 : 0);
+}
+
+QList<Reading> JoinReadings(const QList<QList<Reading>> &files, const UtcOffsetAt &utcOffsetAt) {
     QList<Reading> all;
     for (const auto &readings : files)
         all.append(readings);
-    std::stable_sort(all.begin(), all.end(), [](const Reading &a, const Reading &b) {
-        return LocalSeconds(a) < LocalSeconds(b);
-    });
+    if (utcOffsetAt) {
+        LocalOffsets offsets(utcOffsetAt);
+        for (Reading &reading : all)
+            if (!reading.utcOffsetSeconds)
+                reading.utcOffsetSeconds = offsets.Of(reading.date, reading.time).first();
+    }
+    const bool byMoment = bool(utcOffsetAt);
+    auto key = [byMoment](const Reading &reading) {
+        return byMoment ? LocalSeconds(reading) - *reading.utcOffsetSeconds : LocalSeconds(reading);
+    };
+    std::stable_sort(all.begin(), all.end(),
+                     [&key](const Reading &a, const Reading &b) { return key(a) < key(b); });
     QList<Reading> joined;
     for (const Reading &reading : all) {
-        if (joined.isEmpty() || LocalSeconds(joined.last()) != LocalSeconds(reading)) {
+        if (joined.isEmpty() || key(joined.last()) != key(reading)) {
             joined.append(reading);
             continue;
         }

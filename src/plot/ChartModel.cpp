@@ -92,7 +92,8 @@ QList<QList<QPointF>> LinePieces(const QList<Reading> &readings, const QList<qre
             broken = true; // an empty figure is no reading to draw a line through
             continue;
         }
-        if (!broken && LocalSeconds(readings[i]) - LocalSeconds(readings[i - 1]) > gapSeconds)
+        // By the moments, not the local times: a clock change is no gap.
+        if (!broken && (instants[i] - instants[i - 1]) / 1000 > gapSeconds)
             broken = true;
         if (broken)
             pieces.append(QList<QPointF>());

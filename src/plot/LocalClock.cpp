@@ -2,6 +2,10 @@
 
 #include <QDateTime>
 
+int MachineUtcOffsetAt(qint64 utcSeconds) {
+    return QDateTime::fromSecsSinceEpoch(utcSeconds, Qt::LocalTime).offsetFromUtc();
+}
+
 int LocalClock::UtcOffset(const QDate &date, const QTime &time) {
     const qint64 hour = LocalSeconds(date, time) / 3600;
     const auto found = offsetByHour_.constFind(hour);

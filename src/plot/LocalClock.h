@@ -4,6 +4,9 @@
 
 #include <QHash>
 
+// Offset from UTC, in seconds, of this machine's local time at a moment since the epoch.
+int MachineUtcOffsetAt(qint64 utcSeconds);
+
 class LocalClock {
 public:
     // Offset from UTC in seconds of a local time here.

@@ -47,6 +47,7 @@ FileReadings ReadFile(const QString &path, const InputSettings &input) {
 
     LogReadOptions options;
     options.settings = input.settings;
+    options.utcOffsetAt = input.utcOffsetAt;
     if (nameParts && nameParts->date) {
         options.startDate = *nameParts->date;
         options.startTime = nameParts->time;
@@ -85,7 +86,9 @@ QString ChamberLabel(int chamber) { return QStringLiteral("Камера №") + 
 
 LoadedInput LoadInput(const QStringList &files, const InputSettings &input) {
     LoadedInput loaded;
-    QMap<int, QList<QList<Reading>>> byChamber;
+    // A chamber's logs are dated together, its readings CSV files carry their own offsets.
+    QMap<int, QList<QList<Reading>>> logsByChamber;
+    QMap<int, QList<QList<Reading>>> csvByChamber;
     QMap<int, bool> chamberHasSetTemperature;
     QList<ChamberReadings> unnumbered;
     for (const QString &path : files) {
@@ -95,16 +98,26 @@ LoadedInput LoadInput(const QStringList &files, const InputSettings &input) {
         if (file.content.readings.isEmpty() && !input.allowEmptyFiles)
             throw InputError(NoRecordsMessage(path, file.content));
         if (file.chamber) {
-            byChamber[*file.chamber].append(file.content.readings);
+            (file.isCsv ? csvByChamber : logsByChamber)[*file.chamber].append(
+                file.content.readings);
             chamberHasSetTemperature[*file.chamber] |= file.isCsv;
         } else {
+            QList<QList<Reading>> alone = {file.content.readings};
+            if (input.utcOffsetAt && !file.isCsv)
+                SettleRepeatedHour(alone, input.utcOffsetAt);
             unnumbered.append({std::nullopt, QFileInfo(path).fileName(),
-                               JoinReadings({file.content.readings}), file.isCsv});
+                               JoinReadings(alone, input.utcOffsetAt), file.isCsv});
         }
     }
-    for (auto it = byChamber.cbegin(); it != byChamber.cend(); ++it)
-        loaded.chambers.append({it.key(), ChamberLabel(it.key()), JoinReadings(it.value()),
-                                chamberHasSetTemperature.value(it.key())});
+    for (auto it = logsByChamber.begin(); it != logsByChamber.end(); ++it)
+        if (input.utcOffsetAt)
+            SettleRepeatedHour(it.value(), input.utcOffsetAt);
+    for (const int chamber : chamberHasSetTemperature.keys())
+        loaded.chambers.append(
+            {chamber, ChamberLabel(chamber),
+             JoinReadings(logsByChamber.value(chamber) + csvByChamber.value(chamber),
+                          input.utcOffsetAt),
+             chamberHasSetTemperature.value(chamber)});
     loaded.chambers.append(unnumbered);
     return loaded;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Reads the given log and readings CSV files and gathers their readings per chamber.
+#include "LocalClock.h"
 #include "core/Errors.h"
+#include "core/LocalOffsets.h"
 #include "core/Reading.h"
 #include "core/RegionalSettings.h"
 
@@ -14,6 +16,8 @@ struct InputSettings {
     RegionalSettings settings;         // the machine's, with --date-format/--time-format applied
     std::optional<QDate> fallbackDate; // --date: for logs whose name gives none
     bool allowEmptyFiles = false;      // a followed log may not have its first record yet
+    // The zone the logs were written in, this machine's; empty: local times only.
+    UtcOffsetAt utcOffsetAt = MachineUtcOffsetAt;
 };
 
 // The readings of one chamber, joined from all its files.

@@ -69,6 +69,48 @@ private slots:
                  pieces);
     }
 
+    // Through BuildChartModel, whose clock takes the offsets the readings carry: a clock change
+    // is no gap, a silent weekend is.
+    void clockChangesAreNoGaps_data() {
+        QTest::addColumn<QStringList>("moments"); // "2026-03-29T01:59:00+01:00"
+        QTest::addColumn<QString>("pieces");      // minutes after the first reading
+        QTest::newRow("spring forward")
+            << QStringList{"2026-03-29T01:58:00+01:00", "2026-03-29T01:59:00+01:00",
+                           "2026-03-29T03:00:00+02:00", "2026-03-29T03:01:00+02:00"}
+            << "0,1,2,3";
+        QTest::newRow("autumn back")
+            << QStringList{"2026-10-25T02:58:00+02:00", "2026-10-25T02:59:00+02:00",
+                           "2026-10-25T02:00:00+01:00", "2026-10-25T02:01:00+01:00"}
+            << "0,1,2,3";
+        QTest::newRow("weekend outage")
+            << QStringList{"2026-12-11T17:59:00+01:00", "2026-12-11T18:00:00+01:00",
+                           "2026-12-14T08:00:00+01:00", "2026-12-14T08:01:00+01:00"}
+            << "0,1|3721,3722";
+    }
+    void clockChangesAreNoGaps() {
+        QFETCH(QStringList, moments);
+        QFETCH(QString, pieces);
+        QList<Reading> readings;
+        for (const QString &moment : moments) {
+            const QDateTime parsed = QDateTime::fromString(moment, Qt::ISODate);
+            Reading reading = ReadingAt(parsed.date(), parsed.time());
+            reading.utcOffsetSeconds = parsed.offsetFromUtc();
+            reading.temperature = 20;
+            readings.append(reading);
+        }
+        LocalClock clock;
+        const ChartModel model =
+            BuildChartModel({{3, ChamberLabel(3), readings, false}}, QStringLiteral("t"), clock);
+        QStringList texts;
+        for (const auto &piece : model.chambers.first().current.pieces) {
+            QStringList minutes;
+            for (const QPointF &point : piece)
+                minutes.append(QString::number((point.x() - model.xMin) / 60000));
+            texts.append(minutes.join(QLatin1Char(',')));
+        }
+        QCOMPARE(texts.join(QLatin1Char('|')), pieces);
+    }
+
     // The readings CSV of the command-line tool comes every 4 s: its gaps are its own.
     void gapFollowsTheFilesPeriod() {
         QList<Reading> readings;

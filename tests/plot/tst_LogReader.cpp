@@ -1,7 +1,9 @@
 #include "LogFixture.h"
 #include "core/LogReader.h"
 #include "core/MomentPattern.h"
+#include "core/ReadingsCsv.h"
 
+#include <QTimeZone>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(std::optional<QTime>)
@@ -25,7 +27,48 @@ LogReadOptions StartingAt(const QDate &date, std::optional<QTime> time,
     return options;
 }
 
+UtcOffsetAt Berlin() {
+    const QTimeZone zone("Europe/Berlin");
+    return [zone](qint64 seconds) {
+        return zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(seconds, QTimeZone::utc()));
+    };
+}
+
+// One log of a series: "dd.MM.yyyy HH:mm:ss" of its name, then its records' times.
+struct SeriesFile {
+    QString name;
+    QStringList times;
+};
+
+// Each record's temperature is its place in its file, so that the files stay told apart.
+QList<QList<Reading>> ReadSeries(const QList<SeriesFile> &files, const UtcOffsetAt &zone) {
+    QList<QList<Reading>> logs;
+    for (const SeriesFile &file : files) {
+        QList<Record> records;
+        for (const QString &time : file.times)
+            records.append({time, QString::number(records.size() + 1), "", "", ""});
+        const QDateTime named = QDateTime::fromString(file.name, "dd.MM.yyyy HH:mm:ss");
+        LogReadOptions options = StartingAt(named.date(), named.time());
+        options.utcOffsetAt = zone;
+        const auto read = ReadLog(LogBytes(records), options);
+        logs.append(read ? read->readings : QList<Reading>());
+    }
+    return logs;
+}
+
+// "2026-10-25T02:59:05+02:00 4" for each reading.
+QStringList Moments(const QList<Reading> &readings) {
+    QStringList texts;
+    for (const Reading &reading : readings)
+        texts.append(
+            IsoLocalTime(reading.date, reading.time, reading.utcOffsetSeconds.value_or(-1)) +
+            QLatin1Char(' ') + Optional(reading.temperature));
+    return texts;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(QList<SeriesFile>)
 
 class TestLogReader : public QObject {
     Q_OBJECT
@@ -192,6 +235,108 @@ private slots:
                               "2017-12-09 23:59:00 21 p- s-/- c-/-",
                               "2017-12-10 10:00:00 30 p- s-/- c-/-",
                               "2017-12-10 10:01:00 31 p- s-/- c-/-"}));
+    }
+
+    // A chamber's day-by-day logs as one series: dates and offsets from the file names, the
+    // records and the zone's clock changes (Europe/Berlin), in the order of the moments.
+    void series_data() {
+        QTest::addColumn<QList<SeriesFile>>("files");
+        QTest::addColumn<QStringList>("expected");
+        const SeriesFile beforeFallBack{"25.10.2026 00:00:05",
+                                        {"00:00:05", "01:59:05", "02:30:05", "02:59:05"}};
+        const QStringList beforeFallBackMoments = {
+            "2026-10-25T00:00:05+02:00 1", "2026-10-25T01:59:05+02:00 2",
+            "2026-10-25T02:30:05+02:00 3", "2026-10-25T02:59:05+02:00 4"};
+        const SeriesFile afterFallBack{"25.10.2026 02:00:05", {"02:00:05", "02:30:05", "03:00:05"}};
+        const QStringList afterFallBackMoments = {"2026-10-25T02:00:05+01:00 1",
+                                                  "2026-10-25T02:30:05+01:00 2",
+                                                  "2026-10-25T03:00:05+01:00 3"};
+
+        QTest::newRow("midnight")
+            << QList<SeriesFile>{{"10.12.2026 14:03:04", {"14:03:04", "23:59:04"}},
+                                 {"11.12.2026 00:00:04", {"00:00:04", "00:01:04"}}}
+            << QStringList{"2026-12-10T14:03:04+01:00 1", "2026-12-10T23:59:04+01:00 2",
+                           "2026-12-11T00:00:04+01:00 1", "2026-12-11T00:01:04+01:00 2"};
+        QTest::newRow("weekend outage: each file on its own day")
+            << QList<SeriesFile>{{"11.12.2026 08:00:00", {"08:00:00", "18:00:00"}},
+                                 {"14.12.2026 08:00:10", {"08:00:10", "08:01:10"}}}
+            << QStringList{"2026-12-11T08:00:00+01:00 1", "2026-12-11T18:00:00+01:00 2",
+                           "2026-12-14T08:00:10+01:00 1", "2026-12-14T08:01:10+01:00 2"};
+        QTest::newRow("autumn: split where the clock went back")
+            << QList<SeriesFile>{beforeFallBack, afterFallBack}
+            << beforeFallBackMoments + afterFallBackMoments;
+        QTest::newRow("autumn: the files given the other way round")
+            << QList<SeriesFile>{afterFallBack, beforeFallBack}
+            << beforeFallBackMoments + afterFallBackMoments;
+        QTest::newRow("autumn: the file after the change ends within the hour")
+            << QList<SeriesFile>{beforeFallBack, {"25.10.2026 02:00:05", {"02:00:05", "02:40:05"}}}
+            << beforeFallBackMoments +
+                   QStringList{"2026-10-25T02:00:05+01:00 1", "2026-10-25T02:40:05+01:00 2"};
+        QTest::newRow("autumn: the file before the change began within the hour")
+            << QList<SeriesFile>{{"25.10.2026 02:30:00", {"02:30:05", "02:59:05"}}, afterFallBack}
+            << QStringList{"2026-10-25T02:30:05+02:00 1", "2026-10-25T02:59:05+02:00 2"} +
+                   afterFallBackMoments;
+        QTest::newRow("autumn: both files within the hour")
+            << QList<SeriesFile>{{"25.10.2026 02:00:05", {"02:00:05", "02:40:05"}},
+                                 {"25.10.2026 02:30:00", {"02:30:05", "02:59:05"}}}
+            << QStringList{"2026-10-25T02:30:05+02:00 1", "2026-10-25T02:59:05+02:00 2",
+                           "2026-10-25T02:00:05+01:00 1", "2026-10-25T02:40:05+01:00 2"};
+        QTest::newRow("autumn: a file alone within the hour is taken as the first pass")
+            << QList<SeriesFile>{{"25.10.2026 02:10:00", {"02:10:05", "02:20:05"}}}
+            << QStringList{"2026-10-25T02:10:05+02:00 1", "2026-10-25T02:20:05+02:00 2"};
+        QTest::newRow("autumn: a file within the hour that overlaps none is the first pass")
+            << QList<SeriesFile>{{"25.10.2026 02:10:00", {"02:10:05", "02:20:05"}},
+                                 {"25.10.2026 02:30:00", {"02:30:05", "02:59:05"}},
+                                 afterFallBack}
+            << QStringList{"2026-10-25T02:10:05+02:00 1", "2026-10-25T02:20:05+02:00 2",
+                           "2026-10-25T02:30:05+02:00 1", "2026-10-25T02:59:05+02:00 2"} +
+                   afterFallBackMoments;
+        QTest::newRow("autumn: the window's one file through the change")
+            << QList<SeriesFile>{{"24.10.2026 23:58:00",
+                                  {"23:59:00", "01:59:00", "02:59:00", "02:00:00", "02:30:00",
+                                   "03:00:00", "02:30:00"}}}
+            << QStringList{"2026-10-24T23:59:00+02:00 1", "2026-10-25T01:59:00+02:00 2",
+                           "2026-10-25T02:59:00+02:00 3", "2026-10-25T02:00:00+01:00 4",
+                           "2026-10-25T02:30:00+01:00 5", "2026-10-25T03:00:00+01:00 6",
+                           "2026-10-26T02:30:00+01:00 7"};
+        QTest::newRow("autumn: the window's file begun in the second pass")
+            << QList<SeriesFile>{{"25.10.2026 02:10:00", {"02:10:05", "02:50:05", "03:10:05"}}}
+            << QStringList{"2026-10-25T02:10:05+01:00 1", "2026-10-25T02:50:05+01:00 2",
+                           "2026-10-25T03:10:05+01:00 3"};
+        QTest::newRow("spring: split where the clock went forward")
+            << QList<SeriesFile>{{"29.03.2026 00:00:05", {"00:00:05", "01:59:05"}},
+                                 {"29.03.2026 03:00:05", {"03:00:05", "03:01:05"}}}
+            << QStringList{"2026-03-29T00:00:05+01:00 1", "2026-03-29T01:59:05+01:00 2",
+                           "2026-03-29T03:00:05+02:00 1", "2026-03-29T03:01:05+02:00 2"};
+        QTest::newRow("spring: the window's one file through the change")
+            << QList<SeriesFile>{{"28.03.2026 23:58:00", {"23:59:00", "01:59:00", "03:00:00"}}}
+            << QStringList{"2026-03-28T23:59:00+01:00 1", "2026-03-29T01:59:00+01:00 2",
+                           "2026-03-29T03:00:00+02:00 3"};
+    }
+    void series() {
+        QFETCH(QList<SeriesFile>, files);
+        QFETCH(QStringList, expected);
+        const UtcOffsetAt zone = Berlin();
+        QVERIFY(zone(0) == 3600);
+        QList<QList<Reading>> logs = ReadSeries(files, zone);
+        SettleRepeatedHour(logs, zone);
+        QCOMPARE(Moments(JoinReadings(logs, zone)), expected);
+    }
+
+    // Readings CSV rows carry their offsets: the repeated hour goes by them, not interleaved,
+    // and a row without one gets the zone's.
+    void csvRowsJoinedByMoment() {
+        const QByteArray header = ReadingsCsvHeader() + "\n";
+        const auto first = ReadReadingsCsv(header + "2026-10-25T02:30:00+02:00,1,,,,,,,,,,\n"
+                                                    "2026-10-25T02:59:00+02:00,2,,,,,,,,,,\n");
+        const auto second = ReadReadingsCsv(header + "2026-10-25T02:00:00+01:00,3,,,,,,,,,,\n"
+                                                     "2026-10-25T02:31:00+01:00,4,,,,,,,,,,\n"
+                                                     "2026-10-25T04:00:00,5,,,,,,,,,,\n");
+        QVERIFY(first && second);
+        QCOMPARE(Moments(JoinReadings({second->readings, first->readings}, Berlin())),
+                 (QStringList{"2026-10-25T02:30:00+02:00 1", "2026-10-25T02:59:00+02:00 2",
+                              "2026-10-25T02:00:00+01:00 3", "2026-10-25T02:31:00+01:00 4",
+                              "2026-10-25T04:00:00+01:00 5"}));
     }
 
     // A log and the readings CSV written beside it hold the same moments: one point each.

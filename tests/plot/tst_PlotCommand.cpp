@@ -3,6 +3,7 @@
 #include "core/ReadingsCsv.h"
 
 #include <QImage>
+#include <QTimeZone>
 #include <QtTest>
 
 namespace {
@@ -28,11 +29,11 @@ private:
 
     QString Path(const QString &name) const { return folder_.filePath(name); }
 
-    Outcome Run(const QStringList &arguments) {
+    Outcome Run(const QStringList &arguments, const QString &zone = QStringLiteral("UTC0")) {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC0"));
+        environment.insert(QStringLiteral("TZ"), zone);
         // Qt warns on stderr about a missing runtime folder (root in a container).
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
         process.setProcessEnvironment(environment);
@@ -157,6 +158,91 @@ private slots:
         QCOMPARE(outcome.exitCode, 0);
         QVERIFY(ReadFile(Path("r.csv")).contains("2017-12-09T14:05:40+00:00,23.5,,,,,\n"));
         QCOMPARE(QImage(Path("r.png")).size(), QSize(640, 480));
+    }
+
+    // Day-by-day logs as the logger writes them in Europe/Berlin: a new file, and a readings CSV
+    // beside it, whenever a record's local date or offset differs from its file's, named by that
+    // record's moment. kalvora-plot reads the logs alone and gives each record the time the
+    // logger's own CSV row of the same reading carries.
+    void seriesAsTheLoggerWroteIt_data() {
+        QTest::addColumn<QDateTime>("start");
+        QTest::addColumn<int>("minutes");
+        QTest::addColumn<int>("files"); // of each chamber
+        QTest::newRow("midnight") << QDateTime(QDate(2026, 12, 10), QTime(22, 50, 4), Qt::UTC) << 20
+                                  << 2;
+        // 23:50 CEST to 03:10 CET: a midnight, then 02:00 to 02:59 twice.
+        QTest::newRow("autumn clock change")
+            << QDateTime(QDate(2026, 10, 24), QTime(21, 50, 4), Qt::UTC) << 260 << 3;
+        QTest::newRow("spring clock change")
+            << QDateTime(QDate(2026, 3, 29), QTime(0, 30, 4), Qt::UTC) << 60 << 2;
+    }
+    void seriesAsTheLoggerWroteIt() {
+        QFETCH(QDateTime, start);
+        QFETCH(int, minutes);
+        QFETCH(int, files);
+        const QString folder = Path(QString::fromLatin1(QTest::currentDataTag())) + "/";
+        QVERIFY(QDir().mkpath(folder));
+        const QTimeZone berlin("Europe/Berlin");
+        QVERIFY(berlin.isValid());
+
+        struct Chamber {
+            QStringList logs; // in the order written
+            QDate date;
+            int offset = 0;
+            QByteArray csvRows; // the logger's CSV rows, all files in turn
+        };
+        QMap<int, Chamber> chambers;
+        for (int minute = 0; minute <= minutes; ++minute) {
+            const QDateTime now = start.addSecs(60 * minute).toTimeZone(berlin);
+            const QString time = now.toString("HH:mm:ss");
+            for (const int address : {3, 4}) {
+                Chamber &chamber = chambers[address];
+                if (chamber.logs.isEmpty() || chamber.date != now.date() ||
+                    chamber.offset != now.offsetFromUtc()) {
+                    chamber.logs.append(WithChamberNumber(
+                        NewLogFileName(folder, FileTimeStamp(now.toString("dd.MM.yyyy"), time)),
+                        address));
+                    chamber.date = now.date();
+                    chamber.offset = now.offsetFromUtc();
+                    QVERIFY(WriteFile(chamber.logs.last(), LogHeaderBytes()));
+                    QVERIFY(WriteFile(chamber.logs.last().chopped(4) + ".csv",
+                                      ReadingsCsvHeader() + "\n"));
+                }
+                const QString temperature = QString::number(address * 1000 + minute);
+                QFile log(chamber.logs.last());
+                QFile csv(chamber.logs.last().chopped(4) + ".csv");
+                QVERIFY(log.open(QIODevice::Append) && csv.open(QIODevice::Append));
+                log.write(LogRecordBytes(time, temperature, "1", "2(3)", "1(1)"));
+                const QByteArray row =
+                    IsoLocalTime(now.date(), now.time(), now.offsetFromUtc()).toUtf8() + "," +
+                    temperature.toUtf8();
+                csv.write(row + ",20,,,,,1,2,3,1,1\n");
+                chamber.csvRows += row + "\n";
+            }
+        }
+        QCOMPARE(chambers[3].logs.size(), files);
+
+        for (const int address : {3, 4}) {
+            // Given newest first: the order comes from the records, not the arguments.
+            QStringList logs = chambers[address].logs;
+            std::reverse(logs.begin(), logs.end());
+            const QString out = folder + QString::number(address) + ".csv";
+            const Outcome outcome =
+                Run(logs + QStringList{"--csv", out} + kRussianFormats, "Europe/Berlin");
+            QCOMPARE(outcome.err, QString());
+            QCOMPARE(outcome.exitCode, 0);
+            QList<QByteArray> times;
+            for (const QByteArray &row : ReadFile(out).split('\n').mid(1))
+                if (!row.isEmpty())
+                    times.append(row.left(row.indexOf(',', row.indexOf(',') + 1)));
+            QCOMPARE(times, chambers[address].csvRows.trimmed().split('\n'));
+        }
+        // Both chambers in one chart.
+        const Outcome chart = Run(chambers[3].logs + chambers[4].logs +
+                                      QStringList{"-o", folder + "both.png"} + kRussianFormats,
+                                  "Europe/Berlin");
+        QCOMPARE(chart.exitCode, 0);
+        QCOMPARE(chart.err, QString());
     }
 
     // The command-line tool's readings file beside the log adds the set temperature in red.
