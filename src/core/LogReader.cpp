@@ -4,6 +4,8 @@
 #include "MomentPattern.h"
 
 #include <algorithm>
+#include <bit>
+#include <limits>
 #include <charconv>
 
 namespace {
@@ -305,6 +307,53 @@ void SettleRepeatedHour(QList<QList<Reading>> &logs, const UtcOffsetAt &utcOffse
             open.removeAt(i--);
             settled = true;
         }
+    }
+    // Runs that nothing else settles: of the passes that keep one pass free of the same local
+    // time twice, those that make them one stretch of time, as short as it can be, are theirs
+    // (a logger that started a new file at the step back wrote them one after the other); of
+    // equally short ones, the one with more first passes.
+    auto pastOffset = [&](const OpenRun &run, qsizetype at, int pass) {
+        const Reading &reading = logs[run.file][at];
+        const QList<int> candidates = offsets.Of(reading.date, reading.time);
+        return LocalSeconds(reading) - candidates[std::min<qsizetype>(pass, candidates.size() - 1)];
+    };
+    constexpr qsizetype kMostRunsTried = 12;
+    if (open.size() > 1 && open.size() <= kMostRunsTried) {
+        unsigned best = 0;
+        qint64 bestSpan = std::numeric_limits<qint64>::max();
+        int bestSecondPasses = 0;
+        auto clash = [&](unsigned passes) {
+            for (qsizetype i = 0; i < open.size(); ++i)
+                for (qsizetype j = i + 1; j < open.size(); ++j)
+                    if (((passes >> i) & 1) == ((passes >> j) & 1) &&
+                        LocalSeconds(logs[open[i].file][open[i].begin]) <=
+                            LocalSeconds(logs[open[j].file][open[j].end - 1]) &&
+                        LocalSeconds(logs[open[j].file][open[j].begin]) <=
+                            LocalSeconds(logs[open[i].file][open[i].end - 1]))
+                        return true;
+            return false;
+        };
+        for (unsigned passes = 0; passes < (1u << open.size()); ++passes) {
+            if (clash(passes))
+                continue;
+            qint64 first = std::numeric_limits<qint64>::max();
+            qint64 last = std::numeric_limits<qint64>::min();
+            for (qsizetype i = 0; i < open.size(); ++i) {
+                const int pass = (passes >> i) & 1;
+                first = std::min(first, pastOffset(open[i], open[i].begin, pass));
+                last = std::max(last, pastOffset(open[i], open[i].end - 1, pass));
+            }
+            const int secondPasses = std::popcount(passes);
+            if (last - first < bestSpan ||
+                (last - first == bestSpan && secondPasses < bestSecondPasses)) {
+                best = passes;
+                bestSpan = last - first;
+                bestSecondPasses = secondPasses;
+            }
+        }
+        for (qsizetype i = 0; i < open.size(); ++i)
+            settle(open[i], (best >> i) & 1);
+        return;
     }
     std::sort(open.begin(), open.end(), [&logs](const OpenRun &a, const OpenRun &b) {
         return LocalSeconds(logs[a.file][a.begin]) > LocalSeconds(logs[b.file][b.begin]);

@@ -365,6 +365,32 @@ void tst_CliLogUnattended::recordsCarryTheirDateAcrossMidnightAndClockChanges() 
     QCOMPARE(dates.last(), secondDate);
     if (firstDate == secondDate)
         QCOMPARE(offsets.first() - offsets.last(), 3600); // CEST, then CET
+
+    // kalvora-plot reads the files as one series, each record with the date and offset of the
+    // CSV row of the same reading.
+    QStringList csvTimes;
+    int records = 0;
+    for (const QString &name : logs) {
+        const QString log = folder.filePath(name);
+        records += RecordTimes(log).size();
+        for (const QByteArray &row : ReadAll(log.chopped(4) + QStringLiteral(".csv")).split('\n'))
+            csvTimes << QString::fromLatin1(row.left(row.indexOf(',')));
+    }
+    QProcess plot;
+    plot.setProcessEnvironment(env);
+    QStringList plotArguments;
+    for (const QString &name : logs)
+        plotArguments << folder.filePath(name);
+    const QString plotCsv = dir.filePath(QStringLiteral("plot.csv"));
+    plot.start(QStringLiteral(PLOT_BINARY), plotArguments << QStringLiteral("--csv") << plotCsv);
+    QVERIFY(plot.waitForFinished(60000));
+    QCOMPARE(plot.exitCode(), 0);
+    const QList<QByteArray> rows = ReadAll(plotCsv).trimmed().split('\n');
+    QCOMPARE(rows.size() - 1, records);
+    for (qsizetype i = 1; i < rows.size(); ++i) {
+        const QString time = QString::fromLatin1(rows[i].left(rows[i].indexOf(',')));
+        QVERIFY2(csvTimes.contains(time), qPrintable(time));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_CliLogUnattended)

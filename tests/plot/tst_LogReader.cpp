@@ -281,6 +281,12 @@ private slots:
                                  {"25.10.2026 02:30:00", {"02:30:05", "02:59:05"}}}
             << QStringList{"2026-10-25T02:30:05+02:00 1", "2026-10-25T02:59:05+02:00 2",
                            "2026-10-25T02:00:05+01:00 1", "2026-10-25T02:40:05+01:00 2"};
+        // A logger started seconds before the step back: neither file reaches out of the hour.
+        QTest::newRow("autumn: the new file seconds after the step back")
+            << QList<SeriesFile>{{"25.10.2026 02:59:50", {"02:59:50", "02:59:58"}},
+                                 {"25.10.2026 02:00:00", {"02:00:00", "02:00:08"}}}
+            << QStringList{"2026-10-25T02:59:50+02:00 1", "2026-10-25T02:59:58+02:00 2",
+                           "2026-10-25T02:00:00+01:00 1", "2026-10-25T02:00:08+01:00 2"};
         QTest::newRow("autumn: a file alone within the hour is taken as the first pass")
             << QList<SeriesFile>{{"25.10.2026 02:10:00", {"02:10:05", "02:20:05"}}}
             << QStringList{"2026-10-25T02:10:05+02:00 1", "2026-10-25T02:20:05+02:00 2"};
