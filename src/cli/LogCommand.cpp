@@ -172,14 +172,16 @@ private:
             result = bus_.exchangeOnce(request);
             count(c, result);
             if (result.outcome != ExchangeResult::Outcome::Timeout &&
-                result.outcome != ExchangeResult::Outcome::BadCrc)
+                result.outcome != ExchangeResult::Outcome::BadCrc &&
+                result.outcome != ExchangeResult::Outcome::LineNeverQuiet)
                 break;
         }
         switch (result.outcome) {
         case ExchangeResult::Outcome::Stopped:
             return false;
         case ExchangeResult::Outcome::WriteFailed:
-            throw CliError{kExitPort, OutcomeText(result)};
+        case ExchangeResult::Outcome::PortLost:
+            throw CliError{kExitPort, bus_.outcomeText(result)};
         case ExchangeResult::Outcome::Ok:
             took(c, result.reply);
             break;
