@@ -82,10 +82,13 @@ bool IsLostDeviceError(int errorNumber) {
            errorNumber == EBADF;
 }
 
+// Nothing is known of the line before it is watched: a frame may be under way, so silence
+// counts from here.
 LineExchange::LineExchange(SerialPort &port, int stopFd)
-    : ownLine_(std::make_unique<PortLine>(port, stopFd)), line_(*ownLine_) {}
+    : ownLine_(std::make_unique<PortLine>(port, stopFd)), line_(*ownLine_),
+      lastActivity_(line_.now()) {}
 
-LineExchange::LineExchange(LineIo &line) : line_(line) {}
+LineExchange::LineExchange(LineIo &line) : line_(line), lastActivity_(line_.now()) {}
 
 LineExchange::~LineExchange() = default;
 

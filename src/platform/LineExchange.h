@@ -87,5 +87,5 @@ private:
 
     std::unique_ptr<LineIo> ownLine_;
     LineIo &line_;
-    Clock::time_point lastActivity_{};
+    Clock::time_point lastActivity_;
 };

@@ -108,8 +108,8 @@ void tst_Bus::reopenLooksThePortUpAgain() {
 // A line that never falls quiet is a failed try, retried like silence; nothing is sent.
 void tst_Bus::noisyLineIsRetriedAndNamed() {
     SimulatedLine line({1});
-    Bus bus(CommonOptions{line.slavePath(), 2, 100ms});
-    for (int round = 0; round < 5; ++round) {
+    Bus bus(CommonOptions{line.slavePath(), 2, 20ms});
+    for (int round = 0; round < 20; ++round) {
         line.startNoise();
         QTRY_VERIFY_WITH_TIMEOUT(line.noise().bytes >= 20, 10000);
         const auto started = std::chrono::steady_clock::now();
@@ -122,7 +122,7 @@ void tst_Bus::noisyLineIsRetriedAndNamed() {
             continue; // the machine held the noise up: the line was quiet for a moment
         QCOMPARE(result.outcome, Outcome::LineNeverQuiet);
         QCOMPARE(bus.outcomeText(result), QStringLiteral("line never quiet"));
-        QCOMPARE_GE(elapsed, 2 * LineExchange::giveUpAfter(100ms));
+        QCOMPARE_GE(elapsed, 2 * LineExchange::giveUpAfter(20ms));
         return;
     }
     QSKIP("the machine held the simulator's noise up in every round");

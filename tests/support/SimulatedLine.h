@@ -70,6 +70,7 @@ public:
         server_.startNoise(spacing, duration);
     }
     void stopNoise() { server_.stopNoise(); }
+    bool noiseOn() const { return server_.noiseOn(); }
     chambersim::NoiseRecord noise() const { return server_.noise(); }
 
     // The line goes as an unplugged adapter does: serving stops, both sides of the

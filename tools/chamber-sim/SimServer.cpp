@@ -109,6 +109,8 @@ void SimServer::makeNoise() {
     }
     if (now < nextNoiseAt_)
         return;
+    // A server held up does not catch up with a burst: the line carries one byte at a time.
+    nextNoiseAt_ = std::max(nextNoiseAt_ + noiseSpacing_, now);
     const std::uint8_t byte = kNoiseByte;
     if (::write(fd_, &byte, 1) != 1)
         return;
@@ -116,8 +118,6 @@ void SimServer::makeNoise() {
         noiseRecord_.longestGap = std::max(noiseRecord_.longestGap, now - lastNoiseAt_);
     ++noiseRecord_.bytes;
     lastNoiseAt_ = now;
-    // A server held up does not catch up with a burst: the line carries one byte at a time.
-    nextNoiseAt_ = std::max(nextNoiseAt_ + noiseSpacing_, now);
 }
 
 bool SimServer::waitForStop(std::chrono::milliseconds timeout) const {
