@@ -327,13 +327,11 @@ void tst_LineExchange::outcomes() {
         QCOMPARE(result.outcome, outcome);
         if (outcome == Outcome::Ok) {
             QCOMPARE(result.reply.size(), std::size_t{35});
-            QCOMPARE(FindDecodableReply(
-                         [&] {
-                             ReceiveBuffer b{};
-                             std::copy(result.reply.begin(), result.reply.end(), b.begin());
-                             return b;
-                         }(),
-                         1),
+            QCOMPARE(FindDecodableReply([&] {
+                         ReceiveBuffer b{};
+                         std::copy(result.reply.begin(), result.reply.end(), b.begin());
+                         return b;
+                     }(), 1),
                      0);
             // Ends with its reply, not with the 10 s time-out (a loose bound on purpose).
             QVERIFY(Clock::now() - started < 5s);
