@@ -94,6 +94,12 @@ private:
     int fd_;
 };
 
+// At least `count` bytes came, and all of them noise.
+bool allNoise(const Bytes &bytes, std::size_t count) {
+    return bytes.size() >= count &&
+           std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
+}
+
 double milliseconds(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -617,8 +623,7 @@ void tst_ChamberSim::noiseRunsForItsTimeOrUntilStopped() {
     ProgramEnd port(line.slavePath());
     line.startNoise(500us, std::chrono::milliseconds(durationMs));
 
-    const Bytes noise = port.receive(20);
-    QCOMPARE(HexText(noise), HexText(Bytes(20, 0xFF)));
+    QVERIFY(allNoise(port.receive(20), 20));
     // Requests are still answered, each reply whole among the noise.
     const Bytes request = ReadRequest(1, 0, 3);
     port.send(request);
@@ -632,7 +637,6 @@ void tst_ChamberSim::noiseRunsForItsTimeOrUntilStopped() {
     }
     QVERIFY(heard.end() - at >= 11);
     QVERIFY(chambersim::hasValidCrc(Bytes(at, at + 11)));
-    QVERIFY(line.noiseOn());
 
     if (durationMs == 0) {
         std::this_thread::sleep_for(100ms);
@@ -755,20 +759,20 @@ void tst_ChamberSim::commandLineNoiseAndVanishingLine() {
     QProcess sim;
     const auto started = Clock::now();
     sim.start(SIM_BINARY,
-              {"--link", link, "--noise", "0.3", "--vanish-after", "0.6", "--vanish-for", "0.4"});
+              {"--link", link, "--noise", "0.3", "--vanish-after", "1", "--vanish-for", "0.4"});
     QVERIFY(sim.waitForStarted());
     QByteArray output;
     QVERIFY(waitForLine(sim, output, "chambers 1 on"));
     const QString before = QFileInfo(link).symLinkTarget();
     ProgramEnd old(link);
     QVERIFY(old.isOpen());
-    QCOMPARE(HexText(old.receive(10)), HexText(Bytes(10, 0xFF)));
+    QVERIFY(allNoise(old.receive(10), 10));
     QVERIFY(output.contains("noise on the line") || waitForLine(sim, output, "noise on"));
 
     QVERIFY2(waitForLine(sim, output, "line vanished for 400 ms"), output.constData());
-    QCOMPARE_GE(milliseconds(Clock::now() - started), 600.0);
-    QVERIFY(waitForLine(sim, output, "line back on"));
     QCOMPARE_GE(milliseconds(Clock::now() - started), 1000.0);
+    QVERIFY(waitForLine(sim, output, "line back on"));
+    QCOMPARE_GE(milliseconds(Clock::now() - started), 1400.0);
     pollfd p{old.fd(), POLLIN, 0};
     QCOMPARE(poll(&p, 1, 1000), 1);
     QVERIFY(p.revents & POLLHUP);
