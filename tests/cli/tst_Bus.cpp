@@ -105,27 +105,32 @@ void tst_Bus::reopenLooksThePortUpAgain() {
     QCOMPARE(first.bus().requestCount(1), 1);
 }
 
-// A line that never falls quiet is a failed try, retried like silence; nothing is sent.
+// A line that never falls quiet is a failed try, retried like silence; nothing is sent. A busy
+// machine may leave real gaps in the simulator's noise: see tst_LineExchange.
 void tst_Bus::noisyLineIsRetriedAndNamed() {
     SimulatedLine line({1});
     Bus bus(CommonOptions{line.slavePath(), 2, 20ms});
+    bool stalled = false;
     for (int round = 0; round < 20; ++round) {
+        line.clearReceived();
         line.startNoise();
         QTRY_VERIFY_WITH_TIMEOUT(line.noise().bytes >= 20, 10000);
         const auto started = std::chrono::steady_clock::now();
         const ExchangeResult result = bus.exchange(kRead1);
         const auto elapsed = std::chrono::steady_clock::now() - started;
-        const chambersim::NoiseRecord noise = line.noise();
+        stalled = stalled || line.noise().longestGap >= LineExchange::kFrameGap;
         line.stopNoise();
-        if (result.outcome != Outcome::LineNeverQuiet &&
-            noise.longestGap >= LineExchange::kFrameGap)
-            continue; // the machine held the noise up: the line was quiet for a moment
-        QCOMPARE(result.outcome, Outcome::LineNeverQuiet);
+        if (result.outcome != Outcome::LineNeverQuiet)
+            continue;
         QCOMPARE(bus.outcomeText(result), QStringLiteral("line never quiet"));
-        QCOMPARE_GE(elapsed, 2 * LineExchange::giveUpAfter(20ms));
+        QCOMPARE_GE(elapsed, LineExchange::giveUpAfter(20ms));
+        if (line.received().empty()) // both tries waited in vain for a quiet line
+            QCOMPARE_GE(elapsed, 2 * LineExchange::giveUpAfter(20ms));
         return;
     }
-    QSKIP("the machine held the simulator's noise up in every round");
+    if (stalled)
+        QSKIP("the machine held the simulator's noise up in every round");
+    QFAIL("a line that never paused was never found never quiet");
 }
 
 QTEST_GUILESS_MAIN(tst_Bus)

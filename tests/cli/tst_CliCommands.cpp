@@ -73,13 +73,14 @@ void tst_CliCommands::noisyLineEndsTheCommand_data() {
 }
 
 // A line that never falls quiet ends each try at its give-up time; the command then fails with
-// that outcome instead of waiting for a gap that never comes. A machine too busy to keep the
-// noise's pace leaves real gaps, in which the command may rightly go through: such a round is
-// run again, with short tries to make a stall less likely.
+// that outcome instead of waiting for a gap that never comes. A busy machine may leave real gaps
+// in the simulator's noise (see tst_LineExchange), in which the command rightly goes through:
+// such a round is run again, with short tries to make a stall less likely.
 void tst_CliCommands::noisyLineEndsTheCommand() {
     QFETCH(QStringList, arguments);
     SimulatedLine line({1});
     const QString neverQuiet = QStringLiteral("kalvora-cli: chamber 1: line never quiet\n");
+    bool stalled = false;
     for (int round = 0; round < 20; ++round) {
         line.clearReceived();
         line.startNoise();
@@ -89,19 +90,19 @@ void tst_CliCommands::noisyLineEndsTheCommand() {
             RunCli(WithPort(line, arguments + QStringList{"--tries", "1", "--timeout", "20"}),
                    30000);
         const auto elapsed = std::chrono::steady_clock::now() - started;
-        const chambersim::NoiseRecord noise = line.noise();
+        stalled = stalled || line.noise().longestGap >= LineExchange::kFrameGap;
         line.stopNoise();
         QVERIFY2(run.exitCode != -1, "the command did not end");
-        if (run.err != neverQuiet && noise.longestGap >= LineExchange::kFrameGap)
+        if (run.err != neverQuiet)
             continue;
         QCOMPARE(run.exitCode, 4);
-        QCOMPARE(run.err, neverQuiet);
         QVERIFY(elapsed >= LineExchange::giveUpAfter(20ms));
-        if (noise.longestGap < LineExchange::kFrameGap)
-            QVERIFY(Requests(line).empty()); // never sent: the line was never quiet
+        QVERIFY(Requests(line).empty()); // never sent
         return;
     }
-    QSKIP("the machine held the simulator's noise up in every round");
+    if (stalled)
+        QSKIP("the machine held the simulator's noise up in every round");
+    QFAIL("a line that never paused was never found never quiet");
 }
 
 // The adapter is unplugged while a reply is awaited: the message names the port and its device.

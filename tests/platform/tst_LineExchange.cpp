@@ -214,9 +214,10 @@ void tst_LineExchange::scriptedLine() {
 }
 
 // The same through a pseudo-terminal, with the simulator putting a byte on the line every
-// 0.5 ms. A machine too busy to keep that pace leaves real gaps, and a try may then rightly find
-// the line quiet and send: such a round is measured again, with a short try to make a stall less
-// likely.
+// 0.5 ms. A busy machine may hold the simulator (or the kernel's hand-over between the two sides
+// of the terminal) up long enough to leave a real gap, in which a try rightly sends: a round
+// without the outcome is run again, with short tries to make a stall less likely. Only a machine
+// that kept the pace in every round and never saw the outcome fails.
 void tst_LineExchange::realNoiseEndsTheTryAtItsGiveUpTime() {
     SimulatedLine line({1});
     SerialPort port;
@@ -226,6 +227,7 @@ void tst_LineExchange::realNoiseEndsTheTryAtItsGiveUpTime() {
     LineExchange exchange(port, watchdog.fd());
     const auto request = BuildReadRequest(1, 4, 15);
     bool shown = false;
+    bool stalled = false;
     for (int round = 0; round < 20 && !shown; ++round) {
         line.clearReceived();
         line.startNoise();
@@ -233,19 +235,18 @@ void tst_LineExchange::realNoiseEndsTheTryAtItsGiveUpTime() {
         const auto started = Clock::now();
         const ExchangeResult result = exchange.exchange(request, 50ms);
         const auto elapsed = Clock::now() - started;
-        const chambersim::NoiseRecord noise = line.noise();
+        stalled = stalled || line.noise().longestGap >= LineExchange::kFrameGap;
         line.stopNoise();
         QVERIFY2(result.outcome != Outcome::Stopped, "the try did not end by itself");
-        if (result.outcome != Outcome::LineNeverQuiet &&
-            noise.longestGap >= LineExchange::kFrameGap)
+        if (result.outcome != Outcome::LineNeverQuiet)
             continue;
-        QCOMPARE(result.outcome, Outcome::LineNeverQuiet);
         QCOMPARE_GE(elapsed, LineExchange::giveUpAfter(50ms));
         QVERIFY(line.received().empty()); // the request was never sent
         shown = true;
     }
-    if (!shown)
+    if (!shown && stalled)
         QSKIP("the machine held the simulator's noise up in every round");
+    QVERIFY2(shown, "a line that never paused was never found never quiet");
     // Once the noise ends the line serves again.
     std::this_thread::sleep_for(10ms);
     QCOMPARE(exchange.exchange(request, 2s).outcome, Outcome::Ok);
