@@ -15,19 +15,29 @@ public:
     Bus(const CommonOptions &options, int stopFd = -1);
 
     // Up to `tries` exchanges until one gets an answer (a reply, or an exception, which a retry
-    // would not change); the one retry rule of every command. onEachTry, when given, sees the
-    // result of every try. The result of the last try.
+    // would not change) or the port is lost; the one retry rule of every command. onEachTry,
+    // when given, sees the result of every try. The result of the last try.
     ExchangeResult exchange(std::span<const std::uint8_t> request,
                             const std::function<void(const ExchangeResult &)> &onEachTry = {});
+    // One exchange. While the port is closed (a reopen failed) it is PortLost at once, with the
+    // reopen's error.
+    ExchangeResult exchangeOnce(std::span<const std::uint8_t> request);
+
+    // Closes the port and opens the configured port again, its device looked up anew, so that a
+    // /dev/serial/by-id/ link follows the adapter to its new node. On failure *reason gets the
+    // system's reason and *errorNumber its errno; the port stays closed until a reopen succeeds.
+    bool reopen(QString *reason = nullptr, int *errorNumber = nullptr);
+    bool isOpen() const { return port_.isOpen(); }
 
     const CommonOptions &options() const { return options_; }
+    // As configured ("COM1", or a path), and the device it was last opened at.
     const QString &portName() const { return options_.port; }
     const QString &devicePath() const { return device_; }
 
-    // Closes the port and opens the configured one again, its device path looked up anew (a
-    // /dev/serial/by-id/ name then follows a replugged adapter). False with *reason when it
-    // cannot be opened yet.
-    bool reopen(QString *reason);
+    // OutcomeText, naming the port and its device where the port itself failed.
+    QString outcomeText(const ExchangeResult &result) const;
+    // "port COM1 (/dev/ttyUSB0) lost: Input/output error"
+    QString portLostText(int errorNumber) const;
 
 private:
     CommonOptions options_;
@@ -35,7 +45,8 @@ private:
     QString device_;
     SerialPort port_;
     std::unique_ptr<LineExchange> line_;
+    int closedError_ = 0; // why the last reopen failed
 };
 
-// "no answer", "damaged reply", "exception 2 (illegal data address)" ...
+// "no answer", "damaged reply", "exception 2 (illegal data address)", "line never quiet" ...
 QString OutcomeText(const ExchangeResult &result);

@@ -5,6 +5,7 @@
 #include "Logger.h"
 #include "MetricsServer.h"
 
+#include "core/RetrySchedule.h"
 #include "platform/ServiceNotifier.h"
 #include "platform/SystemRegionalSettings.h"
 #include "platform/TerminationSignals.h"
@@ -23,10 +24,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The port is opened again this long after it was lost, then twice as long each time it still
-// cannot be, up to the longest.
-constexpr std::chrono::seconds kFirstReopenDelay{2};
-constexpr std::chrono::seconds kLongestReopenDelay{30};
 
 // Options from --config come first, so that the command line wins.
 QStringList WithConfigFile(const QStringList &arguments, const CommandLine &line) {
@@ -70,11 +67,11 @@ Clock::time_point NextAfter(Clock::time_point due, std::chrono::seconds every) {
 // to 30 s. False when a signal ended the wait.
 bool AwaitPort(Bus &bus, Logger &logger, const TerminationSignals &termination,
                const std::function<void()> &ping) {
-    auto delay = kFirstReopenDelay;
+    RetrySchedule schedule; // 2 s, then twice as long each time, up to 30 s
     QString lastReason;
     while (true) {
         // Pinged every second while it waits: waiting for an adapter is not a hang.
-        const auto reopenAt = Clock::now() + delay;
+        const auto reopenAt = Clock::now() + schedule.nextWait();
         while (Clock::now() < reopenAt) {
             ping();
             if (termination.waitUntil(std::min(reopenAt, Clock::now() + std::chrono::seconds(1))))
@@ -88,7 +85,6 @@ bool AwaitPort(Bus &bus, Logger &logger, const TerminationSignals &termination,
         if (reason != lastReason)
             PrintWarning(QStringLiteral("%1 cannot be opened yet: %2").arg(logger.portText(), reason));
         lastReason = reason;
-        delay = std::min(delay * 2, std::chrono::duration_cast<std::chrono::seconds>(kLongestReopenDelay));
     }
 }
 

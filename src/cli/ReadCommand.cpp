@@ -24,8 +24,9 @@ int RunRead(const QStringList &arguments) {
     Bus bus(line.common());
     const auto request = BuildReadRequest(static_cast<std::uint8_t>(address), 4, 15);
     const ExchangeResult result = bus.exchange(request);
-    if (result.outcome == ExchangeResult::Outcome::WriteFailed)
-        throw CliError{kExitPort, OutcomeText(result)};
+    if (result.outcome == ExchangeResult::Outcome::WriteFailed ||
+        result.outcome == ExchangeResult::Outcome::PortLost)
+        throw CliError{kExitPort, bus.outcomeText(result)};
     if (result.outcome != ExchangeResult::Outcome::Ok)
         throw CliError{kExitNoAnswer,
                        QStringLiteral("chamber %1: %2").arg(address).arg(OutcomeText(result))};

@@ -38,8 +38,9 @@ int RunScan(const QStringList &arguments) {
         }
         const auto probe = BuildReadRequest(static_cast<std::uint8_t>(address), 4, 3);
         const ExchangeResult result = bus.exchange(probe);
-        if (result.outcome == ExchangeResult::Outcome::WriteFailed)
-            throw CliError{kExitPort, OutcomeText(result)};
+        if (result.outcome == ExchangeResult::Outcome::WriteFailed ||
+            result.outcome == ExchangeResult::Outcome::PortLost)
+            throw CliError{kExitPort, bus.outcomeText(result)};
         if (result.outcome == ExchangeResult::Outcome::Ok) {
             if (showProgress)
                 std::fprintf(stderr, "\r%40s\r", "");

@@ -42,9 +42,10 @@ int SendFrames(const CommandLine &line, int address, const std::vector<Frame> &f
                                         .arg(i + 1)
                                         .arg(frames.size())
                                   : QStringLiteral("chamber %1").arg(address);
-        if (result.outcome == Outcome::WriteFailed)
-            throw CliError{kExitPort, which + QStringLiteral(": ") + OutcomeText(result)};
-        if (result.outcome == Outcome::Exception)
+        if (result.outcome == Outcome::WriteFailed || result.outcome == Outcome::PortLost)
+            throw CliError{kExitPort, which + QStringLiteral(": ") + bus.outcomeText(result)};
+        // A frame that never went out is a failure with or without --confirm.
+        if (result.outcome == Outcome::Exception || result.outcome == Outcome::LineNeverQuiet)
             throw CliError{kExitNoAnswer, which + QStringLiteral(": ") + OutcomeText(result)};
         if (result.outcome != Outcome::Ok) {
             if (confirm)

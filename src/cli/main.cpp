@@ -34,13 +34,14 @@ Options of every command:
   --port P          COMn (device from $KALVORA_COMn, else /dev/ttyS<n-1>) or a device path
                     (default: COM1)
   --tries N         requests per exchange (default: per command, above)
-  --timeout MS      silence after which a try counts as unanswered (default: per command)
+  --timeout MS      silence after which a try counts as unanswered (default: per command);
+                    a line that never falls quiet ends a try after 2 x MS + 100 ms, unsent
   -h, --help        show the command's options and defaults (kalvora-cli COMMAND --help)
   --version         show the version
 
 Exit status:
-  0 ok, 2 usage, 3 port cannot be opened or is in use, 4 no answer (or an exception reply),
-  5 input rejected (nothing sent), 6 file error.
+  0 ok, 2 usage, 3 port cannot be opened, is in use or was lost (unplugged), 4 no answer (or
+  an exception reply, or a line never quiet), 5 input rejected (nothing sent), 6 file error.
 
 Frames on the line are traced with QT_LOGGING_RULES="kalvora.line.debug=true".
 )";

@@ -18,53 +18,105 @@ int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
+// The serial port's descriptor, watched together with the stop descriptor.
+class PortLine : public LineIo {
+public:
+    PortLine(SerialPort &port, int stopFd) : port_(port), stopFd_(stopFd) {}
+
+    Clock::time_point now() const override { return Clock::now(); }
+
+    Wait waitForBytes(Clock::time_point deadline, std::vector<std::uint8_t> &bytes,
+                      int *errorNumber) override {
+        bytes.clear();
+        const int fd = port_.handle();
+        while (true) {
+            pollfd watched[2] = {{fd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+            const int ready = ::poll(watched, 2, MillisecondsUntil(deadline));
+            if (ready < 0 && errno != EINTR)
+                return Wait::Silence;
+            if (watched[1].revents != 0)
+                return Wait::Stop;
+            if (ready == 0 && Clock::now() >= deadline)
+                return Wait::Silence;
+            if (ready <= 0)
+                continue;
+            const short events = watched[0].revents;
+            const bool hungUp = (events & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+            int error = 0;
+            if (events & POLLIN) {
+                std::uint8_t chunk[kReadChunk];
+                const ssize_t count = ::read(fd, chunk, sizeof chunk);
+                if (count > 0) {
+                    TraceFrame("rx", chunk, static_cast<std::size_t>(count));
+                    bytes.assign(chunk, chunk + count);
+                    return Wait::Bytes;
+                }
+                if (count < 0 && errno != EAGAIN && errno != EINTR)
+                    error = errno;
+            }
+            if (error == 0 && !hungUp)
+                continue;
+            // A hung-up terminal reads as the end of a file, without an error of its own: EIO is
+            // what the next write to it would say.
+            *errorNumber = error != 0 ? error : (events & POLLNVAL) ? EBADF : EIO;
+            return Wait::Lost;
+        }
+    }
+
+    bool write(std::span<const std::uint8_t> frame, int *errorNumber) override {
+        if (port_.write(frame.data(), frame.size()))
+            return true;
+        *errorNumber = errno;
+        return false;
+    }
+
+private:
+    SerialPort &port_;
+    int stopFd_;
+};
+
 } // namespace
 
-LineExchange::LineExchange(SerialPort &port, int stopFd) : port_(port), stopFd_(stopFd) {}
+bool IsLostDeviceError(int errorNumber) {
+    return errorNumber == EIO || errorNumber == ENODEV || errorNumber == ENXIO ||
+           errorNumber == EBADF;
+}
 
-LineExchange::Wait LineExchange::waitForBytes(Clock::time_point deadline,
-                                              std::vector<std::uint8_t> &bytes) {
-    bytes.clear();
-    const int fd = port_.handle();
-    bool lineGone = false; // a hang-up keeps reporting readiness: wait on the stop alone
-    while (true) {
-        pollfd watched[2] = {{lineGone ? -1 : fd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-        const int ready = ::poll(watched, 2, MillisecondsUntil(deadline));
-        if (ready < 0 && errno != EINTR)
-            return Wait::Silence;
-        if (watched[1].revents != 0)
-            return Wait::Stop;
-        if (ready == 0 && Clock::now() >= deadline)
-            return Wait::Silence;
-        if (ready <= 0)
-            continue;
-        if (watched[0].revents & POLLIN) {
-            std::uint8_t chunk[kReadChunk];
-            const ssize_t count = ::read(fd, chunk, sizeof chunk);
-            if (count > 0) {
-                TraceFrame("rx", chunk, static_cast<std::size_t>(count));
-                bytes.assign(chunk, chunk + count);
-                lastActivity_ = Clock::now();
-                return Wait::Bytes;
-            }
-            if (count < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-        }
-        lineGone = true;
-    }
+// Nothing is known of the line before it is watched: a frame may be under way, so silence
+// counts from here.
+LineExchange::LineExchange(SerialPort &port, int stopFd)
+    : ownLine_(std::make_unique<PortLine>(port, stopFd)), line_(*ownLine_),
+      lastActivity_(line_.now()) {}
+
+LineExchange::LineExchange(LineIo &line) : line_(line), lastActivity_(line_.now()) {}
+
+LineExchange::~LineExchange() = default;
+
+LineIo::Wait LineExchange::waitForBytes(Clock::time_point deadline,
+                                        std::vector<std::uint8_t> &bytes, int *errorNumber) {
+    const LineIo::Wait wait = line_.waitForBytes(deadline, bytes, errorNumber);
+    if (wait == LineIo::Wait::Bytes)
+        lastActivity_ = line_.now();
+    return wait;
 }
 
 // A late reply to an earlier request must not be taken for the next one's: the line has to be
-// quiet for a frame gap, and what arrives meanwhile is dropped.
-bool LineExchange::awaitQuietLine() {
+// quiet for a frame gap, and what arrives meanwhile is dropped. A line that never pauses (a node
+// stuck transmitting, a noisy cable) must not hold the caller beyond the give-up time.
+LineExchange::Quiet LineExchange::awaitQuietLine(Clock::time_point giveUpAt, int *errorNumber) {
     std::vector<std::uint8_t> stale;
     while (true) {
-        switch (waitForBytes(lastActivity_ + kFrameGap, stale)) {
-        case Wait::Silence:
-            return true;
-        case Wait::Stop:
-            return false;
-        case Wait::Bytes:
+        const auto quietAt = lastActivity_ + kFrameGap;
+        switch (waitForBytes(std::min(quietAt, giveUpAt), stale, errorNumber)) {
+        case LineIo::Wait::Silence:
+            return quietAt <= giveUpAt ? Quiet::Quiet : Quiet::NeverQuiet;
+        case LineIo::Wait::Stop:
+            return Quiet::Stop;
+        case LineIo::Wait::Lost:
+            return Quiet::Lost;
+        case LineIo::Wait::Bytes:
+            if (lastActivity_ >= giveUpAt)
+                return Quiet::NeverQuiet;
             break;
         }
     }
@@ -72,46 +124,62 @@ bool LineExchange::awaitQuietLine() {
 
 ExchangeResult LineExchange::exchange(std::span<const std::uint8_t> request,
                                       std::chrono::milliseconds silenceTimeout) {
+    using Outcome = ExchangeResult::Outcome;
     ExchangeResult result;
-    if (!awaitQuietLine()) {
-        result.outcome = ExchangeResult::Outcome::Stopped;
+    switch (awaitQuietLine(line_.now() + giveUpAfter(silenceTimeout), &result.errorNumber)) {
+    case Quiet::Quiet:
+        break;
+    case Quiet::NeverQuiet:
+        result.outcome = Outcome::LineNeverQuiet;
+        return result;
+    case Quiet::Stop:
+        result.outcome = Outcome::Stopped;
+        return result;
+    case Quiet::Lost:
+        result.outcome = Outcome::PortLost;
         return result;
     }
-    if (!port_.write(request.data(), request.size())) {
-        result.outcome = ExchangeResult::Outcome::WriteFailed;
-        result.errorNumber = errno;
+    if (!line_.write(request, &result.errorNumber)) {
+        result.outcome =
+            IsLostDeviceError(result.errorNumber) ? Outcome::PortLost : Outcome::WriteFailed;
         return result;
     }
     // The request is still on its way when write() returns: silence counts from its last byte.
-    const auto sentAt = Clock::now() + kByteTime * static_cast<int>(request.size());
+    const auto sentAt = line_.now() + kByteTime * static_cast<int>(request.size());
     lastActivity_ = sentAt;
     // Noise that never pauses must not hold the line forever.
-    const auto giveUpAt = sentAt + 2 * silenceTimeout + std::chrono::milliseconds(100);
+    const auto giveUpAt = sentAt + giveUpAfter(silenceTimeout);
 
     ReplyFramer framer(request);
     std::vector<std::uint8_t> bytes;
     while (true) {
         const auto deadline = std::min(lastActivity_ + silenceTimeout, giveUpAt);
-        const Wait wait = waitForBytes(deadline, bytes);
-        if (wait == Wait::Stop) {
-            result.outcome = ExchangeResult::Outcome::Stopped;
+        const LineIo::Wait wait = waitForBytes(deadline, bytes, &result.errorNumber);
+        if (wait == LineIo::Wait::Stop) {
+            result.outcome = Outcome::Stopped;
             return result;
         }
-        if (wait == Wait::Silence) {
-            result.outcome = framer.sawDamagedReply() ? ExchangeResult::Outcome::BadCrc
-                                                      : ExchangeResult::Outcome::Timeout;
+        if (wait == LineIo::Wait::Lost) {
+            result.outcome = Outcome::PortLost;
             return result;
         }
-        switch (framer.feed(bytes)) {
-        case ReplyFramer::State::Waiting:
-            break;
-        case ReplyFramer::State::Reply:
-            result.outcome = ExchangeResult::Outcome::Ok;
-            result.reply = framer.reply();
-            return result;
-        case ReplyFramer::State::Exception:
-            result.outcome = ExchangeResult::Outcome::Exception;
-            result.exceptionCode = framer.exceptionCode();
+        const bool gaveUp = wait == LineIo::Wait::Silence || lastActivity_ >= giveUpAt;
+        if (wait == LineIo::Wait::Bytes) {
+            switch (framer.feed(bytes)) {
+            case ReplyFramer::State::Waiting:
+                break;
+            case ReplyFramer::State::Reply:
+                result.outcome = Outcome::Ok;
+                result.reply = framer.reply();
+                return result;
+            case ReplyFramer::State::Exception:
+                result.outcome = Outcome::Exception;
+                result.exceptionCode = framer.exceptionCode();
+                return result;
+            }
+        }
+        if (gaveUp) {
+            result.outcome = framer.sawDamagedReply() ? Outcome::BadCrc : Outcome::Timeout;
             return result;
         }
     }

@@ -10,19 +10,21 @@
 
 namespace {
 
-sigset_t Watched() {
+sigset_t Watched(std::initializer_list<int> alsoWatched) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
+    for (int signal : alsoWatched)
+        sigaddset(&set, signal);
     return set;
 }
 
 } // namespace
 
-TerminationSignals::TerminationSignals() {
-    const sigset_t set = Watched();
+TerminationSignals::TerminationSignals(std::initializer_list<int> alsoWatched) {
+    const sigset_t set = Watched(alsoWatched);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     if (fd_ < 0)
@@ -50,12 +52,23 @@ bool TerminationSignals::waitUntil(std::chrono::steady_clock::time_point deadlin
     }
 }
 
-int TerminationSignals::waitAndTake() {
+int TerminationSignals::waitAndTake() { return waitAndTake(std::nullopt); }
+
+int TerminationSignals::waitAndTake(std::optional<std::chrono::steady_clock::time_point> deadline) {
+    using Clock = std::chrono::steady_clock;
     while (true) {
+        int timeoutMs = -1;
+        if (deadline) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+            timeoutMs = static_cast<int>(std::max<long long>(left.count(), 0));
+        }
         pollfd watched{fd_, POLLIN, 0};
-        if (::poll(&watched, 1, -1) > 0)
+        if (::poll(&watched, 1, timeoutMs) > 0) {
             if (const int signal = take())
                 return signal;
+        } else if (deadline && Clock::now() >= *deadline) {
+            return 0;
+        }
     }
 }
 

@@ -3,11 +3,14 @@
 // on them and no handler ever interrupts a file write. Construct it before any thread starts:
 // threads inherit the blocked mask. Plain POSIX, so the simulator shares it too.
 #include <chrono>
+#include <initializer_list>
+#include <optional>
 
 class TerminationSignals {
 public:
-    // Throws std::system_error when the descriptor cannot be made.
-    TerminationSignals();
+    // Throws std::system_error when the descriptor cannot be made. alsoWatched: further
+    // signals to receive the same way (the simulator's SIGUSR1).
+    explicit TerminationSignals(std::initializer_list<int> alsoWatched = {});
     ~TerminationSignals();
     TerminationSignals(const TerminationSignals &) = delete;
     TerminationSignals &operator=(const TerminationSignals &) = delete;
@@ -20,6 +23,9 @@ public:
     bool waitUntil(std::chrono::steady_clock::time_point deadline) const;
     // Waits for as long as it takes, then takes the signal.
     int waitAndTake();
+    // Waits until a signal comes (taking it) or the deadline passes (0); no deadline: as long
+    // as it takes.
+    int waitAndTake(std::optional<std::chrono::steady_clock::time_point> deadline);
     // The number of the signal that arrived, taking it; 0 when none waits.
     int take();
 

@@ -4,6 +4,7 @@
 
 #include "core/ControlFrames.h"
 #include "core/ModbusRtu.h"
+#include "platform/LineExchange.h"
 #include "platform/SerialPort.h"
 
 #include <QJsonDocument>
@@ -59,7 +60,73 @@ private slots:
     void confirmTurnsMissingResponseIntoFailure();
     void secondOpenerGetsExit3();
     void usageErrorsExit2();
+    void noisyLineEndsTheCommand_data();
+    void noisyLineEndsTheCommand();
+    void vanishedPortIsNamed();
 };
+
+void tst_CliCommands::noisyLineEndsTheCommand_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("read") << QStringList{"read", "1"};
+    // Without --confirm a missing response is a warning, but this frame never went out.
+    QTest::newRow("start, a write") << QStringList{"start", "1"};
+}
+
+// A line that never falls quiet ends each try at its give-up time; the command then fails with
+// that outcome instead of waiting for a gap that never comes. A busy machine may leave real gaps
+// in the simulator's noise (see tst_LineExchange), in which the command rightly goes through:
+// such a round is run again, with short tries to make a stall less likely.
+void tst_CliCommands::noisyLineEndsTheCommand() {
+    QFETCH(QStringList, arguments);
+    SimulatedLine line({1});
+    const QString neverQuiet = QStringLiteral("kalvora-cli: chamber 1: line never quiet\n");
+    bool stalled = false;
+    for (int round = 0; round < 20; ++round) {
+        line.clearReceived();
+        line.startNoise();
+        QTRY_VERIFY_WITH_TIMEOUT(line.noise().bytes >= 20, 10000);
+        const auto started = std::chrono::steady_clock::now();
+        const CliRun run =
+            RunCli(WithPort(line, arguments + QStringList{"--tries", "1", "--timeout", "20"}),
+                   30000);
+        const auto elapsed = std::chrono::steady_clock::now() - started;
+        stalled = stalled || line.noise().longestGap >= LineExchange::kFrameGap;
+        line.stopNoise();
+        QVERIFY2(run.exitCode != -1, "the command did not end");
+        if (run.err != neverQuiet)
+            continue;
+        QCOMPARE(run.exitCode, 4);
+        QVERIFY(elapsed >= LineExchange::giveUpAfter(20ms));
+        QVERIFY(Requests(line).empty()); // never sent
+        return;
+    }
+    if (stalled)
+        QSKIP("the machine held the simulator's noise up in every round");
+    QFAIL("a line that never paused was never found never quiet");
+}
+
+// The adapter is unplugged while a reply is awaited: the message names the port and its device.
+void tst_CliCommands::vanishedPortIsNamed() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath("ttyADAPTER");
+    SimulatedLine line({1}, link);
+    ChamberFaults slow;
+    slow.replyDelayMs = 60000;
+    line.setFaults(1, slow);
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KALVORA_COM1"), link);
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(CLI_BINARY), {"read", "1", "--timeout", "30000"});
+    QVERIFY(cli.waitForStarted());
+    QVERIFY(line.waitForReceived(1, 10s));
+    line.vanish(3s);
+    QVERIFY(cli.waitForFinished(20000));
+    QCOMPARE(cli.exitCode(), 3);
+    QCOMPARE(QString::fromUtf8(cli.readAllStandardError()),
+             QStringLiteral("kalvora-cli: port COM1 (%1) lost: Input/output error\n").arg(link));
+}
 
 void tst_CliCommands::scanFindsChambersAndSkipsSilentOnes() {
     // 2 answers only its fifth probe; 4 answers with a damaged CRC; 3 is silent (no chamber).

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -92,6 +94,12 @@ private:
     int fd_;
 };
 
+// At least `count` bytes came, and all of them noise.
+bool allNoise(const Bytes &bytes, std::size_t count) {
+    return bytes.size() >= count &&
+           std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
+}
+
 double milliseconds(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -124,7 +132,11 @@ private slots:
     void recordsWhatArrived();
     void closeMasterHangsUpTheLine();
     void hungUpLineDoesNotSpin();
+    void noiseRunsForItsTimeOrUntilStopped_data();
+    void noiseRunsForItsTimeOrUntilStopped();
+    void vanishedLineComesBackAtItsLink();
     void commandLineServesThroughItsLink();
+    void commandLineNoiseAndVanishingLine();
     void commandLineRejectsBadArguments_data();
     void commandLineRejectsBadArguments();
 };
@@ -599,6 +611,83 @@ void tst_ChamberSim::hungUpLineDoesNotSpin() {
     QCOMPARE_LT(used.tv_sec * 1000.0 + used.tv_nsec / 1e6, 30.0);
 }
 
+void tst_ChamberSim::noiseRunsForItsTimeOrUntilStopped_data() {
+    QTest::addColumn<int>("durationMs"); // 0: until stopNoise()
+    QTest::newRow("for 300 ms") << 300;
+    QTest::newRow("until switched off") << 0;
+}
+
+void tst_ChamberSim::noiseRunsForItsTimeOrUntilStopped() {
+    QFETCH(int, durationMs);
+    SimulatedLine line({1});
+    ProgramEnd port(line.slavePath());
+    line.startNoise(500us, std::chrono::milliseconds(durationMs));
+
+    QVERIFY(allNoise(port.receive(20), 20));
+    // Requests are still answered, each reply whole among the noise.
+    const Bytes request = ReadRequest(1, 0, 3);
+    port.send(request);
+    Bytes heard;
+    const Bytes prefix{1, 4, 6};
+    auto at = heard.end();
+    for (int i = 0; i < 200 && (at == heard.end() || heard.end() - at < 11); ++i) {
+        const Bytes more = port.receive(64, 50ms);
+        heard.insert(heard.end(), more.begin(), more.end());
+        at = std::search(heard.begin(), heard.end(), prefix.begin(), prefix.end());
+    }
+    QVERIFY(heard.end() - at >= 11);
+    QVERIFY(chambersim::hasValidCrc(Bytes(at, at + 11)));
+
+    if (durationMs == 0) {
+        std::this_thread::sleep_for(100ms);
+        QVERIFY(line.noiseOn());
+        line.stopNoise();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!line.noiseOn(), kEventTimeoutMs);
+    port.receive(1'000'000, 50ms); // what was on its way
+    QVERIFY(port.receive(1, kNoReplyWait).empty());
+    QCOMPARE_GE(line.noise().bytes, std::size_t(20));
+}
+
+// An unplugged adapter: the program's end hangs up, the link goes; a new terminal comes back
+// behind the same link and serves as before.
+void tst_ChamberSim::vanishedLineComesBackAtItsLink() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath("ttyUSB");
+    SimulatedLine line({1}, link);
+    const QString before = QFileInfo(link).symLinkTarget();
+    QCOMPARE(before, line.slavePath());
+    ProgramEnd old(link);
+    QCOMPARE(old.exchange(ReadRequest(1, 0, 3), 11).size(), std::size_t(11));
+
+    line.vanish();
+    QVERIFY(!line.isPresent());
+    QVERIFY(!QFileInfo(link).isSymLink());
+    pollfd p{old.fd(), POLLIN, 0};
+    QCOMPARE(poll(&p, 1, 1000), 1);
+    QVERIFY(p.revents & POLLHUP);
+    std::uint8_t byte;
+    QVERIFY(::read(old.fd(), &byte, 1) <= 0); // the end of the file, or EIO
+
+    line.reappear();
+    QVERIFY(line.isPresent());
+    const QString after = QFileInfo(link).symLinkTarget();
+    QVERIFY(after.startsWith("/dev/pts/"));
+    QVERIFY(after != before); // the old terminal is still held open on this side
+    ProgramEnd again(link);
+    QCOMPARE(again.exchange(ReadRequest(1, 0, 3), 11).size(), std::size_t(11));
+    QCOMPARE(line.bus().requestCount(1), 2);
+
+    // Away for a while, then back by itself.
+    const auto vanished = Clock::now();
+    line.vanish(300ms);
+    QVERIFY(line.waitForReappearance(kEventTimeout));
+    QCOMPARE_GE(milliseconds(Clock::now() - vanished), 300.0);
+    ProgramEnd third(link);
+    QCOMPARE(third.exchange(ReadRequest(1, 0, 3), 11).size(), std::size_t(11));
+}
+
 // CPU time (user + system) of a process, in clock ticks.
 static long cpuTicks(qint64 pid) {
     QFile stat(QString("/proc/%1/stat").arg(pid));
@@ -652,12 +741,78 @@ void tst_ChamberSim::commandLineServesThroughItsLink() {
     QVERIFY(!QFileInfo(link).isSymLink());
 }
 
+// Lines of the simulator's output, read as they come, until one holds `text`.
+static bool waitForLine(QProcess &sim, QByteArray &output, const char *text) {
+    QDeadlineTimer deadline(kEventTimeoutMs);
+    while (!output.contains(text)) {
+        if (deadline.hasExpired() || !sim.waitForReadyRead(int(deadline.remainingTime())))
+            return false;
+        output += sim.readAllStandardOutput();
+    }
+    return true;
+}
+
+void tst_ChamberSim::commandLineNoiseAndVanishingLine() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath("ttyUSB");
+    QProcess sim;
+    const auto started = Clock::now();
+    sim.start(SIM_BINARY,
+              {"--link", link, "--noise", "0.3", "--vanish-after", "1", "--vanish-for", "0.4"});
+    QVERIFY(sim.waitForStarted());
+    QByteArray output;
+    QVERIFY(waitForLine(sim, output, "chambers 1 on"));
+    const QString before = QFileInfo(link).symLinkTarget();
+    ProgramEnd old(link);
+    QVERIFY(old.isOpen());
+    QVERIFY(allNoise(old.receive(10), 10));
+    QVERIFY(output.contains("noise on the line") || waitForLine(sim, output, "noise on"));
+
+    QVERIFY2(waitForLine(sim, output, "line vanished for 400 ms"), output.constData());
+    QCOMPARE_GE(milliseconds(Clock::now() - started), 1000.0);
+    QVERIFY(waitForLine(sim, output, "line back on"));
+    QCOMPARE_GE(milliseconds(Clock::now() - started), 1400.0);
+    pollfd p{old.fd(), POLLIN, 0};
+    QCOMPARE(poll(&p, 1, 1000), 1);
+    QVERIFY(p.revents & POLLHUP);
+    const QString after = QFileInfo(link).symLinkTarget();
+    QVERIFY(after.startsWith("/dev/pts/"));
+    QVERIFY(after != before);
+    QVERIFY(output.contains(QString("line back on %1 (%2)").arg(link, after).toUtf8()));
+    {
+        ProgramEnd port(link); // the noise ended long ago
+        QCOMPARE(port.exchange(ReadRequest(1, 0, 3), 11).size(), std::size_t(11));
+    }
+
+    // SIGUSR1 unplugs it once more.
+    output.clear();
+    ::kill(pid_t(sim.processId()), SIGUSR1);
+    QVERIFY(waitForLine(sim, output, "line vanished for 400 ms"));
+    QVERIFY(waitForLine(sim, output, "line back on"));
+    {
+        ProgramEnd port(link);
+        QCOMPARE(port.exchange(ReadRequest(1, 0, 3), 11).size(), std::size_t(11));
+    }
+
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(kEventTimeoutMs));
+    QCOMPARE(sim.exitCode(), 0);
+    QVERIFY(!QFileInfo(link).isSymLink());
+}
+
 void tst_ChamberSim::commandLineRejectsBadArguments_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("says"); // in the output, standard or error
 
     QTest::newRow("help") << QStringList{"--help"} << 0 << "--split-gap MS";
+    QTest::newRow("help on line faults") << QStringList{"--help"} << 0 << "--vanish-after S";
+    QTest::newRow("noise timing without noise")
+        << QStringList{"--noise-every", "1"} << 2 << "need --noise";
+    QTest::newRow("negative noise time") << QStringList{"--noise", "-1"} << 2 << "'-1'";
+    QTest::newRow("vanish time not a number")
+        << QStringList{"--vanish-after", "soon"} << 2 << "'soon'";
     QTest::newRow("version") << QStringList{"--version"} << 0
                              << "kalvora-chamber-sim " KALVORA_VERSION "\n";
     QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "unknown option --bogus";

@@ -32,7 +32,10 @@ std::vector<std::uint8_t> ReadFor(int fd, std::size_t count, std::chrono::millis
     return got;
 }
 
-PtyPair::PtyPair() {
+PtyPair::PtyPair() { remake(); }
+
+void PtyPair::remake() {
+    pty_.reset();
     try {
         pty_ = std::make_unique<chambersim::PseudoTerminal>();
     } catch (const std::system_error &error) {

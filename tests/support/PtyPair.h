@@ -17,8 +17,10 @@ class PtyPair {
 public:
     PtyPair(); // aborts the test program if no pty can be made
 
-    int masterFd() const { return pty_->masterFd(); }
-    QString slavePath() const { return QString::fromStdString(pty_->slavePath()); }
+    int masterFd() const { return pty_ ? pty_->masterFd() : -1; }
+    QString slavePath() const {
+        return pty_ ? QString::fromStdString(pty_->slavePath()) : QString();
+    }
 
     void writeMaster(const std::vector<std::uint8_t> &bytes);
     std::vector<std::uint8_t> readMaster(std::size_t count, std::chrono::milliseconds timeout) {
@@ -26,6 +28,10 @@ public:
     }
     // Closes the master side: the program's end sees a hang-up.
     void closeMaster() { pty_->closeMaster(); }
+    // Closes both sides for good (masterFd() is then -1), or makes a new pair in place of the
+    // old one, with a slave path of its own.
+    void close() { pty_.reset(); }
+    void remake();
 
 private:
     std::unique_ptr<chambersim::PseudoTerminal> pty_;

@@ -8,6 +8,8 @@
 
 #include <QString>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -17,13 +19,19 @@ using chambersim::SentChunk;
 class SimulatedLine {
 public:
     // Chambers at the given bus addresses. Their clock stands still until setSpeedUp() or
-    // bus().advance().
-    explicit SimulatedLine(const std::vector<int> &addresses = {1});
-    ~SimulatedLine(); // stops and joins the serving thread
+    // bus().advance(). With a link path, a symlink there names the line (replacing an older
+    // symlink), and names it again when the line comes back after vanish().
+    explicit SimulatedLine(const std::vector<int> &addresses = {1},
+                           const QString &linkPath = QString());
+    ~SimulatedLine(); // stops and joins the serving thread, removes the link
     SimulatedLine(const SimulatedLine &) = delete;
     SimulatedLine &operator=(const SimulatedLine &) = delete;
 
-    QString slavePath() const { return pty_.slavePath(); }
+    // The pseudo-terminal's own path (a new one after each vanish(); empty while away).
+    QString slavePath() const;
+    const QString &linkPath() const { return linkPath_; }
+    // What the program opens: the link when there is one.
+    QString portPath() const { return linkPath_.isEmpty() ? slavePath() : linkPath_; }
     chambersim::ChamberBus &bus() { return bus_; }
 
     void setFaults(int address, const chambersim::ChamberFaults &faults);
@@ -55,11 +63,42 @@ public:
     // Stops serving and closes the master side: the program's end of the line sees a hang-up.
     void closeMaster();
 
+    // Noise towards the program, one byte (0xFF) every `spacing`, for `duration` (zero: until
+    // stopNoise()), while the line serves on. noise() tells how regular it really was.
+    void startNoise(std::chrono::microseconds spacing = chambersim::SimServer::kNoiseSpacing,
+                    std::chrono::milliseconds duration = std::chrono::milliseconds{0}) {
+        server_.startNoise(spacing, duration);
+    }
+    void stopNoise() { server_.stopNoise(); }
+    bool noiseOn() const { return server_.noiseOn(); }
+    chambersim::NoiseRecord noise() const { return server_.noise(); }
+
+    // The line goes as an unplugged adapter does: serving stops, both sides of the
+    // pseudo-terminal close (the program's end sees a hang-up) and the link is removed. On
+    // return the line is gone. It stays away until reappear(), or with a duration it comes back
+    // by itself that much later, from a thread of its own.
+    void vanish();
+    void vanish(std::chrono::milliseconds duration);
+    // A new pseudo-terminal, linked at the same path, served as before (faults, noise, records).
+    void reappear();
+    bool isPresent() const;
+    // Waits until the line is present again.
+    bool waitForReappearance(std::chrono::milliseconds timeout) const;
+
 private:
     void stopServing();
+    void cancelReturn();
+    void appear(); // with mutex_ held
 
+    QString linkPath_;
     PtyPair pty_;
     chambersim::ChamberBus bus_;
     chambersim::SimServer server_;
     std::thread serving_;
+
+    mutable std::mutex mutex_; // the pty, the link and serving_ change under it
+    mutable std::condition_variable changed_;
+    bool present_ = false;
+    bool cancelReturn_ = false;
+    std::thread returning_;
 };

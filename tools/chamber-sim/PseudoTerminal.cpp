@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <pty.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <termios.h>
 #include <unistd.h>
@@ -61,6 +63,29 @@ void PseudoTerminal::closeSlave() {
     if (slave_ >= 0)
         ::close(slave_);
     slave_ = -1;
+}
+
+bool makeLink(const std::string &link, const std::string &target, std::string *error) {
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            *error = link + " exists and is not a symlink";
+            return false;
+        }
+        ::unlink(link.c_str());
+    }
+    if (::symlink(target.c_str(), link.c_str()) != 0) {
+        *error = "cannot create " + link + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void removeLink(const std::string &link, const std::string &target) {
+    char buffer[4096];
+    const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
+    if (n > 0 && std::string(buffer, static_cast<std::size_t>(n)) == target)
+        ::unlink(link.c_str());
 }
 
 } // namespace chambersim

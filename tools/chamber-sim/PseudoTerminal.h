@@ -29,4 +29,11 @@ private:
     std::string slavePath_;
 };
 
+// Makes `link` a symlink to `target`, replacing an older symlink (never another kind of file).
+// False with *error set when it cannot.
+bool makeLink(const std::string &link, const std::string &target, std::string *error);
+// Removes the link only while it still points at `target`: another simulator may have taken the
+// name over.
+void removeLink(const std::string &link, const std::string &target);
+
 } // namespace chambersim

@@ -59,6 +59,13 @@ public:
             {"--split-gap", [this, &f](const std::string &v) { count(v, f.splitGapMs); }},
             {"--split-first", [this, &f](const std::string &v) { count(v, f.splitFirstLength); }},
             {"--raw", [this](const std::string &v) { raw(v); }},
+            {"--noise", [this, &o](const std::string &v) { optionalReal(v, o.noiseSeconds); }},
+            {"--noise-after", [this, &o](const std::string &v) { real(v, 0, 1e6, o.noiseAfter); }},
+            {"--noise-every",
+             [this, &o](const std::string &v) { real(v, 0.01, 1e4, o.noiseEveryMs); }},
+            {"--vanish-after",
+             [this, &o](const std::string &v) { optionalReal(v, o.vanishAfter); }},
+            {"--vanish-for", [this, &o](const std::string &v) { real(v, 0, 1e6, o.vanishFor); }},
         };
     }
 
@@ -115,6 +122,12 @@ private:
             fail(text, "a number");
     }
 
+    void optionalReal(const std::string &text, std::optional<double> &target) {
+        double value = 0;
+        real(text, 0, 1e6, value);
+        target = value;
+    }
+
     void raw(const std::string &text) {
         const auto eq = text.find('=');
         const auto reg = parseInteger(text.substr(0, eq), 0, kInputRegisterCount - 1);
@@ -125,6 +138,10 @@ private:
                                             static_cast<std::uint16_t>(*value));
         else
             fail(text, "REG=VALUE, REG 0 to 14, VALUE 0 to 65535");
+    }
+
+    bool given(const std::string &name) const {
+        return std::find(args_.begin(), args_.end(), name) != args_.end();
     }
 
     void fail(const std::string &text, const std::string &wanted) {
@@ -144,6 +161,8 @@ private:
             error_ = "--fault-address " + std::to_string(*only) + " is not one of the chambers";
         else if (options_.faults.splitFirstLength < 1)
             error_ = "--split-first must be at least 1";
+        else if (!options_.noiseSeconds && (given("--noise-after") || given("--noise-every")))
+            error_ = "--noise-after and --noise-every need --noise";
     }
 
     const std::vector<std::string> &args_;
@@ -189,6 +208,19 @@ Faults, for every chamber or only for the one given by --fault-address:
   --split-gap MS       send replies in two pieces, MS milliseconds apart
   --split-first N      length of the first piece (default 10)
   --raw REG=VALUE      input register REG always reads VALUE (repeatable)
+
+Line faults, for the whole line:
+  --noise S            put noise on the line (byte FF towards the program) for S seconds,
+                       0: until the simulator ends; a node stuck transmitting, or a noisy
+                       cable, leaves the line never quiet
+  --noise-after S      start the noise S seconds after the start (default 0)
+  --noise-every MS     one noise byte every MS milliseconds (default 0.5; above 1.75 the
+                       line has frame gaps between them)
+  --vanish-after S     S seconds after the start, close the pseudo-terminal and remove the
+                       link, as an unplugged USB adapter vanishes; make a new one at the same
+                       link --vanish-for seconds later and serve on
+  --vanish-for S       how long the line stays away (default 3); SIGUSR1 makes it vanish
+                       for this long at any time
 
 Point the program at the link with KALVORA_COM1=PATH.
 )";

@@ -16,13 +16,22 @@ struct SimOptions {
     double speedUp = 1.0;
     double degreesPerMinute = 5.0;
     bool verbose = false;
-    bool echo = false; // the line hands every request back to the master
+    bool echo = false;      // the line hands every request back to the master
     bool lineSpeed = false; // requests take their time on the line; replies are paced
     bool help = false;
     bool version = false;
     std::optional<int> faultAddress; // faults and raw values apply to this chamber only
     ChamberFaults faults;
     std::vector<std::pair<int, std::uint16_t>> rawInputs;
+    // Noise on the line: --noise seconds of it (0: until the end), starting --noise-after
+    // seconds in, one byte every --noise-every milliseconds.
+    std::optional<double> noiseSeconds;
+    double noiseAfter = 0;
+    double noiseEveryMs = 0.5;
+    // The pseudo-terminal vanishes --vanish-after seconds in (or on SIGUSR1) and is made again
+    // at the same link --vanish-for seconds later.
+    std::optional<double> vanishAfter;
+    double vanishFor = 3;
 };
 
 struct ParsedOptions {

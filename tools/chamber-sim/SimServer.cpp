@@ -1,7 +1,7 @@
 #include "SimServer.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
@@ -32,19 +32,92 @@ std::string toHex(std::span<const std::uint8_t> bytes) {
 }
 
 SimServer::SimServer(ChamberBus &bus, int fd)
-    : bus_(bus), fd_(fd), stopFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), clockAt_(Clock::now()) {
-    if (stopFd_ < 0)
+    : bus_(bus), fd_(-1), stopFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), clockAt_(Clock::now()) {
+    if (stopFd_ < 0 || wakeFd_ < 0) {
+        ::close(stopFd_);
+        ::close(wakeFd_);
         throw std::runtime_error("eventfd failed");
-    const int flags = fcntl(fd_, F_GETFL);
-    if (flags >= 0)
-        fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+    }
+    setDescriptor(fd);
 }
 
-SimServer::~SimServer() { ::close(stopFd_); }
+SimServer::~SimServer() {
+    ::close(stopFd_);
+    ::close(wakeFd_);
+}
 
 void SimServer::stop() {
     const std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(stopFd_, &one, sizeof one);
+}
+
+void SimServer::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void SimServer::setDescriptor(int fd) {
+    fd_ = fd;
+    const int flags = fcntl(fd_, F_GETFL);
+    if (flags >= 0)
+        fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+    framer_ = RequestFramer{};
+    lineFreeAt_ = {};
+}
+
+void SimServer::startNoise(std::chrono::microseconds spacing, std::chrono::milliseconds duration) {
+    {
+        std::lock_guard lock(noiseMutex_);
+        const auto now = Clock::now();
+        noiseOn_ = true;
+        noiseSpacing_ = std::max(spacing, std::chrono::microseconds{1});
+        noiseUntil_ = duration.count() > 0 ? now + duration : Clock::time_point::max();
+        nextNoiseAt_ = now;
+        noiseRecord_ = NoiseRecord{};
+    }
+    wake();
+}
+
+void SimServer::stopNoise() {
+    {
+        std::lock_guard lock(noiseMutex_);
+        noiseOn_ = false;
+    }
+    wake();
+}
+
+bool SimServer::noiseOn() const {
+    std::lock_guard lock(noiseMutex_);
+    return noiseOn_ && Clock::now() < noiseUntil_;
+}
+
+NoiseRecord SimServer::noise() const {
+    std::lock_guard lock(noiseMutex_);
+    return noiseRecord_;
+}
+
+// One byte when it is due. A byte the line has no room for is dropped: noise is no reply.
+void SimServer::makeNoise() {
+    std::lock_guard lock(noiseMutex_);
+    const auto now = Clock::now();
+    if (!noiseOn_)
+        return;
+    if (now >= noiseUntil_) {
+        noiseOn_ = false;
+        return;
+    }
+    if (now < nextNoiseAt_)
+        return;
+    // A server held up does not catch up with a burst: the line carries one byte at a time.
+    nextNoiseAt_ = std::max(nextNoiseAt_ + noiseSpacing_, now);
+    const std::uint8_t byte = kNoiseByte;
+    if (::write(fd_, &byte, 1) != 1)
+        return;
+    if (noiseRecord_.bytes > 0)
+        noiseRecord_.longestGap = std::max(noiseRecord_.longestGap, now - lastNoiseAt_);
+    ++noiseRecord_.bytes;
+    lastNoiseAt_ = now;
 }
 
 bool SimServer::waitForStop(std::chrono::milliseconds timeout) const {
@@ -52,28 +125,53 @@ bool SimServer::waitForStop(std::chrono::milliseconds timeout) const {
     return poll(&p, 1, static_cast<int>(timeout.count())) > 0;
 }
 
-int SimServer::pollTimeoutMs() const {
-    if (!framer_.hasPending())
-        return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        lastByteAt_ + kFrameGap - Clock::now());
-    return static_cast<int>(std::max<long long>(left.count(), 0) + 1);
+std::optional<Clock::time_point> SimServer::nextWakeUp() const {
+    std::optional<Clock::time_point> at;
+    if (framer_.hasPending())
+        at = lastByteAt_ + kFrameGap;
+    std::lock_guard lock(noiseMutex_);
+    if (noiseOn_) {
+        const auto noiseAt = std::min(nextNoiseAt_, noiseUntil_);
+        at = at ? std::min(*at, noiseAt) : noiseAt;
+    }
+    return at;
 }
 
 void SimServer::run() {
+    // Each stop ends one run: consumed here, so that the server can serve again.
+    struct ConsumeStop {
+        int fd;
+        ~ConsumeStop() {
+            std::uint64_t count;
+            [[maybe_unused]] ssize_t n = ::read(fd, &count, sizeof count);
+        }
+    } consumeStop{stopFd_};
     while (true) {
-        pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-        const int ready = poll(fds, 2, pollTimeoutMs());
+        pollfd fds[3] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        timespec timeout{};
+        const auto wakeUp = nextWakeUp();
+        if (wakeUp) {
+            const auto left = std::max(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(*wakeUp - Clock::now()),
+                std::chrono::nanoseconds{0});
+            timeout.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+        }
+        const int ready = ppoll(fds, 3, wakeUp ? &timeout : nullptr, nullptr);
         if (ready < 0 && errno != EINTR)
             return;
         if (fds[1].revents != 0)
             return;
-        if (ready == 0) {
-            serve(framer_.lineFellSilent());
+        if (fds[2].revents != 0) {
+            std::uint64_t count;
+            [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+        }
+        makeNoise();
+        if (ready <= 0 || fds[0].revents == 0) {
+            if (framer_.hasPending() && Clock::now() >= lastByteAt_ + kFrameGap)
+                serve(framer_.lineFellSilent());
             continue;
         }
-        if (ready < 0 || fds[0].revents == 0)
-            continue;
         if (fds[0].revents & POLLNVAL)
             return;
         std::uint8_t chunk[512];

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,14 @@ struct SentChunk {
 
 std::string toHex(std::span<const std::uint8_t> bytes);
 
+// The noise the server puts on the line, as a node stuck transmitting would.
+struct NoiseRecord {
+    std::size_t bytes = 0; // written since the noise was last started
+    // The longest pause between two of them: a loaded machine may hold the server up longer
+    // than the spacing asked for, and a reader then sees a quiet line.
+    std::chrono::steady_clock::duration longestGap{};
+};
+
 class SimServer {
 public:
     // A Modbus RTU frame ends after 3.5 character times (1.75 ms at 57600); a little more
@@ -44,10 +53,25 @@ public:
     SimServer(const SimServer &) = delete;
     SimServer &operator=(const SimServer &) = delete;
 
-    // Serves until stop(). Returns at once when stop() came first.
+    // Serves until stop(). Returns at once when stop() came first. Each stop ends one run: the
+    // server may be run again afterwards.
     void run();
     // Thread-safe and async-signal-safe.
     void stop();
+    // Serves on another descriptor from the next run() on (the line was made anew). Only while
+    // no run() is under way.
+    void setDescriptor(int fd);
+
+    // Noise: one byte (0xFF) every `spacing` towards the program, for `duration` (zero: until
+    // stopNoise()). A reply that takes its time (a delay, paced bytes) holds the noise up
+    // meanwhile. Thread-safe.
+    static constexpr std::chrono::microseconds kNoiseSpacing{500};
+    static constexpr std::uint8_t kNoiseByte = 0xFF;
+    void startNoise(std::chrono::microseconds spacing = kNoiseSpacing,
+                    std::chrono::milliseconds duration = std::chrono::milliseconds{0});
+    void stopNoise();
+    bool noiseOn() const;
+    NoiseRecord noise() const;
 
     // Simulated seconds per real second; 0 freezes the chambers' clock (tests then advance the
     // bus themselves).
@@ -80,12 +104,15 @@ private:
     bool writeAll(std::span<const std::uint8_t> bytes);
     void writePaced(std::span<const std::uint8_t> bytes);
     bool waitForStop(std::chrono::milliseconds timeout) const;
-    int pollTimeoutMs() const;
+    std::optional<std::chrono::steady_clock::time_point> nextWakeUp() const;
+    void makeNoise();
+    void wake();
     void traceLine(const char *prefix, std::span<const std::uint8_t> bytes) const;
 
     ChamberBus &bus_;
     int fd_;
     int stopFd_;
+    int wakeFd_; // a setting changed: the serving thread looks at its timing again
     RequestFramer framer_;
     std::chrono::steady_clock::time_point lastByteAt_;
     std::function<void(const std::string &)> trace_;
@@ -96,6 +123,14 @@ private:
     std::mutex clockMutex_;
     double speedUp_ = 0;
     std::chrono::steady_clock::time_point clockAt_;
+
+    mutable std::mutex noiseMutex_;
+    bool noiseOn_ = false;
+    std::chrono::microseconds noiseSpacing_{kNoiseSpacing};
+    std::chrono::steady_clock::time_point noiseUntil_{};
+    std::chrono::steady_clock::time_point nextNoiseAt_{};
+    std::chrono::steady_clock::time_point lastNoiseAt_{};
+    NoiseRecord noiseRecord_;
 
     mutable std::mutex receivedMutex_;
     mutable std::condition_variable receivedChanged_;

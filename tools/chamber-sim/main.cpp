@@ -12,41 +12,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <optional>
+#include <poll.h>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace chambersim;
 
 namespace {
-
-bool makeLink(const std::string &link, const std::string &target) {
-    struct stat st {};
-    if (lstat(link.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) {
-            std::fprintf(stderr, "kalvora-chamber-sim: %s exists and is not a symlink\n",
-                         link.c_str());
-            return false;
-        }
-        ::unlink(link.c_str());
-    }
-    if (::symlink(target.c_str(), link.c_str()) != 0) {
-        std::fprintf(stderr, "kalvora-chamber-sim: cannot create %s: %s\n", link.c_str(),
-                     std::strerror(errno));
-        return false;
-    }
-    return true;
-}
-
-// Removes the link only while it still points at our terminal: another simulator may have
-// taken the name over.
-void removeLink(const std::string &link, const std::string &target) {
-    char buffer[4096];
-    const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
-    if (n > 0 && std::string(buffer, static_cast<std::size_t>(n)) == target)
-        ::unlink(link.c_str());
-}
 
 void configure(ChamberBus &bus, const SimOptions &options) {
     for (int address : options.addresses) {
@@ -65,16 +40,64 @@ std::string addressList(const std::vector<int> &addresses) {
     return out;
 }
 
-int serve(const SimOptions &options) {
-    TerminationSignals signals; // throws when it cannot watch them
-    const PseudoTerminal pty; // throws when none can be made
-    const std::string &link = options.linkPath;
-    if (!link.empty() && !makeLink(link, pty.slavePath()))
-        return 1;
+using Clock = std::chrono::steady_clock;
 
+std::chrono::milliseconds millisecondsOf(double seconds) {
+    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
+}
+
+// The pseudo-terminal with its link and the thread that serves on it; it can vanish and come
+// back at the same link, as an unplugged adapter does.
+class Line {
+public:
+    Line(SimServer &server, const std::string &link) : server_(server), link_(link) {}
+    ~Line() { vanish(); }
+    Line(const Line &) = delete;
+    Line &operator=(const Line &) = delete;
+
+    bool present() const { return pty_ != nullptr; }
+    const std::string &slavePath() const { return pty_->slavePath(); }
+
+    bool appear() {
+        pty_ = std::make_unique<PseudoTerminal>(); // throws when none can be made
+        std::string error;
+        if (!link_.empty() && !makeLink(link_, pty_->slavePath(), &error)) {
+            std::fprintf(stderr, "kalvora-chamber-sim: %s\n", error.c_str());
+            pty_.reset();
+            return false;
+        }
+        server_.setDescriptor(pty_->masterFd());
+        serving_ = std::thread([this] { server_.run(); });
+        return true;
+    }
+
+    void vanish() {
+        if (!pty_)
+            return;
+        server_.stop();
+        serving_.join();
+        if (!link_.empty())
+            removeLink(link_, pty_->slavePath());
+        pty_.reset();
+    }
+
+private:
+    SimServer &server_;
+    std::string link_;
+    std::unique_ptr<PseudoTerminal> pty_;
+    std::thread serving_;
+};
+
+void say(const std::string &text) {
+    std::printf("kalvora-chamber-sim: %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+int serve(const SimOptions &options) {
+    TerminationSignals signals({SIGUSR1}); // throws when it cannot watch them
     ChamberBus bus(options.addresses, options.degreesPerMinute);
     configure(bus, options);
-    SimServer server(bus, pty.masterFd());
+    SimServer server(bus, -1);
     server.setSpeedUp(options.speedUp);
     server.setEcho(options.echo);
     server.setLineSpeed(options.lineSpeed);
@@ -84,17 +107,52 @@ int serve(const SimOptions &options) {
             std::fflush(stdout);
         });
 
-    std::printf("kalvora-chamber-sim: chambers %s on %s (%s)\n",
-                addressList(options.addresses).c_str(),
-                (link.empty() ? pty.slavePath() : link).c_str(), pty.slavePath().c_str());
-    std::fflush(stdout);
+    const std::string &link = options.linkPath;
+    Line line(server, link);
+    if (!line.appear())
+        return 1;
+    const auto where = [&] {
+        return (link.empty() ? line.slavePath() : link) + " (" + line.slavePath() + ")";
+    };
+    say("chambers " + addressList(options.addresses) + " on " + where());
 
-    std::thread serving([&server] { server.run(); });
-    signals.waitAndTake();
-    server.stop();
-    serving.join();
-    if (!link.empty())
-        removeLink(link, pty.slavePath());
+    const auto start = Clock::now();
+    std::optional<Clock::time_point> noiseAt, vanishAt, backAt;
+    if (options.noiseSeconds)
+        noiseAt = start + millisecondsOf(options.noiseAfter);
+    if (options.vanishAfter)
+        vanishAt = start + millisecondsOf(*options.vanishAfter);
+    const auto vanishFor = millisecondsOf(options.vanishFor);
+    while (true) {
+        std::optional<Clock::time_point> next;
+        for (const auto &at : {noiseAt, vanishAt, backAt})
+            if (at && (!next || *at < *next))
+                next = at;
+        const int signal = signals.waitAndTake(next);
+        if (signal != 0 && signal != SIGUSR1)
+            break;
+        const auto now = Clock::now();
+        if (noiseAt && now >= *noiseAt) {
+            noiseAt.reset();
+            server.startNoise(std::chrono::microseconds(
+                                  static_cast<long long>(options.noiseEveryMs * 1000.0 + 0.5)),
+                              millisecondsOf(*options.noiseSeconds));
+            say("noise on the line");
+        }
+        if ((signal == SIGUSR1 || (vanishAt && now >= *vanishAt)) && line.present()) {
+            vanishAt.reset();
+            line.vanish();
+            backAt = now + vanishFor;
+            say("line vanished for " + std::to_string(vanishFor.count()) + " ms");
+        }
+        if (backAt && now >= *backAt) {
+            backAt.reset();
+            if (!line.appear())
+                return 1;
+            say("line back on " + where());
+        }
+    }
+    line.vanish();
     return 0;
 }
 
