@@ -16,7 +16,7 @@ public:
     // Up to `tries` exchanges until one gets an answer (a reply, or an exception, which a retry
     // would not change). The result of the last try.
     ExchangeResult exchange(std::span<const std::uint8_t> request);
-    // One exchange, counted in *counts when given.
+    // One try, whatever its outcome.
     ExchangeResult exchangeOnce(std::span<const std::uint8_t> request);
 
     const CommonOptions &options() const { return options_; }

@@ -27,7 +27,7 @@ LogReadOptions StartingAt(const QDate &date, std::optional<QTime> time,
 
 } // namespace
 
-class TestLogReader : public QObject {
+class tst_LogReader : public QObject {
     Q_OBJECT
 
 private slots:
@@ -278,5 +278,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLogReader)
+QTEST_GUILESS_MAIN(tst_LogReader)
 #include "tst_LogReader.moc"
