@@ -67,13 +67,11 @@ int DescriptorsOpenOn(const QString &path) {
     return count;
 }
 
-int ThreadCount() {
-    return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
-}
-
 QStringList ThreadIds() {
     return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
 }
+
+int ThreadCount() { return ThreadIds().size(); }
 
 // Where the receive thread waits, as /proc shows its system call: the idle wait polls the port
 // and the stop event without a time limit; the wait for silence and the pause after a hang-up
