@@ -13,7 +13,9 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
 fi
 
 kalvora_install_missing "${KALVORA_PACKAGES[@]}"
-kalvora_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+kalvora_configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Only what runs here; ./test.sh builds the rest.
+cmake --build build --parallel "$(nproc)" --target kalvora kalvora-chamber-sim
 
 sim_pid=""
 cleanup() {

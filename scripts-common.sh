@@ -49,9 +49,13 @@ kalvora_generate_locales() {
     done
 }
 
-kalvora_build() {
+kalvora_configure() {
     local dir=$1
     shift
     cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$dir" --parallel "$(nproc)"
+}
+
+kalvora_build() {
+    kalvora_configure "$@"
+    cmake --build "$1" --parallel "$(nproc)"
 }

@@ -2,11 +2,13 @@
 #include "ApplicationWindows.h"
 #include "PortUnit.h"
 #include "main.h"
+#include "platform/RuntimeFolder.h"
 #include "platform/SystemRegionalSettings.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[]) {
+    UseRuntimeFolderWhenUnset();
     QApplication application(argc, argv);  // also calls setlocale(LC_ALL, "")
     PortUnit::Regional = ReadSystemRegionalSettings();
     CreateApplicationWindows();

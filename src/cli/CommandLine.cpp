@@ -17,10 +17,17 @@ CommandLine::CommandLine(const QString &command, const QString &usage, const QSt
     : command_(command), usage_(usage), defaults_(defaults) {
     parser_.setApplicationDescription(description);
     parser_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser_.addHelpOption();
+    // Not addHelpOption(): its --help-all would list Qt's own options, which this tool has not.
+    parser_.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                                         QStringLiteral("Displays help on commandline options.")));
+    QCommandLineOption helpAll(QStringList{QStringLiteral("help-all"), QStringLiteral("?")});
+    helpAll.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser_.addOption(helpAll);
     addValueOption(QStringLiteral("port"), QStringLiteral("P"),
-                   QStringLiteral("Serial port: COMn (device from $KALVORA_COMn, else "
-                                  "/dev/ttyS<n-1>) or a device path (default: COM1)."));
+                   QStringLiteral("Serial port: COMn or a device path (default: COM1). COMn is the "
+                                  "device in $KALVORA_COMn, else the one mapped to COMn in "
+                                  "~/.config/kalvora/ports.conf, else in /etc/kalvora/ports.conf, "
+                                  "else /dev/ttyS<n-1>."));
     addValueOption(QStringLiteral("tries"), QStringLiteral("N"),
                    QStringLiteral("Requests per exchange before giving up (default: %1).")
                        .arg(defaults.tries));
@@ -47,7 +54,7 @@ std::optional<int> CommandLine::parse(const QStringList &arguments) {
     if (!parser_.parse(all))
         throw CliError{kExitUsage, parser_.errorText() + QStringLiteral(" (try: kalvora-cli ") +
                                        command_ + QStringLiteral(" --help)")};
-    if (parser_.isSet(QStringLiteral("help"))) {
+    if (parser_.isSet(QStringLiteral("help")) || parser_.isSet(QStringLiteral("help-all"))) {
         std::fputs(helpText().toLocal8Bit().constData(), stdout);
         return kExitOk;
     }

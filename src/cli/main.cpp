@@ -31,8 +31,10 @@ Commands:
   missing response is a warning unless --confirm is given.
 
 Options of every command:
-  --port P          COMn (device from $KALVORA_COMn, else /dev/ttyS<n-1>) or a device path
-                    (default: COM1)
+  --port P          COMn or a device path (default: COM1). COMn is the device in
+                    $KALVORA_COMn, else the one mapped to COMn (COMn=DEVICE lines) in
+                    ~/.config/kalvora/ports.conf, else in /etc/kalvora/ports.conf, else
+                    /dev/ttyS<n-1>
   --tries N         requests per exchange (default: per command, above)
   --timeout MS      silence after which a try counts as unanswered (default: per command);
                     a line that never falls quiet ends a try after 2 x MS + 100 ms, unsent
@@ -69,7 +71,8 @@ int main(int argc, char **argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(KALVORA_VERSION));
     const QStringList arguments = app.arguments().mid(1);
     const QString first = arguments.value(0);
-    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+    if (first == QLatin1String("--help") || first == QLatin1String("-h") ||
+        first == QLatin1String("--help-all") || first == QLatin1String("-?")) {
         std::fputs(kHelp, stdout);
         return kExitOk;
     }

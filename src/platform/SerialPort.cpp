@@ -107,13 +107,17 @@ bool WaitForRoom(int fd, std::chrono::steady_clock::time_point deadline) {
 
 enum class ReadOutcome { Stored, Nothing, HungUp };
 
-// Reads what is queued, at most 256 bytes; *got is the count read.
-ReadOutcome ReadQueued(int fd, std::uint8_t (&chunk)[kMaxRead], std::size_t *got) {
+// Reads what is queued, at most 256 bytes; *got is the count read. With VMIN = VTIME = 0 a tty
+// read returns 0 when the queue is empty (a purge may empty it after poll reported input), so 0
+// means a hang-up only when poll reported one.
+ReadOutcome ReadQueued(int fd, bool hungUp, std::uint8_t (&chunk)[kMaxRead], std::size_t *got) {
     ssize_t count;
     do {
         count = ::read(fd, chunk, sizeof chunk);
     } while (count < 0 && errno == EINTR);
-    if (count == 0 || (count < 0 && errno != EAGAIN))
+    if (count == 0)
+        return hungUp ? ReadOutcome::HungUp : ReadOutcome::Nothing;
+    if (count < 0 && errno != EAGAIN)
         return ReadOutcome::HungUp;
     if (count < 0)
         return ReadOutcome::Nothing;
@@ -273,7 +277,8 @@ void SerialPort::receiveLoop() {
                 return;
             std::uint8_t chunk[kMaxRead];
             std::size_t got = 0;
-            outcome = ReadQueued(fd, chunk, &got);
+            const bool hungUp = (watched[0].revents & (POLLHUP | POLLERR)) != 0;
+            outcome = ReadQueued(fd, hungUp, chunk, &got);
             if (outcome == ReadOutcome::Stored) {
                 TraceFrame("rx", chunk, got);
                 store(chunk, got);

@@ -35,7 +35,13 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
                        "a PNG, SVG or PDF file, and writes them as CSV.\n\n"
                        "Exit status: 0 done, 2 wrong command line, 6 a file could not be read or "
                        "written (unreadable, not a log, no records)."));
-    parser.addHelpOption();
+    // Not addHelpOption(): its --help-all would list Qt's own options, which are no business of
+    // this tool's users; --help-all is kept, hidden, as another name of --help.
+    parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Displays help on commandline options.")));
+    QCommandLineOption helpAll(QStringList{QStringLiteral("help-all"), QStringLiteral("?")});
+    helpAll.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(helpAll);
     parser.addVersionOption();
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("Write the chart to FILE (.png, .svg or .pdf) "
@@ -80,7 +86,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
 
     if (!parser.parse(arguments))
         return Usage(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(helpAll))
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();

@@ -1,6 +1,7 @@
 // kalvora-plot: charts and CSV of Kalvora's readings logs.
 #include "PlotCommand.h"
 #include "PlotOptions.h"
+#include "platform/RuntimeFolder.h"
 
 #include <QApplication>
 
@@ -10,6 +11,7 @@ int main(int argc, char **argv) {
         (NeedsNoDisplay(argc, argv) || (qEnvironmentVariableIsEmpty("DISPLAY") &&
                                         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseRuntimeFolderWhenUnset();
     QApplication application(argc, argv); // also calls setlocale(LC_ALL, "")
     QApplication::setApplicationName(QStringLiteral("kalvora-plot"));
     QApplication::setApplicationVersion(QStringLiteral(KALVORA_VERSION));

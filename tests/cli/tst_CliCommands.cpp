@@ -1,5 +1,6 @@
 // kalvora-cli's one-shot commands as processes against the simulated chambers on a pty.
 #include "CliProcess.h"
+#include "FileBytes.h"
 #include "SimulatedLine.h"
 
 #include "core/ControlFrames.h"
@@ -33,12 +34,11 @@ std::vector<Bytes> Requests(const SimulatedLine &line) {
     return requests;
 }
 
-QString WriteFile(const QTemporaryDir &dir, const QString &name, const QByteArray &content) {
+// A file of `content` in `dir`; its path.
+QString FileIn(const QTemporaryDir &dir, const QString &name, const QByteArray &content) {
     const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!WriteFile(path, content))
         qFatal("cannot write %s", qPrintable(path));
-    file.write(content);
     return path;
 }
 
@@ -63,6 +63,8 @@ private slots:
     void noisyLineEndsTheCommand_data();
     void noisyLineEndsTheCommand();
     void vanishedPortIsNamed();
+    void helpShowsOnlyOurOptions_data();
+    void helpShowsOnlyOurOptions();
 };
 
 void tst_CliCommands::noisyLineEndsTheCommand_data() {
@@ -238,13 +240,13 @@ void tst_CliCommands::controlCommandsSendTheWindowsFrames() {
 void tst_CliCommands::writeProgramSendsStepFrames() {
     SimulatedLine line({1});
     QTemporaryDir dir;
-    const QString csv = WriteFile(dir, "program.csv",
-                                  "temperature,stab h,stab min,mode h,mode min\n"
-                                  "-40,1,30,0,45\n"
-                                  "# keep warm\n"
-                                  "\n"
-                                  "180,99,59,99,59\r\n"
-                                  " 0,0,0,0,0\n");
+    const QString csv = FileIn(dir, "program.csv",
+                               "temperature,stab h,stab min,mode h,mode min\n"
+                               "-40,1,30,0,45\n"
+                               "# keep warm\n"
+                               "\n"
+                               "180,99,59,99,59\r\n"
+                               " 0,0,0,0,0\n");
     const auto started = std::chrono::steady_clock::now();
     const CliRun run = RunCli(WithPort(line, {"write-program", "1", "--program", "2", "--cycles",
                                               "125", csv}));
@@ -290,7 +292,7 @@ void tst_CliCommands::writeProgramRejectsBadCells() {
     QFETCH(QString, where);
     SimulatedLine line({1});
     QTemporaryDir dir;
-    const QString path = WriteFile(dir, "p.csv", csv);
+    const QString path = FileIn(dir, "p.csv", csv);
     const CliRun run = RunCli(WithPort(line, QStringList{"write-program", "1", path} + options));
     QCOMPARE(run.exitCode, 5);
     QVERIFY2(run.err.contains(where), qPrintable(run.err));
@@ -344,6 +346,32 @@ void tst_CliCommands::usageErrorsExit2() {
         QCOMPARE(help.exitCode, 0);
         QVERIFY(help.out.contains(QStringLiteral("(default: ")));
     }
+}
+
+void tst_CliCommands::helpShowsOnlyOurOptions_data() {
+    QTest::addColumn<QStringList>("arguments");
+    // A port that cannot be opened: a help request taken for a command fails at once.
+    const QStringList noPort{"--port", "/dev/kalvora-no-such-port"};
+    QTest::newRow("--help") << QStringList{"--help"};
+    QTest::newRow("--help-all") << QStringList{"--help-all"};
+    QTest::newRow("scan --help") << QStringList{"scan", "--help"} + noPort;
+    QTest::newRow("scan --help-all") << QStringList{"scan", "--help-all"} + noPort;
+    QTest::newRow("read -?") << QStringList{"read", "1", "-?"} + noPort;
+    QTest::newRow("log --help-all") << QStringList{"log", "1", "--help-all"} + noPort;
+}
+
+// Qt's own options (-platform, -qmljsdebugger ...) are none of the tool's; the port's help names
+// every place a COMn name is looked up.
+void tst_CliCommands::helpShowsOnlyOurOptions() {
+    QFETCH(QStringList, arguments);
+    const CliRun run = RunCli(arguments);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QString());
+    for (const char *place : {"KALVORA_COM", "~/.config/kalvora/ports.conf",
+                              "/etc/kalvora/ports.conf", "/dev/ttyS<n-1>"})
+        QVERIFY2(run.out.contains(QLatin1String(place)), place);
+    for (const char *foreign : {"help-all", "Qt specific", "qmljsdebugger", "-platform"})
+        QVERIFY2(!run.out.contains(QLatin1String(foreign)), foreign);
 }
 
 QTEST_GUILESS_MAIN(tst_CliCommands)

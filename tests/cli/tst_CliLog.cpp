@@ -1,6 +1,7 @@
 // `kalvora-cli log` as a process: three chambers, one falling silent and coming back, the
 // window's log format byte for byte, CSV rows, and whole files after SIGTERM.
 #include "CliProcess.h"
+#include "FileBytes.h"
 #include "SimulatedLine.h"
 
 #include "core/LogFormat.h"
@@ -15,11 +16,6 @@ using chambersim::ChamberFaults;
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray ReadAll(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QString OnlyFile(const QDir &dir, const QString &pattern) {
     const QStringList found = dir.entryList({pattern}, QDir::Files);

@@ -1,5 +1,6 @@
 // `kalvora-cli log` as a process left alone for long: dates that change under it, a sensor that
 // fails, option files, a full disk and silent chambers that must not slow the others.
+#include "FileBytes.h"
 #include "CliProcess.h"
 #include "SimulatedLine.h"
 
@@ -18,11 +19,6 @@ using chambersim::ChamberFaults;
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray ReadAll(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 void SetChamber(SimulatedLine &line, int address, std::uint16_t temperature) {
     const std::vector<std::pair<int, std::uint16_t>> registers{

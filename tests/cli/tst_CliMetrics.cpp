@@ -6,6 +6,8 @@
 
 #include "core/LogFormat.h"
 
+#include "FileBytes.h"
+
 #include <QDir>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -46,11 +48,6 @@ struct Stopper {
         }
     }
 };
-
-QByteArray ReadAll(const QString &path) {
-    QFile file(path);
-    return !path.isEmpty() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 

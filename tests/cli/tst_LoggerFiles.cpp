@@ -8,6 +8,8 @@
 
 #include "core/LogFormat.h"
 
+#include "FileBytes.h"
+
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,11 +30,6 @@ QDateTime Berlin(const QString &utc) {
 QByteArray Record(const QDateTime &moment) {
     return LogRecordBytes(moment.time().toString(QStringLiteral("HH:mm:ss")), QStringLiteral("23,5"),
                           QStringLiteral("2"), QStringLiteral("1(3)"), QStringLiteral("1(1)"));
-}
-
-QByteArray ReadAll(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 class FixedClock : public LoggerClock {

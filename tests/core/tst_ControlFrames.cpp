@@ -11,7 +11,7 @@ int StepRegister(const Frame &frame, int k) { return frame[7 + 2 * k] << 8 | fra
 
 } // namespace
 
-class TestControlFrames : public QObject {
+class tst_ControlFrames : public QObject {
     Q_OBJECT
 
 private slots:
@@ -103,5 +103,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestControlFrames)
+QTEST_APPLESS_MAIN(tst_ControlFrames)
 #include "tst_ControlFrames.moc"

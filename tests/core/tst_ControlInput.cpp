@@ -32,7 +32,7 @@ QString ConversionMessage(const QString &text) {
 
 } // namespace
 
-class TestControlInput : public QObject {
+class tst_ControlInput : public QObject {
     Q_OBJECT
 
 private slots:
@@ -244,5 +244,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestControlInput)
+QTEST_APPLESS_MAIN(tst_ControlInput)
 #include "tst_ControlInput.moc"

@@ -2,7 +2,7 @@
 
 #include <QtTest>
 
-class TestErrors : public QObject {
+class tst_Errors : public QObject {
     Q_OBJECT
 
 private slots:
@@ -35,5 +35,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestErrors)
+QTEST_APPLESS_MAIN(tst_Errors)
 #include "tst_Errors.moc"

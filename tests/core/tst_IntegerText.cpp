@@ -4,7 +4,7 @@
 #include <QtTest>
 #include <limits>
 
-class TestIntegerText : public QObject {
+class tst_IntegerText : public QObject {
     Q_OBJECT
 
 private slots:
@@ -111,5 +111,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestIntegerText)
+QTEST_APPLESS_MAIN(tst_IntegerText)
 #include "tst_IntegerText.moc"

@@ -5,7 +5,7 @@
 #include <QTimeZone>
 #include <QtTest>
 
-class TestLocalOffsets : public QObject {
+class tst_LocalOffsets : public QObject {
     Q_OBJECT
 
 private slots:
@@ -60,5 +60,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLocalOffsets)
+QTEST_GUILESS_MAIN(tst_LocalOffsets)
 #include "tst_LocalOffsets.moc"

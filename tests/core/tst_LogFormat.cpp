@@ -14,7 +14,7 @@ int ColumnOf(const QString &record, const QString &value, int from) {
 
 } // namespace
 
-class TestLogFormat : public QObject {
+class tst_LogFormat : public QObject {
     Q_OBJECT
 
 private slots:
@@ -175,5 +175,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestLogFormat)
+QTEST_APPLESS_MAIN(tst_LogFormat)
 #include "tst_LogFormat.moc"

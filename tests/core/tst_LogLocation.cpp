@@ -2,7 +2,7 @@
 
 #include <QtTest>
 
-class TestLogLocation : public QObject {
+class tst_LogLocation : public QObject {
     Q_OBJECT
 
 private slots:
@@ -37,5 +37,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLogLocation)
+QTEST_GUILESS_MAIN(tst_LogLocation)
 #include "tst_LogLocation.moc"

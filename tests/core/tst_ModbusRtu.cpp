@@ -1,10 +1,10 @@
 #include "HexBytes.h"
+#include "ModbusFrames.h"
 #include "core/ModbusRtu.h"
 
 #include <QtTest>
 #include <array>
 
-using Bytes = std::vector<std::uint8_t>;
 using RxBuffer = std::array<std::uint8_t, kRxBufferSize>;
 
 namespace {
@@ -23,15 +23,12 @@ Bytes ValidReply(std::uint8_t address) {
         reply.push_back(0);
         reply.push_back(static_cast<std::uint8_t>(k + 1));
     }
-    const std::uint16_t crc = ModbusCrc16(0, 32, reply.data());
-    reply.push_back(crc & 0xFF);
-    reply.push_back(crc >> 8);
-    return reply;
+    return WithCrc(reply);
 }
 
 } // namespace
 
-class TestModbusRtu : public QObject {
+class tst_ModbusRtu : public QObject {
     Q_OBJECT
 
 private slots:
@@ -91,7 +88,7 @@ private slots:
         QCOMPARE(frame.size(), std::size_t{13});
         QCOMPARE(HexText(Bytes(frame.begin(), frame.begin() + 11)),
                  QString("07 10 01 02 00 02 04 AB CD 00 01"));
-        QCOMPARE(int{ModbusCrc16(0, 10, frame.data())}, frame[11] | frame[12] << 8);
+        QCOMPARE(frame, WithCrc(Bytes(frame.begin(), frame.begin() + 11)));
     }
 
     void writeFrameRejectsImpossibleQuantities() {
@@ -155,13 +152,11 @@ private slots:
     void wrongByteCountWithMatchingCrcIsNotDecodable() {
         Bytes reply = ValidReply(9);
         reply[2] = 28;
-        const std::uint16_t crc = ModbusCrc16(0, 32, reply.data());
-        reply[33] = crc & 0xFF;
-        reply[34] = crc >> 8;
+        reply = WithCrc(Bytes(reply.begin(), reply.begin() + 33));
         const RxBuffer buffer = BufferWith(0, reply);
         QVERIFY(!IsDecodableReply(buffer.data(), 9));
     }
 };
 
-QTEST_APPLESS_MAIN(TestModbusRtu)
+QTEST_APPLESS_MAIN(tst_ModbusRtu)
 #include "tst_ModbusRtu.moc"

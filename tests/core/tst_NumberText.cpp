@@ -3,7 +3,7 @@
 #include <QtTest>
 #include <clocale>
 
-class TestNumberText : public QObject {
+class tst_NumberText : public QObject {
     Q_OBJECT
 
 private slots:
@@ -70,5 +70,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestNumberText)
+QTEST_APPLESS_MAIN(tst_NumberText)
 #include "tst_NumberText.moc"

@@ -2,7 +2,7 @@
 
 #include <QtTest>
 
-class TestPortMapping : public QObject {
+class tst_PortMapping : public QObject {
     Q_OBJECT
 
 private slots:
@@ -103,5 +103,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPortMapping)
+QTEST_GUILESS_MAIN(tst_PortMapping)
 #include "tst_PortMapping.moc"

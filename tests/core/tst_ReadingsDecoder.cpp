@@ -48,7 +48,7 @@ QStringList TimeTexts(const FigureTexts &figures) {
 
 } // namespace
 
-class TestReadingsDecoder : public QObject {
+class tst_ReadingsDecoder : public QObject {
     Q_OBJECT
 
 private slots:
@@ -238,5 +238,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestReadingsDecoder)
+QTEST_APPLESS_MAIN(tst_ReadingsDecoder)
 #include "tst_ReadingsDecoder.moc"

@@ -26,7 +26,7 @@ RegionalSettings Settings(const QString &date, const QString &time) {
 
 } // namespace
 
-class TestRegionalSettings : public QObject {
+class tst_RegionalSettings : public QObject {
     Q_OBJECT
 
 private slots:
@@ -90,5 +90,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestRegionalSettings)
+QTEST_APPLESS_MAIN(tst_RegionalSettings)
 #include "tst_RegionalSettings.moc"

@@ -1,23 +1,14 @@
 // Recognising a reply in the byte stream as it arrives, fed in pieces of every size.
 #include "HexBytes.h"
+#include "ModbusFrames.h"
 
-#include "core/ModbusRtu.h"
 #include "core/ReplyFramer.h"
 
 #include <QtTest>
 
-using Bytes = std::vector<std::uint8_t>;
 Q_DECLARE_METATYPE(ReplyFramer::State)
 
 namespace {
-
-Bytes Signed(Bytes body) {
-    const std::uint16_t crc =
-        ModbusCrc16(0, static_cast<std::uint8_t>(body.size() - 1), body.data());
-    body.push_back(crc & 0xFF);
-    body.push_back(crc >> 8);
-    return body;
-}
 
 Bytes Join(std::initializer_list<Bytes> parts) {
     Bytes all;
@@ -26,11 +17,10 @@ Bytes Join(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-const auto kRead = BuildReadRequest(1, 4, 3);
-const Bytes kReadRequest(kRead.begin(), kRead.end());
-const Bytes kReply = Signed({1, 4, 6, 0, 235, 0, 2, 0, 200});
-const Bytes kWriteRequest = BuildWriteFrame(1, 16, {1});
-const Bytes kWriteReply = Signed({1, 0x10, 0, 16, 0, 1});
+const Bytes kReadRequest = ReadRequest(1, 0, 3);
+const Bytes kReply = WithCrc({1, 4, 6, 0, 235, 0, 2, 0, 200});
+const Bytes kWriteRequest = WriteRequest(1, 16, {1});
+const Bytes kWriteReply = WriteAck(kWriteRequest);
 
 } // namespace
 
@@ -57,18 +47,16 @@ void tst_ReplyFramer::streams_data() {
                                 << kReply << false;
     QTest::newRow("noise first") << kReadRequest << Join({{0x00, 0xFF, 0x01}, kReply}) << S::Reply
                                  << kReply << false;
-    QTest::newRow("other chamber's reply") << kReadRequest
-                                           << Signed({2, 4, 6, 0, 1, 0, 2, 0, 3}) << S::Waiting
-                                           << Bytes{} << false;
+    QTest::newRow("other chamber's reply")
+        << kReadRequest << WithCrc({2, 4, 6, 0, 1, 0, 2, 0, 3}) << S::Waiting << Bytes{} << false;
     Bytes broken = kReply;
     broken.back() ^= 0xFF;
     QTest::newRow("bad CRC") << kReadRequest << broken << S::Waiting << Bytes{} << true;
     QTest::newRow("bad CRC, then the reply") << kReadRequest << Join({broken, kReply}) << S::Reply
                                              << kReply << true;
-    QTest::newRow("wrong byte count, right CRC") << kReadRequest
-                                                 << Signed({1, 4, 4, 0, 1, 0, 2}) << S::Waiting
-                                                 << Bytes{} << true;
-    QTest::newRow("exception") << kReadRequest << Signed({1, 0x84, 2}) << S::Exception << Bytes{}
+    QTest::newRow("wrong byte count, right CRC")
+        << kReadRequest << WithCrc({1, 4, 4, 0, 1, 0, 2}) << S::Waiting << Bytes{} << true;
+    QTest::newRow("exception") << kReadRequest << ExceptionReply(1, 4, 2) << S::Exception << Bytes{}
                                << false;
     QTest::newRow("write reply") << kWriteRequest << kWriteReply << S::Reply << kWriteReply
                                  << false;

@@ -15,12 +15,6 @@ namespace {
 
 const QByteArray kRecord("    14:05:33;\xd6\xc0 23,5;\r\n\r\n");
 
-void WriteBytes(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
 enum class Operation { Create, Append };
 
 void Run(Operation operation, const QString &path, const QByteArray &bytes) {
@@ -78,7 +72,7 @@ QString ErrorOfUnprivileged(Operation operation, const QString &path) {
 
 Q_DECLARE_METATYPE(Operation)
 
-class TestLogFile : public QObject {
+class tst_LogFile : public QObject {
     Q_OBJECT
 
 private slots:
@@ -100,12 +94,12 @@ private:
     std::unique_ptr<QTemporaryDir> dir_;
 };
 
-void TestLogFile::init() {
+void tst_LogFile::init() {
     dir_ = std::make_unique<QTemporaryDir>();
     QVERIFY(dir_->isValid());
 }
 
-void TestLogFile::writesExactBytes_data() {
+void tst_LogFile::writesExactBytes_data() {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QByteArray>("before"); // "<missing>": no file
     QTest::addColumn<QByteArray>("after");
@@ -116,18 +110,18 @@ void TestLogFile::writesExactBytes_data() {
     QTest::newRow("append to an empty file") << Operation::Append << QByteArray() << kRecord;
 }
 
-void TestLogFile::writesExactBytes() {
+void tst_LogFile::writesExactBytes() {
     QFETCH(Operation, operation);
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, after);
     const QString path = dir_->filePath(QStringLiteral("ЖЫМ№3 09.12.2017 14_05_33.txt"));
     if (before != "<missing>")
-        WriteBytes(path, before);
+        QVERIFY(WriteFile(path, before));
     Run(operation, path, kRecord);
     QCOMPARE(ReadAll(path), after);
 }
 
-void TestLogFile::failingStepThrowsAndCreatesNothing_data() {
+void tst_LogFile::failingStepThrowsAndCreatesNothing_data() {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("message");
@@ -147,7 +141,7 @@ void TestLogFile::failingStepThrowsAndCreatesNothing_data() {
                                           << "I/O error 21";
 }
 
-void TestLogFile::failingStepThrowsAndCreatesNothing() {
+void tst_LogFile::failingStepThrowsAndCreatesNothing() {
     QFETCH(Operation, operation);
     QFETCH(QString, name);
     QFETCH(QString, message);
@@ -159,18 +153,18 @@ void TestLogFile::failingStepThrowsAndCreatesNothing() {
     QCOMPARE(QDir(dir_->path()).entryList(QDir::AllEntries | QDir::System), entriesBefore);
 }
 
-void TestLogFile::deniedAccessIsReported_data() {
+void tst_LogFile::deniedAccessIsReported_data() {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QString>("name");
     QTest::newRow("create in a read-only folder") << Operation::Create << "new.txt";
     QTest::newRow("append to a read-only file") << Operation::Append << "existing.txt";
 }
 
-void TestLogFile::deniedAccessIsReported() {
+void tst_LogFile::deniedAccessIsReported() {
     QFETCH(Operation, operation);
     QFETCH(QString, name);
     const QString existing = dir_->filePath("existing.txt");
-    WriteBytes(existing, "header\r\n");
+    QVERIFY(WriteFile(existing, "header\r\n"));
     QCOMPARE(::chmod(QFile::encodeName(existing).constData(), 0444), 0);
     QCOMPARE(::chmod(QFile::encodeName(dir_->path()).constData(), 0555), 0);
 
@@ -183,7 +177,7 @@ void TestLogFile::deniedAccessIsReported() {
     QCOMPARE(ReadAll(existing), QByteArray("header\r\n"));
 }
 
-void TestLogFile::messagesOfOtherErrors_data() {
+void tst_LogFile::messagesOfOtherErrors_data() {
     QTest::addColumn<int>("errorNumber");
     QTest::addColumn<QString>("message");
     QTest::newRow("EPERM") << EPERM << "File access denied";
@@ -192,11 +186,11 @@ void TestLogFile::messagesOfOtherErrors_data() {
     QTest::newRow("EIO") << EIO << "I/O error 5";
 }
 
-void TestLogFile::messagesOfOtherErrors() {
+void tst_LogFile::messagesOfOtherErrors() {
     QFETCH(int, errorNumber);
     QFETCH(QString, message);
     QCOMPARE(InOutErrorMessage(errorNumber), message);
 }
 
-QTEST_GUILESS_MAIN(TestLogFile)
+QTEST_GUILESS_MAIN(tst_LogFile)
 #include "tst_LogFile.moc"

@@ -4,7 +4,7 @@
 
 #include <QtTest>
 
-class TestPortNames : public QObject {
+class tst_PortNames : public QObject {
     Q_OBJECT
 
 private slots:
@@ -40,5 +40,5 @@ private:
     QTemporaryDir config_;
 };
 
-QTEST_GUILESS_MAIN(TestPortNames)
+QTEST_GUILESS_MAIN(tst_PortNames)
 #include "tst_PortNames.moc"

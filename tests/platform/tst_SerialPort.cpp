@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -16,7 +17,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
 
 QByteArray Snapshot(const SerialPort &port, int count = 256) {
     const ReceiveBuffer bytes = port.receivedSnapshot();
@@ -67,8 +67,47 @@ int DescriptorsOpenOn(const QString &path) {
     return count;
 }
 
-int ThreadCount() {
-    return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+QStringList ThreadIds() {
+    return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+int ThreadCount() { return ThreadIds().size(); }
+
+// Where the receive thread waits, as /proc shows its system call: the idle wait polls the port
+// and the stop event without a time limit; the wait for silence and the pause after a hang-up
+// poll the stop event alone, for kSilenceMs and for longer.
+enum class ReceiverWait { Other, Idle, Silence, Pause };
+
+ReceiverWait WaitOf(const QString &threadId) {
+#ifdef SYS_poll
+    QFile call(QStringLiteral("/proc/self/task/%1/syscall").arg(threadId));
+    if (!call.open(QIODevice::ReadOnly))
+        return ReceiverWait::Other;
+    const QList<QByteArray> fields = call.readAll().simplified().split(' ');
+    if (fields.size() < 4 || fields[0].toInt() != SYS_poll)
+        return ReceiverWait::Other;
+    const qulonglong descriptors = fields[2].toULongLong(nullptr, 0);
+    const int timeoutMs = static_cast<int>(fields[3].toULongLong(nullptr, 0) & 0xFFFFFFFF);
+    if (descriptors == 2 && timeoutMs < 0)
+        return ReceiverWait::Idle;
+    if (descriptors == 1)
+        return timeoutMs == SerialPort::kSilenceMs ? ReceiverWait::Silence : ReceiverWait::Pause;
+#else
+    Q_UNUSED(threadId)
+#endif
+    return ReceiverWait::Other;
+}
+
+// Waits until the thread rests in its idle wait or in the pause.
+ReceiverWait SettledWaitOf(const QString &threadId) {
+    QDeadlineTimer deadline(kEventTimeout);
+    while (!deadline.hasExpired()) {
+        const ReceiverWait wait = WaitOf(threadId);
+        if (wait == ReceiverWait::Idle || wait == ReceiverWait::Pause)
+            return wait;
+        std::this_thread::sleep_for(1ms);
+    }
+    return ReceiverWait::Other;
 }
 
 // The gaps are at least `gap`; a busy machine may make them longer, which changes nothing,
@@ -84,7 +123,7 @@ void SendInPieces(PtyPair &pty, const QByteArray &bytes, int pieceSize,
 
 } // namespace
 
-class TestSerialPort : public QObject {
+class tst_SerialPort : public QObject {
     Q_OBJECT
 
 private slots:
@@ -114,6 +153,8 @@ private slots:
 
     void receiverWaitsWithoutSpinning_data();
     void receiverWaitsWithoutSpinning();
+    void receiverPausesOnlyAfterAHangUp_data();
+    void receiverPausesOnlyAfterAHangUp();
 
 private:
     void openCookedPort();
@@ -122,23 +163,23 @@ private:
     std::unique_ptr<SerialPort> port_;
 };
 
-void TestSerialPort::init() {
+void tst_SerialPort::init() {
     pty_ = std::make_unique<PtyPair>();
     port_ = std::make_unique<SerialPort>();
 }
 
-void TestSerialPort::cleanup() {
+void tst_SerialPort::cleanup() {
     port_.reset();
     pty_.reset();
 }
 
-void TestSerialPort::openCookedPort() {
+void tst_SerialPort::openCookedPort() {
     MakeCooked(*pty_);
     QString reason;
     QVERIFY2(port_->open(pty_->slavePath(), &reason), qPrintable(reason));
 }
 
-void TestSerialPort::opensRawLineAt57600() {
+void tst_SerialPort::opensRawLineAt57600() {
     openCookedPort();
     termios tio{};
     QCOMPARE(::tcgetattr(port_->handle(), &tio), 0);
@@ -154,7 +195,7 @@ void TestSerialPort::opensRawLineAt57600() {
     QCOMPARE(int(tio.c_cc[VTIME]), 0);
 }
 
-void TestSerialPort::holdsThePortExclusively() {
+void tst_SerialPort::holdsThePortExclusively() {
     openCookedPort();
     // Another master of ours is refused, root or not (the window and the command-line tool).
     SerialPort second;
@@ -184,14 +225,14 @@ void TestSerialPort::holdsThePortExclusively() {
     QVERIFY2(port_->open(pty_->slavePath(), &reason), qPrintable(reason));
 }
 
-void TestSerialPort::writeSendsFrameUnchanged_data() {
+void tst_SerialPort::writeSendsFrameUnchanged_data() {
     QTest::addColumn<QByteArray>("frame");
     QTest::newRow("read request") << QByteArray::fromHex("01 04 00 00 00 0f b0 0e");
     QTest::newRow("terminal control bytes") << kControlBytes;
     QTest::newRow("program frame of 35 bytes") << Pattern(35, 0xF0);
 }
 
-void TestSerialPort::writeSendsFrameUnchanged() {
+void tst_SerialPort::writeSendsFrameUnchanged() {
     QFETCH(QByteArray, frame);
     openCookedPort();
     port_->clearErrors();
@@ -204,7 +245,7 @@ void TestSerialPort::writeSendsFrameUnchanged() {
 
 // Nobody reads the other end: the write gives up (a hang here ends the test by its time-out)
 // and says so, instead of freezing the window or passing for a sent frame.
-void TestSerialPort::stalledLineFailsTheWrite() {
+void tst_SerialPort::stalledLineFailsTheWrite() {
     openCookedPort();
     const std::vector<std::uint8_t> flood(1 << 20, 0x55); // far more than a pty buffers
     QVERIFY(!port_->write(flood.data(), flood.size()));
@@ -213,12 +254,12 @@ void TestSerialPort::stalledLineFailsTheWrite() {
     QCOMPARE(port_->statistics().framesWritten, 0);
 }
 
-void TestSerialPort::writeWithoutPortFails() {
+void tst_SerialPort::writeWithoutPortFails() {
     QVERIFY(!port_->write(reinterpret_cast<const std::uint8_t *>("\x01\x04"), 2));
     QCOMPARE(errno, EBADF);
 }
 
-void TestSerialPort::receivesReplyWhole_data() {
+void tst_SerialPort::receivesReplyWhole_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<int>("pieceSize");
     QTest::addColumn<int>("gapMicroseconds");
@@ -230,7 +271,7 @@ void TestSerialPort::receivesReplyWhole_data() {
     QTest::newRow("two pieces, 60 ms apart") << reply35 << 10 << 60000;
 }
 
-void TestSerialPort::receivesReplyWhole() {
+void tst_SerialPort::receivesReplyWhole() {
     QFETCH(QByteArray, reply);
     QFETCH(int, pieceSize);
     QFETCH(int, gapMicroseconds);
@@ -242,7 +283,7 @@ void TestSerialPort::receivesReplyWhole() {
     QVERIFY(pty_->readMaster(1, 20ms).empty()); // no echo
 }
 
-void TestSerialPort::appendsReadsUntilCleared_data() {
+void tst_SerialPort::appendsReadsUntilCleared_data() {
     QTest::addColumn<QByteArray>("first");
     QTest::addColumn<bool>("clearBetween");
     QTest::addColumn<QByteArray>("second");
@@ -255,7 +296,7 @@ void TestSerialPort::appendsReadsUntilCleared_data() {
     QTest::newRow("five after a longer read") << forty << false << five << Padded(forty + five);
 }
 
-void TestSerialPort::appendsReadsUntilCleared() {
+void tst_SerialPort::appendsReadsUntilCleared() {
     QFETCH(QByteArray, first);
     QFETCH(bool, clearBetween);
     QFETCH(QByteArray, second);
@@ -272,7 +313,7 @@ void TestSerialPort::appendsReadsUntilCleared() {
 }
 
 // What comes after the 256th byte of one exchange is dropped; the next exchange starts afresh.
-void TestSerialPort::keepsAtMost256BytesAnExchange() {
+void tst_SerialPort::keepsAtMost256BytesAnExchange() {
     openCookedPort();
     const QByteArray waiting = QByteArray(256, '\x11') + Pattern(44, 0x20);
     pty_->writeMaster(Bytes(waiting));
@@ -286,7 +327,7 @@ void TestSerialPort::keepsAtMost256BytesAnExchange() {
     QTRY_COMPARE_WITH_TIMEOUT(Snapshot(*port_), Padded("\x05\x04"), kEventTimeoutMs);
 }
 
-void TestSerialPort::purgeInputDiscardsQueuedBytes() {
+void tst_SerialPort::purgeInputDiscardsQueuedBytes() {
     openCookedPort();
     pty_->writeMaster(Bytes(Pattern(20)));
     QTRY_COMPARE_WITH_TIMEOUT(QueuedInput(port_->handle()), 20, kEventTimeoutMs);
@@ -300,7 +341,7 @@ void TestSerialPort::purgeInputDiscardsQueuedBytes() {
     QTRY_COMPARE_WITH_TIMEOUT(Snapshot(*port_, 2), QByteArray("\x07\x04"), kEventTimeoutMs);
 }
 
-void TestSerialPort::openingDiscardsStaleInput() {
+void tst_SerialPort::openingDiscardsStaleInput() {
     const int observer =
         ::open(QFile::encodeName(pty_->slavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(observer >= 0);
@@ -311,7 +352,7 @@ void TestSerialPort::openingDiscardsStaleInput() {
     QCOMPARE(QueuedInput(port_->handle()), 0);
 }
 
-void TestSerialPort::failedOpeningLeavesNoPort_data() {
+void tst_SerialPort::failedOpeningLeavesNoPort_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("reason");
     QTest::newRow("missing device")
@@ -319,7 +360,7 @@ void TestSerialPort::failedOpeningLeavesNoPort_data() {
     QTest::newRow("not a terminal") << "/dev/null" << QString::fromLocal8Bit(std::strerror(ENOTTY));
 }
 
-void TestSerialPort::failedOpeningLeavesNoPort() {
+void tst_SerialPort::failedOpeningLeavesNoPort() {
     QFETCH(QString, path);
     QFETCH(QString, reason);
     const int descriptorsBefore = DescriptorsOpenOn(path);
@@ -334,7 +375,7 @@ void TestSerialPort::failedOpeningLeavesNoPort() {
     QCOMPARE(ThreadCount(), threadsBefore);
 }
 
-void TestSerialPort::closingWithoutPortKeepsStandardInput() {
+void tst_SerialPort::closingWithoutPortKeepsStandardInput() {
     if (::fcntl(0, F_GETFD) < 0)
         QCOMPARE(::open("/dev/null", O_RDONLY), 0);
     port_->close();
@@ -346,7 +387,7 @@ void TestSerialPort::closingWithoutPortKeepsStandardInput() {
     QVERIFY(::fcntl(0, F_GETFD) >= 0);
 }
 
-void TestSerialPort::reopeningReplacesPortAndThread() {
+void tst_SerialPort::reopeningReplacesPortAndThread() {
     PtyPair second;
     const int threadsBefore = ThreadCount();
     openCookedPort();
@@ -367,7 +408,7 @@ void TestSerialPort::reopeningReplacesPortAndThread() {
     QTRY_COMPARE_WITH_TIMEOUT(Snapshot(*port_), Padded("\x05\x04"), kEventTimeoutMs);
 }
 
-void TestSerialPort::receiverWaitsWithoutSpinning_data() {
+void tst_SerialPort::receiverWaitsWithoutSpinning_data() {
     QTest::addColumn<bool>("hangUp");
     QTest::addColumn<int>("maxCpuMs"); // in one second
     QTest::newRow("idle line") << false << 5;
@@ -376,7 +417,7 @@ void TestSerialPort::receiverWaitsWithoutSpinning_data() {
 }
 
 // CPU time, not wall-clock time: a busy machine delays the thread but adds none.
-void TestSerialPort::receiverWaitsWithoutSpinning() {
+void tst_SerialPort::receiverWaitsWithoutSpinning() {
     QFETCH(bool, hangUp);
     QFETCH(int, maxCpuMs);
     openCookedPort();
@@ -394,5 +435,55 @@ void TestSerialPort::receiverWaitsWithoutSpinning() {
     QCOMPARE(port_->receiverCpuTime(), std::chrono::nanoseconds{0});
 }
 
-QTEST_GUILESS_MAIN(TestSerialPort)
+void tst_SerialPort::receiverPausesOnlyAfterAHangUp_data() {
+    QTest::addColumn<bool>("hangUp");
+    // An exchange purges the input while the thread waits for silence: the read then finds the
+    // queue empty and returns 0, which is no hang-up.
+    QTest::newRow("input purged between the wake-up and the read") << false;
+    QTest::newRow("hung-up line") << true;
+}
+
+void tst_SerialPort::receiverPausesOnlyAfterAHangUp() {
+    QFETCH(bool, hangUp);
+#ifndef SYS_poll
+    QSKIP("the receive thread's waits are told apart by the poll system call's arguments");
+#endif
+    openCookedPort();
+    const QStringList before = ThreadIds();
+    port_->startReceiver();
+    QStringList started = ThreadIds();
+    for (const QString &id : before)
+        started.removeAll(id);
+    QCOMPARE(started.size(), 1);
+    const QString receiver = started.front();
+    QCOMPARE(SettledWaitOf(receiver), ReceiverWait::Idle);
+
+    if (hangUp) {
+        pty_->closeMaster();
+        QCOMPARE(SettledWaitOf(receiver), ReceiverWait::Pause);
+        return;
+    }
+    // The purge must come after the thread woke and before it read: a try whose byte was read
+    // first is made again.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        port_->clearReceived();
+        pty_->writeMaster({0x55});
+        QDeadlineTimer deadline(1s);
+        bool caught = false;
+        while (!caught && !deadline.hasExpired())
+            caught = WaitOf(receiver) == ReceiverWait::Silence;
+        if (caught)
+            port_->purgeInput();
+        const ReceiverWait settled = SettledWaitOf(receiver);
+        if (!caught || Snapshot(*port_, 1) != QByteArray(1, 0))
+            continue;
+        QCOMPARE(settled, ReceiverWait::Idle);
+        pty_->writeMaster({0x07, 0x04});
+        QTRY_COMPARE_WITH_TIMEOUT(Snapshot(*port_, 2), QByteArray("\x07\x04"), kEventTimeoutMs);
+        return;
+    }
+    QSKIP("no purge fell between the receive thread's wake-up and its read");
+}
+
+QTEST_GUILESS_MAIN(tst_SerialPort)
 #include "tst_SerialPort.moc"

@@ -4,7 +4,7 @@
 
 #include <clocale>
 
-class TestSystemRegionalSettings : public QObject {
+class tst_SystemRegionalSettings : public QObject {
     Q_OBJECT
 
 private slots:
@@ -12,7 +12,7 @@ private slots:
     void readsFormatsOfTheCurrentLocale();
 };
 
-void TestSystemRegionalSettings::readsFormatsOfTheCurrentLocale_data() {
+void tst_SystemRegionalSettings::readsFormatsOfTheCurrentLocale_data() {
     QTest::addColumn<QByteArray>("locale");
     QTest::addColumn<QString>("shortDate");
     QTest::addColumn<QString>("longTime");
@@ -25,7 +25,7 @@ void TestSystemRegionalSettings::readsFormatsOfTheCurrentLocale_data() {
                                  << "%T" << QChar(',');
 }
 
-void TestSystemRegionalSettings::readsFormatsOfTheCurrentLocale() {
+void tst_SystemRegionalSettings::readsFormatsOfTheCurrentLocale() {
     QFETCH(QByteArray, locale);
     QFETCH(QString, shortDate);
     QFETCH(QString, longTime);
@@ -39,5 +39,5 @@ void TestSystemRegionalSettings::readsFormatsOfTheCurrentLocale() {
     QCOMPARE(settings.decimalSeparator, separator);
 }
 
-QTEST_GUILESS_MAIN(TestSystemRegionalSettings)
+QTEST_GUILESS_MAIN(tst_SystemRegionalSettings)
 #include "tst_SystemRegionalSettings.moc"

@@ -1,11 +1,11 @@
 #pragma once
 // Log texts for the tests: Windows-1251 bytes as the window writes them, and readings as short
 // texts so that tables of expectations stay readable.
+#include "FileBytes.h"
 #include "core/LogFormat.h"
 #include "core/Reading.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QStringList>
 
 struct Record {
@@ -54,15 +54,4 @@ inline QStringList Summaries(const QList<Reading> &readings) {
     for (const Reading &reading : readings)
         texts.append(ReadingSummary(reading));
     return texts;
-}
-
-inline bool WriteFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-inline QByteArray ReadFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }

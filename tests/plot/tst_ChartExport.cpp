@@ -42,7 +42,7 @@ QString Render(const ChamberReadings &chamber, const QString &path, const QSize 
 
 } // namespace
 
-class TestChartExport : public QObject {
+class tst_ChartExport : public QObject {
     Q_OBJECT
 
 private slots:
@@ -74,7 +74,7 @@ private slots:
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("chart.svg"));
         QCOMPARE(Render(Steady(true), path, QSize(1000, 600)), QString());
-        const QString svg = QString::fromUtf8(ReadFile(path));
+        const QString svg = QString::fromUtf8(ReadAll(path));
         QVERIFY(svg.startsWith(QStringLiteral("<?xml")));
         QVERIFY(svg.contains(QStringLiteral("stroke=\"#008000\"")));
         QVERIFY(svg.contains(QStringLiteral("stroke=\"#ff0000\"")));
@@ -89,7 +89,7 @@ private slots:
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("chart.pdf"));
         QCOMPARE(Render(Steady(false), path, QSize(800, 500)), QString());
-        QVERIFY(ReadFile(path).startsWith("%PDF"));
+        QVERIFY(ReadAll(path).startsWith("%PDF"));
     }
 
     void unwritableFolderIsReported() {
@@ -99,5 +99,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestChartExport)
+QTEST_MAIN(tst_ChartExport)
 #include "tst_ChartExport.moc"

@@ -41,7 +41,7 @@ QString PiecesText(const QList<QList<QPointF>> &pieces, const QList<Reading> &re
 
 } // namespace
 
-class TestChartModel : public QObject {
+class tst_ChartModel : public QObject {
     Q_OBJECT
 
 private slots:
@@ -169,5 +169,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestChartModel)
+QTEST_GUILESS_MAIN(tst_ChartModel)
 #include "tst_ChartModel.moc"

@@ -70,7 +70,7 @@ QStringList Moments(const QList<Reading> &readings) {
 
 Q_DECLARE_METATYPE(QList<SeriesFile>)
 
-class TestLogReader : public QObject {
+class tst_LogReader : public QObject {
     Q_OBJECT
 
 private slots:
@@ -429,5 +429,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLogReader)
+QTEST_GUILESS_MAIN(tst_LogReader)
 #include "tst_LogReader.moc"

@@ -20,7 +20,7 @@ struct Outcome {
 
 } // namespace
 
-class TestPlotCommand : public QObject {
+class tst_PlotCommand : public QObject {
     Q_OBJECT
 
 private:
@@ -67,6 +67,11 @@ private slots:
         for (const char *option : {"--output", "--size", "--title", "--follow", "--csv",
                                    "--date-format", "--time-format", "--date", "--version"})
             QVERIFY2(help.out.contains(QLatin1String(option)), option);
+        // Qt's own options are none of the tool's; --help-all is one more name of --help.
+        QVERIFY(!help.out.contains(QStringLiteral("help-all")));
+        const Outcome helpAll = Run({QStringLiteral("--help-all")});
+        QCOMPARE(helpAll.exitCode, 0);
+        QCOMPARE(helpAll.out, help.out);
         const Outcome version = Run({QStringLiteral("--version")});
         QCOMPARE(version.exitCode, 0);
         QVERIFY2(version.out.startsWith(QStringLiteral("kalvora-plot ")), qPrintable(version.out));
@@ -145,7 +150,7 @@ private slots:
         const Outcome outcome = Run(QStringList{kLogName, "--csv", "out.csv"} + kRussianFormats);
         QCOMPARE(outcome.exitCode, 0);
         QCOMPARE(outcome.err, QString());
-        QCOMPARE(ReadFile(Path("out.csv")),
+        QCOMPARE(ReadAll(Path("out.csv")),
                  QByteArray("time,temperature,program,step,steps,cycle,cycles\n"
                             "2017-12-09T14:05:40+00:00,23.5,2,3,12,2,5\n"
                             "2017-12-09T14:06:40+00:00,24,2,3,12,2,5\n"));
@@ -156,7 +161,7 @@ private slots:
         const Outcome outcome = Run({"renamed.txt", "--date", "2017-12-09", "--csv", "r.csv", "-o",
                                      "r.png", "--size", "640x480"});
         QCOMPARE(outcome.exitCode, 0);
-        QVERIFY(ReadFile(Path("r.csv")).contains("2017-12-09T14:05:40+00:00,23.5,,,,,\n"));
+        QVERIFY(ReadAll(Path("r.csv")).contains("2017-12-09T14:05:40+00:00,23.5,,,,,\n"));
         QCOMPARE(QImage(Path("r.png")).size(), QSize(640, 480));
     }
 
@@ -232,7 +237,7 @@ private slots:
             QCOMPARE(outcome.err, QString());
             QCOMPARE(outcome.exitCode, 0);
             QList<QByteArray> times;
-            for (const QByteArray &row : ReadFile(out).split('\n').mid(1))
+            for (const QByteArray &row : ReadAll(out).split('\n').mid(1))
                 if (!row.isEmpty())
                     times.append(row.left(row.indexOf(',', row.indexOf(',') + 1)));
             QCOMPARE(times, chambers[address].csvRows.trimmed().split('\n'));
@@ -273,5 +278,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPlotCommand)
+QTEST_GUILESS_MAIN(tst_PlotCommand)
 #include "tst_PlotCommand.moc"

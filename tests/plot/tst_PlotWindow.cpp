@@ -25,7 +25,7 @@ QDateTimeAxis *TimeAxis(PlotWindow &window) {
 
 } // namespace
 
-class TestPlotWindow : public QObject {
+class tst_PlotWindow : public QObject {
     Q_OBJECT
 
 private slots:
@@ -68,5 +68,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestPlotWindow)
+QTEST_MAIN(tst_PlotWindow)
 #include "tst_PlotWindow.moc"

@@ -15,7 +15,7 @@ int Moscow(const QDate &, const QTime &) { return 3 * 3600; }
 
 } // namespace
 
-class TestReadingsCsv : public QObject {
+class tst_ReadingsCsv : public QObject {
     Q_OBJECT
 
 private slots:
@@ -102,5 +102,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestReadingsCsv)
+QTEST_GUILESS_MAIN(tst_ReadingsCsv)
 #include "tst_ReadingsCsv.moc"

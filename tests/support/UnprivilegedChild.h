@@ -4,8 +4,12 @@
 // the same user for cases that change the whole process (resource limits, signal handling).
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <unistd.h>
 
 struct ChildResult {
     bool passed = false; // exited normally with 0 and reported the function as passed
@@ -14,22 +18,42 @@ struct ChildResult {
 
 enum class ChildUser { Same, Nobody };
 
+constexpr uid_t kNobody = 65534;
+
 inline ChildResult RunTestFunctionInChild(const QString &testFunction, const QString &envName,
                                           const QString &envValue, ChildUser user) {
+    ChildResult result;
+    // The checkout, the build and root's home may lie in folders that user 65534 may not enter
+    // (setpriv starts the program before it drops its rights): the child gets a home, a runtime
+    // folder and a working folder of its own, and nothing it does depends on where we are.
+    QTemporaryDir home(QDir::temp().filePath(QStringLiteral("kalvora-child-XXXXXX")));
+    if (!home.isValid()) {
+        result.output = "cannot make the child's home folder: " + home.errorString().toLocal8Bit();
+        return result;
+    }
+    if (user == ChildUser::Nobody &&
+        ::chown(QFile::encodeName(home.path()).constData(), kNobody, kNobody) != 0) {
+        result.output = "cannot give the child's home folder to user 65534";
+        return result;
+    }
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(envName, envValue);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QDir::tempPath());
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+    env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    env.remove(QStringLiteral("XDG_CACHE_HOME"));
+    env.remove(QStringLiteral("XDG_DATA_HOME"));
     child.setProcessEnvironment(env);
+    child.setWorkingDirectory(home.path());
     if (user == ChildUser::Nobody)
         child.start(QStringLiteral("setpriv"),
-                    {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                     QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
-                     testFunction});
+                    {QStringLiteral("--reuid=%1").arg(kNobody),
+                     QStringLiteral("--regid=%1").arg(kNobody), QStringLiteral("--clear-groups"),
+                     QCoreApplication::applicationFilePath(), testFunction});
     else
         child.start(QCoreApplication::applicationFilePath(), {testFunction});
-    ChildResult result;
     if (!child.waitForFinished(60000))
         return result;
     result.output = child.readAllStandardOutput() + child.readAllStandardError();

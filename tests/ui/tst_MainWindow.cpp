@@ -84,13 +84,15 @@ private slots:
             QSKIP("runs only as the child of refusedPortTellsHowToGetAccess");
         AppFixture app;
         Form1->ComboBox1->setCurrentIndex(0);
+        const qsizetype before = app.errorBoxes.size(); // only the handler's boxes count
         Form1->Button5->click();
-        QCOMPARE(app.errorBoxes.size(), 1);
-        QVERIFY2(app.errorBoxes[0].startsWith(QStringLiteral("Cannot open COM1 (%1): %2")
-                                                  .arg(QString::fromLocal8Bit(device),
-                                                       QString::fromLocal8Bit(std::strerror(EACCES)))),
-                 qPrintable(app.errorBoxes[0]));
-        QVERIFY(app.errorBoxes[0].contains(QStringLiteral("dialout")));
+        const QStringList boxes = app.errorBoxes.mid(before);
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].startsWith(QStringLiteral("Cannot open COM1 (%1): %2")
+                                         .arg(QString::fromLocal8Bit(device),
+                                              QString::fromLocal8Bit(std::strerror(EACCES)))),
+                 qPrintable(boxes[0]));
+        QVERIFY(boxes[0].contains(QStringLiteral("dialout")));
     }
 
     void nothingSelectedOpensCom1() {
@@ -114,16 +116,18 @@ private slots:
         QVERIFY(!Form1->Timer5->isActive());
         QCOMPARE(Entries(), QStringList({QStringLiteral("Камера №0"), QStringLiteral("Камера №1"),
                                          QStringLiteral("Камера №3")}));
-        QCOMPARE(ScanAddress, 4);
-        QCOMPARE(Form1->Label26->text(), QStringLiteral("3 из 250"));
-        QCOMPARE(Form1->ProgressBar1->value(), 1);
+        // The scan timer runs while the test waits: on a slow machine it may have probed an
+        // address or two beyond chamber 3 before the pause.
+        const int paused = ScanAddress;
+        QVERIFY(paused >= 4);
+        QCOMPARE(Form1->Label26->text(), QStringLiteral("%1 из 250").arg(paused - 1));
+        QCOMPARE(Form1->ProgressBar1->value(), (4 * (paused - 1) + 5) / 10); // of 250, rounded
 
         line.clearReceived();
         Form1->Button4->click();  // resume at the next address, the list kept
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label26->text(), QStringLiteral("4 из 250"),
-                                  kEventTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(ScanAddress > paused, kEventTimeoutMs);
         Form1->Button4->click();
-        QCOMPARE(line.received().front().bytes[0], 4);
+        QCOMPARE(line.received().front().bytes[0], paused);
         QCOMPARE(Form1->ListBox1->count(), 3);
 
         Form1->Button1->click();  // stop resets list, bar and label
@@ -155,12 +159,14 @@ private slots:
         app.openPort(line.slavePath());
         ScanAddress = 7;
         Form1->Button4->click();
-        // Address 8 has no chamber: not listed, but bar and label move on.
-        QTRY_COMPARE_WITH_TIMEOUT(Form1->Label26->text(), QStringLiteral("8 из 250"),
-                                  kEventTimeoutMs);
+        // Address 8 has no chamber: not listed, but bar and label move on (and on a slow
+        // machine perhaps past 9 before the pause).
+        QTRY_VERIFY_WITH_TIMEOUT(ScanAddress >= 9, kEventTimeoutMs);
         Form1->Button4->click();
         QCOMPARE(Entries(), QStringList({QStringLiteral("Камера №7")}));
-        QCOMPARE(Form1->ProgressBar1->value(), 3);
+        const int last = ScanAddress - 1;
+        QCOMPARE(Form1->Label26->text(), QStringLiteral("%1 из 250").arg(last));
+        QCOMPARE(Form1->ProgressBar1->value(), (4 * last + 5) / 10); // of 250, rounded
         QCOMPARE(line.bus().requestCount(7), 5);
     }
 

@@ -76,13 +76,13 @@ public:
     // Simulated seconds per real second; 0 freezes the chambers' clock (tests then advance the
     // bus themselves).
     void setSpeedUp(double simSecondsPerSecond);
-    // Called from the serving thread with "rx ..." and "tx ..." lines. Set it before run().
     // Every frame that arrives is written back at once, as a two-wire line without echo
     // suppression does.
     void setEcho(bool echo) { echo_ = echo; }
     // Line speed: a request is acted on only once its last byte would have arrived at 57600
     // baud, and every reply goes out one byte per character time. Set it before run().
     void setLineSpeed(bool lineSpeed) { lineSpeed_ = lineSpeed; }
+    // Called from the serving thread with "rx ..." and "tx ..." lines. Set it before run().
     void setTrace(std::function<void(const std::string &)> trace) { trace_ = std::move(trace); }
 
     std::vector<ReceivedFrame> received() const;
