@@ -224,6 +224,8 @@ QList<Reading> JoinReadings(const QList<QList<Reading>> &files) {
         fill(kept.steps, reading.steps);
         fill(kept.cycle, reading.cycle);
         fill(kept.cycles, reading.cycles);
+        fill(kept.timeToModeMinutes, reading.timeToModeMinutes);
+        fill(kept.timeToModeSetPointMinutes, reading.timeToModeSetPointMinutes);
     }
     return joined;
 }

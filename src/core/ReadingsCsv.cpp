@@ -17,7 +17,11 @@ enum Column {
     kTime,
     kCurrentTemperature,
     kSetTemperature,
-    kProgram = 7,
+    kTimeToMode,
+    kStabilisationTime,
+    kTimeToModeSetPoint,
+    kStabilisationSetPoint,
+    kProgram,
     kStep,
     kSteps,
     kCycle,
@@ -89,6 +93,20 @@ bool ReadIsoTime(const QByteArray &text, Reading &reading) {
     return true;
 }
 
+// "hh:mm" as the tool writes times (hours may run past two digits), in minutes.
+bool ReadHoursMinutes(const QByteArray &cell, std::optional<int> &minutes) {
+    if (cell.isEmpty())
+        return true;
+    const qsizetype colon = cell.indexOf(':');
+    if (colon < 2 || colon > 4 || cell.size() != colon + 3)
+        return false;
+    const auto hours = ReadDigits(cell, 0, colon), ofHour = ReadDigits(cell, colon + 1, 2);
+    if (!hours || !ofHour || *ofHour >= 60)
+        return false;
+    minutes = *hours * 60 + *ofHour;
+    return true;
+}
+
 std::optional<Reading> ReadRow(const QByteArray &row) {
     const QList<QByteArray> cells = row.split(',');
     if (cells.size() != kColumnCount)
@@ -97,6 +115,8 @@ std::optional<Reading> ReadRow(const QByteArray &row) {
     if (!ReadIsoTime(cells[kTime], reading) ||
         !ReadCell(cells[kCurrentTemperature], reading.temperature) ||
         !ReadCell(cells[kSetTemperature], reading.setTemperature) ||
+        !ReadHoursMinutes(cells[kTimeToMode], reading.timeToModeMinutes) ||
+        !ReadHoursMinutes(cells[kTimeToModeSetPoint], reading.timeToModeSetPointMinutes) ||
         !ReadCell(cells[kProgram], reading.program) || !ReadCell(cells[kStep], reading.step) ||
         !ReadCell(cells[kSteps], reading.steps) || !ReadCell(cells[kCycle], reading.cycle) ||
         !ReadCell(cells[kCycles], reading.cycles))

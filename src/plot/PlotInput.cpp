@@ -4,6 +4,7 @@
 #include "core/LogReader.h"
 #include "core/ReadingsCsv.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
@@ -14,6 +15,8 @@ struct FileReadings {
     std::optional<int> chamber;
     ReadingsFile content;
     bool isCsv = false;
+    std::optional<EventsJournal> journal;
+    QByteArray sha256;
 };
 
 QByteArray ReadBytes(const QString &path) {
@@ -33,8 +36,11 @@ FileReadings ReadFile(const QString &path, const InputSettings &input) {
     const QByteArray bytes = ReadBytes(path);
     const auto nameParts = ParseLogFileName(QFileInfo(path).fileName(), input.settings);
     FileReadings file;
+    file.sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
     if (nameParts)
         file.chamber = nameParts->chamber;
+    if ((file.journal = ReadEventsJournal(bytes)))
+        return file;
 
     if (const auto csv = ReadReadingsCsv(bytes)) {
         file.content = *csv;
@@ -61,12 +67,11 @@ FileReadings ReadFile(const QString &path, const InputSettings &input) {
     return file;
 }
 
-QString DamagedWarning(const QString &path, const ReadingsFile &content) {
-    return path + QStringLiteral(": ") + IntToText(content.damagedLines) +
-           (content.damagedLines == 1 ? QStringLiteral(" damaged line skipped (line ")
-                                      : QStringLiteral(" damaged lines skipped (the first is "
-                                                       "line ")) +
-           IntToText(content.firstDamagedLine) + QLatin1Char(')');
+QString DamagedWarning(const QString &path, int damagedLines, int firstDamagedLine) {
+    return path + QStringLiteral(": ") + IntToText(damagedLines) +
+           (damagedLines == 1 ? QStringLiteral(" damaged line skipped (line ")
+                              : QStringLiteral(" damaged lines skipped (the first is line ")) +
+           IntToText(firstDamagedLine) + QLatin1Char(')');
 }
 
 QString NoRecordsMessage(const QString &path, const ReadingsFile &content) {
@@ -87,24 +92,38 @@ LoadedInput LoadInput(const QStringList &files, const InputSettings &input) {
     LoadedInput loaded;
     QMap<int, QList<QList<Reading>>> byChamber;
     QMap<int, bool> chamberHasSetTemperature;
+    QMap<int, int> chamberDamagedLines;
     QList<ChamberReadings> unnumbered;
     for (const QString &path : files) {
         const FileReadings file = ReadFile(path, input);
+        loaded.sources.append({path, file.sha256, file.chamber, file.journal.has_value()});
+        if (file.journal) {
+            if (file.journal->damagedLines > 0)
+                loaded.warnings.append(DamagedWarning(path, file.journal->damagedLines,
+                                                      file.journal->firstDamagedLine));
+            loaded.events.append(file.journal->events);
+            loaded.journalDamagedLines += file.journal->damagedLines;
+            continue;
+        }
         if (file.content.damagedLines > 0)
-            loaded.warnings.append(DamagedWarning(path, file.content));
+            loaded.warnings.append(
+                DamagedWarning(path, file.content.damagedLines, file.content.firstDamagedLine));
         if (file.content.readings.isEmpty() && !input.allowEmptyFiles)
             throw InputError(NoRecordsMessage(path, file.content));
         if (file.chamber) {
             byChamber[*file.chamber].append(file.content.readings);
             chamberHasSetTemperature[*file.chamber] |= file.isCsv;
+            chamberDamagedLines[*file.chamber] += file.content.damagedLines;
         } else {
             unnumbered.append({std::nullopt, QFileInfo(path).fileName(),
-                               JoinReadings({file.content.readings}), file.isCsv});
+                               JoinReadings({file.content.readings}), file.isCsv,
+                               file.content.damagedLines});
         }
     }
     for (auto it = byChamber.cbegin(); it != byChamber.cend(); ++it)
         loaded.chambers.append({it.key(), ChamberLabel(it.key()), JoinReadings(it.value()),
-                                chamberHasSetTemperature.value(it.key())});
+                                chamberHasSetTemperature.value(it.key()),
+                                chamberDamagedLines.value(it.key())});
     loaded.chambers.append(unnumbered);
     return loaded;
 }

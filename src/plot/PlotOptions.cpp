@@ -34,7 +34,9 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
                        "kalvora-cli) as a chart of temperature against time, in a window or into "
                        "a PNG, SVG or PDF file, and writes them as CSV.\n\n"
                        "Exit status: 0 done, 2 wrong command line, 6 a file could not be read or "
-                       "written (unreadable, not a log, no records)."));
+                       "written (unreadable, not a log, no records).\n\n"
+                       "kalvora-plot report FILE... -o report.pdf writes a test report; see "
+                       "kalvora-plot report --help."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
@@ -125,6 +127,8 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
 }
 
 bool NeedsNoDisplay(int argc, char **argv) {
+    if (argc > 1 && std::strcmp(argv[1], "report") == 0)
+        return true;
     for (int i = 1; i < argc; ++i) {
         const char *argument = argv[i];
         if (std::strcmp(argument, "--") == 0)
