@@ -189,7 +189,9 @@ const QString kNoSetTemperature = QStringLiteral("в данных нет зад�
 QString BandText(const ReportSettings &settings, const RunSummary &summary) {
     if (!summary.inBandSeconds)
         return kNoSetTemperature;
-    QString text = IntToText(*summary.inBandSeconds / 60) + QStringLiteral(" мин");
+    QString text = Decimal(settings.settings, *summary.inBandSeconds / 60.0) +
+                   QStringLiteral(" мин из ") +
+                   Decimal(settings.settings, summary.withSetSeconds.value_or(0) / 60.0);
     if (summary.inBandShare)
         text += QStringLiteral(" (") + Decimal(settings.settings, *summary.inBandShare * 100) +
                 QStringLiteral(" %)");
@@ -235,7 +237,7 @@ QString KeyValue(const QString &key, const QString &value) {
 QString SourcesHtml(const QList<SourceFile> &sources) {
     QStringList lines;
     for (const SourceFile &source : sources)
-        lines.append(E(source.path) +
+        lines.append(E(QFileInfo(source.path).fileName()) +
                      QStringLiteral("<br><span style=\"font-family: monospace; font-size: "
                                     "7pt;\">SHA-256 ") +
                      QString::fromLatin1(source.sha256.toHex()) + QStringLiteral("</span>"));
@@ -273,9 +275,9 @@ QString EventsTableHtml(const ReportSettings &settings, const RunSummary &summar
     if (summary.events.isEmpty())
         return QStringLiteral("<p>Событий нет.</p>\n");
     QString html = kTable + QStringLiteral("<thead><tr><th width=\"17%\">Событие</th>"
-                                           "<th width=\"17%\">Начало</th>"
-                                           "<th width=\"17%\">Конец</th>"
-                                           "<th width=\"14%\">Длительность</th>"
+                                           "<th width=\"16%\">Начало</th>"
+                                           "<th width=\"16%\">Конец</th>"
+                                           "<th width=\"17%\">Длительность</th>"
                                            "<th>Подробности</th></tr></thead>\n");
     for (const RunEvent &event : summary.events) {
         const EventRow text = EventText(settings.settings, event);

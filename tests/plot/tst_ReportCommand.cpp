@@ -154,6 +154,27 @@ private slots:
         QVERIFY(html.contains(QStringLiteral("камера не отвечает")));
     }
 
+    // Two chambers: a first page with a line each, then each chamber on pages of its own.
+    void severalChambers() {
+        const QStringList files = {"ЖЫМ№1 09.12.2017 14_05_33.txt", "ЖЫМ№2 09.12.2017 14_05_33.txt",
+                                   "events.jsonl"};
+        const Outcome outcome = Run(
+            files + QStringList{"--chamber", "all", "-o", "several.pdf", "--html", "several.html"} +
+            kRussianFormats);
+        QCOMPARE(outcome.exitCode, 0);
+        const QString html = QString::fromUtf8(ReadFile(Path("several.html")));
+        const QString overview = html.section(QStringLiteral("Сводка по камерам"), 1)
+                                     .section(QStringLiteral("</table>"), 0, 0);
+        QCOMPARE(overview.count(QStringLiteral("<tr>")), 3); // titles and one line a chamber
+        QVERIFY(overview.contains(QStringLiteral("<td>Камера №1</td>")));
+        QVERIFY(overview.contains(QStringLiteral("<td>Камера №2</td>")));
+        QVERIFY(overview.contains(QStringLiteral("<td>-40 °C</td>")));
+        // Chamber 1's outage of the journal is not chamber 2's.
+        QCOMPARE(html.count(QStringLiteral("камера не отвечает")), 1);
+        static const QRegularExpression page(QStringLiteral("/Type /Page[^s]"));
+        QVERIFY(QString::fromLatin1(ReadFile(Path("several.pdf"))).count(page) >= 3);
+    }
+
     // The window's "Отчёт…" writes the report of the files it shows.
     void reportFromTheWindow() {
         InputSettings input; // day.month.year, 24-hour, comma
