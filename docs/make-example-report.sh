@@ -6,6 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --build build --target kalvora-cli kalvora-plot kalvora-chamber-sim >/dev/null
+# Russian regional formats, as on the lab's machines, where the locale is there.
+if locale -a 2>/dev/null | grep -qix 'ru_RU.utf-\?8'; then
+    export LC_ALL=ru_RU.UTF-8
+fi
 work=$(mktemp -d)
 sim_pid=
 cleanup() {

@@ -37,6 +37,21 @@ void AddDistinct(QList<int> &numbers, const std::optional<int> &number) {
         numbers.insert(std::lower_bound(numbers.begin(), numbers.end(), *number), *number);
 }
 
+// Programs, steps and cycles count from 1: a chamber without a program shows 0 (0) for them.
+Reading WithoutZeroNumbers(Reading reading) {
+    if (reading.program == 0)
+        reading.program.reset();
+    if (reading.step == 0) {
+        reading.step.reset();
+        reading.steps.reset();
+    }
+    if (reading.cycle == 0) {
+        reading.cycle.reset();
+        reading.cycles.reset();
+    }
+    return reading;
+}
+
 bool OnLastStepOfLastCycle(const Reading &reading) {
     return reading.step && reading.steps && reading.cycle && reading.cycles &&
            *reading.step == *reading.steps && *reading.cycle == *reading.cycles;
@@ -61,9 +76,10 @@ int CyclesCompleted(const QList<Reading> &readings) {
     return completed;
 }
 
+// A step of a running program whose time to mode has run out.
 bool InHold(const Reading &reading) {
-    return reading.temperature && reading.setTemperature && reading.timeToModeMinutes &&
-           reading.timeToModeSetPointMinutes &&
+    return reading.program && reading.step && reading.temperature && reading.setTemperature &&
+           reading.timeToModeMinutes && reading.timeToModeSetPointMinutes &&
            *reading.timeToModeMinutes >= *reading.timeToModeSetPointMinutes;
 }
 
@@ -200,7 +216,7 @@ RunSummary SummariseRun(const RunInput &input) {
     QList<qint64> instants;
     for (qsizetype i = 0; i < input.readings.size() && i < input.instants.size(); ++i) {
         if (input.instants[i] >= from && input.instants[i] <= to) {
-            readings.append(input.readings[i]);
+            readings.append(WithoutZeroNumbers(input.readings[i]));
             instants.append(input.instants[i]);
         }
     }

@@ -145,6 +145,7 @@ private slots:
             << QStringList{};
 
         // Holds: only the readings whose time to mode has run out count for the deviation.
+        // Program 0, step 0(0), cycle 0(0): the program has ended, and with it the holds.
         QTest::newRow("largest deviation during holds")
             << QStringList{"2026-12-10T10:00:00+03:00,30,60,00:10,,00:20,,3,1,2,1,2",
                            "2026-12-10T10:01:00+03:00,58,60,00:20,,00:20,,3,1,2,1,2",
@@ -152,7 +153,7 @@ private slots:
                            "2026-12-10T10:03:00+03:00,62,60,00:00,,00:30,,3,2,2,1,2",
                            "2026-12-10T10:04:00+03:00,60,60,00:10,,00:10,,3,1,2,2,2",
                            "2026-12-10T10:05:00+03:00,57,60,00:30,,00:10,,3,2,2,2,2",
-                           "2026-12-10T10:06:00+03:00,25,,,,,,,,,,"}
+                           "2026-12-10T10:06:00+03:00,25,60,00:30,,00:10,,0,0,0,0,0"}
             << QByteArray()
             << "records=7 span=360 min=25@10:06:00 max=62@10:03:00 mean=50.5 p=3 s=1,2 c=1,2 "
                "done=2 band=240/360 0.667 hold=-3@10:05:00 outages=0/0 damaged=0"
