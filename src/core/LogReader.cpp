@@ -226,6 +226,7 @@ QList<Reading> JoinReadings(const QList<QList<Reading>> &files) {
         fill(kept.cycles, reading.cycles);
         fill(kept.timeToModeMinutes, reading.timeToModeMinutes);
         fill(kept.timeToModeSetPointMinutes, reading.timeToModeSetPointMinutes);
+        fill(kept.stabilisationMinutes, reading.stabilisationMinutes);
     }
     return joined;
 }

@@ -20,9 +20,11 @@ struct Reading {
     std::optional<int> steps;
     std::optional<int> cycle;
     std::optional<int> cycles;
-    // Minutes of the step's time to mode and its set-point, readings CSV files only.
+    // Minutes of the step's time to mode, its set-point and the stabilisation time, readings
+    // CSV files only.
     std::optional<int> timeToModeMinutes;
     std::optional<int> timeToModeSetPointMinutes;
+    std::optional<int> stabilisationMinutes;
 
     bool operator==(const Reading &) const = default;
 };

@@ -117,6 +117,7 @@ std::optional<Reading> ReadRow(const QByteArray &row) {
         !ReadCell(cells[kSetTemperature], reading.setTemperature) ||
         !ReadHoursMinutes(cells[kTimeToMode], reading.timeToModeMinutes) ||
         !ReadHoursMinutes(cells[kTimeToModeSetPoint], reading.timeToModeSetPointMinutes) ||
+        !ReadHoursMinutes(cells[kStabilisationTime], reading.stabilisationMinutes) ||
         !ReadCell(cells[kProgram], reading.program) || !ReadCell(cells[kStep], reading.step) ||
         !ReadCell(cells[kSteps], reading.steps) || !ReadCell(cells[kCycle], reading.cycle) ||
         !ReadCell(cells[kCycles], reading.cycles))

@@ -76,11 +76,14 @@ int CyclesCompleted(const QList<Reading> &readings) {
     return completed;
 }
 
-// A step of a running program whose time to mode has run out.
+// A step of a running program whose time to mode has run out. The chamber's time-to-mode
+// counter stops once the set temperature is reached and the stabilisation time counts on, so
+// the time into the step is their sum.
 bool InHold(const Reading &reading) {
     return reading.program && reading.step && reading.temperature && reading.setTemperature &&
            reading.timeToModeMinutes && reading.timeToModeSetPointMinutes &&
-           *reading.timeToModeMinutes >= *reading.timeToModeSetPointMinutes;
+           *reading.timeToModeMinutes + reading.stabilisationMinutes.value_or(0) >=
+               *reading.timeToModeSetPointMinutes;
 }
 
 // The journal's outages of the chamber: its own lost/back and those of the port. An outage

@@ -66,7 +66,8 @@ struct RunSummary {
     std::optional<qint64> inBandSeconds;
     std::optional<qint64> withSetSeconds; // the time the band share is taken of
     std::optional<double> inBandShare;    // 0..1
-    // The largest deviation from the set temperature once the time to mode has run out, signed;
+    // The largest deviation from the set temperature once the step's time to mode has run out
+    // (time to mode and stabilisation time together reach the time-to-mode set-point), signed;
     // empty when the data hold no such reading.
     std::optional<RunFigure> largestHoldDeviation;
     bool hasHoldFigures = false; // the data give time to mode and its set-point

@@ -80,6 +80,7 @@ private slots:
         QCOMPARE(file->readings[2].utcOffsetSeconds, std::optional<int>(0));
         QCOMPARE(file->readings[0].timeToModeMinutes, std::optional<int>(10));
         QCOMPARE(file->readings[0].timeToModeSetPointMinutes, std::optional<int>(30));
+        QCOMPARE(file->readings[0].stabilisationMinutes, std::optional<int>(5));
         QCOMPARE(file->readings[1].timeToModeMinutes, std::nullopt);
         // Too few cells, an impossible month, a decimal comma, times not "hh:mm", a torn last
         // row.

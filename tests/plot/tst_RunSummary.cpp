@@ -144,19 +144,20 @@ private slots:
                "band=none hold=none outages=0/0 damaged=0"
             << QStringList{};
 
-        // Holds: only the readings whose time to mode has run out count for the deviation.
+        // Holds: only the readings whose time to mode has run out count for the deviation; in
+        // mode, the stabilisation time counts on (10:03: 10 + 25 minutes of the 30 allowed).
         // Program 0, step 0(0), cycle 0(0): the program has ended, and with it the holds.
         QTest::newRow("largest deviation during holds")
             << QStringList{"2026-12-10T10:00:00+03:00,30,60,00:10,,00:20,,3,1,2,1,2",
                            "2026-12-10T10:01:00+03:00,58,60,00:20,,00:20,,3,1,2,1,2",
                            "2026-12-10T10:02:00+03:00,61.5,60,00:21,,00:20,,3,1,2,1,2",
-                           "2026-12-10T10:03:00+03:00,62,60,00:00,,00:30,,3,2,2,1,2",
+                           "2026-12-10T10:03:00+03:00,64,60,00:10,00:25,00:30,,3,2,2,1,2",
                            "2026-12-10T10:04:00+03:00,60,60,00:10,,00:10,,3,1,2,2,2",
                            "2026-12-10T10:05:00+03:00,57,60,00:30,,00:10,,3,2,2,2,2",
                            "2026-12-10T10:06:00+03:00,25,60,00:30,,00:10,,0,0,0,0,0"}
             << QByteArray()
-            << "records=7 span=360 min=25@10:06:00 max=62@10:03:00 mean=50.5 p=3 s=1,2 c=1,2 "
-               "done=2 band=240/360 0.667 hold=-3@10:05:00 outages=0/0 damaged=0"
+            << "records=7 span=360 min=25@10:06:00 max=64@10:03:00 mean=50.7857 p=3 s=1,2 "
+               "c=1,2 done=2 band=180/360 0.500 hold=4@10:03:00 outages=0/0 damaged=0"
             << QStringList{"program 10:00:00-10:06:00 3"};
 
         // The journal's times stand for the gap it explains; the port's and the chamber's
