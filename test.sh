@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source ./scripts-common.sh
 
-kalvora_install_missing "${KALVORA_PACKAGES[@]}" "${KALVORA_PACKAGING_PACKAGES[@]}"
+kalvora_install_missing "${KALVORA_PACKAGES[@]}" "${KALVORA_PACKAGING_PACKAGES[@]}" \
+    "${KALVORA_TEST_PACKAGES[@]}"
 kalvora_generate_locales "${KALVORA_TEST_LOCALES[@]}"
 
 run_suite() {

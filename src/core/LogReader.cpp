@@ -397,6 +397,9 @@ QList<Reading> JoinReadings(const QList<QList<Reading>> &files, const UtcOffsetA
         fill(kept.steps, reading.steps);
         fill(kept.cycle, reading.cycle);
         fill(kept.cycles, reading.cycles);
+        fill(kept.timeToModeMinutes, reading.timeToModeMinutes);
+        fill(kept.timeToModeSetPointMinutes, reading.timeToModeSetPointMinutes);
+        fill(kept.stabilisationMinutes, reading.stabilisationMinutes);
     }
     return joined;
 }

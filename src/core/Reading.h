@@ -20,6 +20,11 @@ struct Reading {
     std::optional<int> steps;
     std::optional<int> cycle;
     std::optional<int> cycles;
+    // Minutes of the step's time to mode, its set-point and the stabilisation time, readings
+    // CSV files only.
+    std::optional<int> timeToModeMinutes;
+    std::optional<int> timeToModeSetPointMinutes;
+    std::optional<int> stabilisationMinutes;
 
     bool operator==(const Reading &) const = default;
 };
@@ -30,6 +35,13 @@ inline qint64 LocalSeconds(const QDate &date, const QTime &time) {
 }
 inline qint64 LocalSeconds(const Reading &reading) {
     return LocalSeconds(reading.date, reading.time);
+}
+
+// Seconds since the epoch of a local time with its offset from UTC.
+inline qint64 EpochSeconds(const QDate &date, const QTime &time, int utcOffsetSeconds) {
+    // Local seconds count from the Julian day 0; the epoch is Julian day 2440588.
+    constexpr qint64 kEpochSeconds = 2440588LL * 86400;
+    return LocalSeconds(date, time) - kEpochSeconds - utcOffsetSeconds;
 }
 
 // What a file held: its readings in file order, and the lines that were neither a reading

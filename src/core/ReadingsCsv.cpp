@@ -17,6 +17,10 @@ constexpr qsizetype Column(ReadingsColumn column) {
 constexpr qsizetype kTime = Column(ReadingsColumn::Time);
 constexpr qsizetype kCurrentTemperature = Column(ReadingsColumn::CurrentTemperature);
 constexpr qsizetype kSetTemperature = Column(ReadingsColumn::SetTemperature);
+constexpr qsizetype kTimeToMode = Column(ReadingsColumn::TimeToMode);
+constexpr qsizetype kStabilisationTime = Column(ReadingsColumn::StabilisationTime);
+constexpr qsizetype kTimeToModeSetPoint = Column(ReadingsColumn::TimeToModeSetPoint);
+constexpr qsizetype kStabilisationSetPoint = Column(ReadingsColumn::StabilisationSetPoint);
 constexpr qsizetype kProgram = Column(ReadingsColumn::Program);
 constexpr qsizetype kStep = Column(ReadingsColumn::Step);
 constexpr qsizetype kSteps = Column(ReadingsColumn::Steps);
@@ -88,6 +92,20 @@ bool ReadIsoTime(const QByteArray &text, Reading &reading) {
     return true;
 }
 
+// "hh:mm" as the tool writes times (hours may run past two digits), in minutes.
+bool ReadHoursMinutes(const QByteArray &cell, std::optional<int> &minutes) {
+    if (cell.isEmpty())
+        return true;
+    const qsizetype colon = cell.indexOf(':');
+    if (colon < 2 || colon > 4 || cell.size() != colon + 3)
+        return false;
+    const auto hours = ReadDigits(cell, 0, colon), ofHour = ReadDigits(cell, colon + 1, 2);
+    if (!hours || !ofHour || *ofHour >= 60)
+        return false;
+    minutes = *hours * 60 + *ofHour;
+    return true;
+}
+
 std::optional<Reading> ReadRow(const QByteArray &row) {
     const QList<QByteArray> cells = row.split(',');
     if (cells.size() != kColumnCount)
@@ -96,6 +114,9 @@ std::optional<Reading> ReadRow(const QByteArray &row) {
     if (!ReadIsoTime(cells[kTime], reading) ||
         !ReadCell(cells[kCurrentTemperature], reading.temperature) ||
         !ReadCell(cells[kSetTemperature], reading.setTemperature) ||
+        !ReadHoursMinutes(cells[kTimeToMode], reading.timeToModeMinutes) ||
+        !ReadHoursMinutes(cells[kTimeToModeSetPoint], reading.timeToModeSetPointMinutes) ||
+        !ReadHoursMinutes(cells[kStabilisationTime], reading.stabilisationMinutes) ||
         !ReadCell(cells[kProgram], reading.program) || !ReadCell(cells[kStep], reading.step) ||
         !ReadCell(cells[kSteps], reading.steps) || !ReadCell(cells[kCycle], reading.cycle) ||
         !ReadCell(cells[kCycles], reading.cycles))

@@ -1,5 +1,6 @@
 #include "ChangeMarksItem.h"
 
+#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QPainter>
 
@@ -10,7 +11,7 @@ constexpr qreal kTickLength = 8;
 ChangeMarksItem::ChangeMarksItem(QChart *chart, const ChartModel &model, QDateTimeAxis *xAxis)
     : QGraphicsObject(chart), chart_(chart), xAxis_(xAxis) {
     for (const ChamberModel &chamber : model.chambers)
-        chambers_.append({chamber.current.colour, chamber.marks});
+        chambers_.append({chamber.current.colour, chamber.marks, chamber.outages});
     setZValue(10);
     connect(chart, &QChart::plotAreaChanged, this, [this] {
         prepareGeometryChange();
@@ -29,16 +30,24 @@ void ChangeMarksItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *,
         return;
     painter->save();
     painter->setClipRect(area);
+    // In scene pixels, as the chart's own texts: a printer's resolution must not enlarge it.
     QFont font = chart_->font();
-    font.setPointSizeF(font.pointSizeF() * 0.9);
+    font.setPixelSize(std::max(1, qRound(QFontInfo(chart_->font()).pixelSize() * 0.9)));
     painter->setFont(font);
     const QFontMetricsF metrics(font);
+    auto xOf = [&](qreal ms) { return area.left() + (ms - from) / (to - from) * area.width(); };
+    for (const ColouredMarks &chamber : chambers_)
+        for (const auto &[start, end] : chamber.outages)
+            if (end >= from && start <= to)
+                painter->fillRect(QRectF(QPointF(std::max(xOf(start), area.left()), area.top()),
+                                         QPointF(std::min(xOf(end), area.right()), area.bottom())),
+                                  QColor(128, 128, 128, 60));
     for (const ColouredMarks &chamber : chambers_) {
         qreal lastLabelled = -1e9;
         for (const ChangeMark &mark : chamber.marks) {
             if (mark.x < from || mark.x > to)
                 continue;
-            const qreal x = area.left() + (mark.x - from) / (to - from) * area.width();
+            const qreal x = xOf(mark.x);
             painter->setPen(QPen(chamber.colour, 1));
             painter->drawLine(QPointF(x, area.bottom()), QPointF(x, area.bottom() - kTickLength));
             // A text only where it does not run into the one before it.

@@ -20,6 +20,7 @@ private:
     struct ColouredMarks {
         QColor colour;
         QList<ChangeMark> marks;
+        QList<QPair<qreal, qreal>> outages;
     };
     QChart *chart_;
     QDateTimeAxis *xAxis_;

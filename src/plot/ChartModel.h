@@ -30,8 +30,9 @@ struct ChamberModel {
     LineModel current;
     std::optional<LineModel> set;
     QList<ChangeMark> marks;
-    QList<Reading> readings; // for the value under the pointer
-    QList<qreal> instants;   // x of each reading
+    QList<Reading> readings;            // for the value under the pointer
+    QList<qreal> instants;              // x of each reading
+    QList<QPair<qreal, qreal>> outages; // shaded spans, x from and to
 };
 
 struct ChartModel {

@@ -19,7 +19,5 @@ int LocalClock::UtcOffset(const QDate &date, const QTime &time) {
 qint64 LocalClock::Instant(const Reading &reading) {
     const int offset = reading.utcOffsetSeconds ? *reading.utcOffsetSeconds
                                                 : UtcOffset(reading.date, reading.time);
-    // Local seconds count from the Julian day 0; the epoch is Julian day 2440588.
-    constexpr qint64 kEpochSeconds = 2440588LL * 86400;
-    return (LocalSeconds(reading) - kEpochSeconds - offset) * 1000;
+    return EpochSeconds(reading.date, reading.time, offset) * 1000;
 }

@@ -6,6 +6,7 @@
 #include "PlotInput.h"
 #include "PlotOptions.h"
 #include "PlotWindow.h"
+#include "ReportCommand.h"
 #include "core/ReadingsCsv.h"
 #include "platform/SystemRegionalSettings.h"
 
@@ -123,6 +124,8 @@ int OpenWindow(const PlotOptions &options, const InputSettings &input) {
 } // namespace
 
 int RunPlot(const QStringList &arguments) {
+    if (arguments.size() > 1 && arguments[1] == QStringLiteral("report"))
+        return RunReport(arguments);
     const ParsedCommandLine parsed = ParseCommandLine(arguments);
     if (!parsed.options)
         return UsageError(parsed.usageError);

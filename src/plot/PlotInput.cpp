@@ -4,6 +4,7 @@
 #include "core/LogReader.h"
 #include "core/ReadingsCsv.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
@@ -14,6 +15,8 @@ struct FileReadings {
     std::optional<int> chamber;
     ReadingsFile content;
     bool isCsv = false;
+    std::optional<EventsJournal> journal;
+    QByteArray sha256;
 };
 
 QByteArray ReadBytes(const QString &path) {
@@ -33,8 +36,11 @@ FileReadings ReadFile(const QString &path, const InputSettings &input) {
     const QByteArray bytes = ReadBytes(path);
     const auto nameParts = ParseLogFileName(QFileInfo(path).fileName(), input.settings);
     FileReadings file;
+    file.sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
     if (nameParts)
         file.chamber = nameParts->chamber;
+    if ((file.journal = ReadEventsJournal(bytes)))
+        return file;
 
     if (const auto csv = ReadReadingsCsv(bytes)) {
         file.content = *csv;
@@ -62,12 +68,11 @@ FileReadings ReadFile(const QString &path, const InputSettings &input) {
     return file;
 }
 
-QString DamagedWarning(const QString &path, const ReadingsFile &content) {
-    return path + QStringLiteral(": ") + IntToText(content.damagedLines) +
-           (content.damagedLines == 1 ? QStringLiteral(" damaged line skipped (line ")
-                                      : QStringLiteral(" damaged lines skipped (the first is "
-                                                       "line ")) +
-           IntToText(content.firstDamagedLine) + QLatin1Char(')');
+QString DamagedWarning(const QString &path, int damagedLines, int firstDamagedLine) {
+    return path + QStringLiteral(": ") + IntToText(damagedLines) +
+           (damagedLines == 1 ? QStringLiteral(" damaged line skipped (line ")
+                              : QStringLiteral(" damaged lines skipped (the first is line ")) +
+           IntToText(firstDamagedLine) + QLatin1Char(')');
 }
 
 QString NoRecordsMessage(const QString &path, const ReadingsFile &content) {
@@ -90,23 +95,36 @@ LoadedInput LoadInput(const QStringList &files, const InputSettings &input) {
     QMap<int, QList<QList<Reading>>> logsByChamber;
     QMap<int, QList<QList<Reading>>> csvByChamber;
     QMap<int, bool> chamberHasSetTemperature;
+    QMap<int, int> chamberDamagedLines;
     QList<ChamberReadings> unnumbered;
     for (const QString &path : files) {
         const FileReadings file = ReadFile(path, input);
+        loaded.sources.append({path, file.sha256, file.chamber, file.journal.has_value()});
+        if (file.journal) {
+            if (file.journal->damagedLines > 0)
+                loaded.warnings.append(DamagedWarning(path, file.journal->damagedLines,
+                                                      file.journal->firstDamagedLine));
+            loaded.events.append(file.journal->events);
+            loaded.journalDamagedLines += file.journal->damagedLines;
+            continue;
+        }
         if (file.content.damagedLines > 0)
-            loaded.warnings.append(DamagedWarning(path, file.content));
+            loaded.warnings.append(
+                DamagedWarning(path, file.content.damagedLines, file.content.firstDamagedLine));
         if (file.content.readings.isEmpty() && !input.allowEmptyFiles)
             throw InputError(NoRecordsMessage(path, file.content));
         if (file.chamber) {
             (file.isCsv ? csvByChamber : logsByChamber)[*file.chamber].append(
                 file.content.readings);
             chamberHasSetTemperature[*file.chamber] |= file.isCsv;
+            chamberDamagedLines[*file.chamber] += file.content.damagedLines;
         } else {
             QList<QList<Reading>> alone = {file.content.readings};
             if (input.utcOffsetAt && !file.isCsv)
                 SettleRepeatedHour(alone, input.utcOffsetAt);
             unnumbered.append({std::nullopt, QFileInfo(path).fileName(),
-                               JoinReadings(alone, input.utcOffsetAt), file.isCsv});
+                               JoinReadings(alone, input.utcOffsetAt), file.isCsv,
+                               file.content.damagedLines});
         }
     }
     for (auto it = logsByChamber.begin(); it != logsByChamber.end(); ++it)
@@ -117,7 +135,7 @@ LoadedInput LoadInput(const QStringList &files, const InputSettings &input) {
             {chamber, ChamberLabel(chamber),
              JoinReadings(logsByChamber.value(chamber) + csvByChamber.value(chamber),
                           input.utcOffsetAt),
-             chamberHasSetTemperature.value(chamber)});
+             chamberHasSetTemperature.value(chamber), chamberDamagedLines.value(chamber)});
     loaded.chambers.append(unnumbered);
     return loaded;
 }

@@ -3,6 +3,7 @@
 #include "LocalClock.h"
 #include "core/Errors.h"
 #include "core/LocalOffsets.h"
+#include "core/EventsJournal.h"
 #include "core/Reading.h"
 #include "core/RegionalSettings.h"
 
@@ -26,11 +27,23 @@ struct ChamberReadings {
     QString label;              // "Камера №3", or the file's name
     QList<Reading> readings;
     bool hasSetTemperature = false;
+    int damagedLines = 0; // skipped in its files
+};
+
+// A file as it was read, for matching a report to its raw data.
+struct SourceFile {
+    QString path;
+    QByteArray sha256; // of the bytes read
+    std::optional<int> chamber;
+    bool journal = false;
 };
 
 struct LoadedInput {
     QList<ChamberReadings> chambers; // by chamber number, files without one last
     QStringList warnings;            // "<file>: 2 damaged lines skipped (the first is line 9)"
+    QList<SourceFile> sources;       // in the order given
+    QList<JournalEvent> events;      // of the logger's events journals, in file order
+    int journalDamagedLines = 0;
 };
 
 // "<file>: <cause>", for one line on stderr.
@@ -39,8 +52,8 @@ public:
     using KalvoraError::KalvoraError;
 };
 
-// Throws InputError for a file that cannot be read, is neither a log nor a readings CSV, has
-// no records (unless allowed) or a log whose date is unknown.
+// Throws InputError for a file that cannot be read, is neither a log, a readings CSV nor an
+// events journal, has no records (unless allowed) or a log whose date is unknown.
 LoadedInput LoadInput(const QStringList &files, const InputSettings &input);
 
 QString ChamberLabel(int chamber);

@@ -34,7 +34,9 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
                        "kalvora-cli) as a chart of temperature against time, in a window or into "
                        "a PNG, SVG or PDF file, and writes them as CSV.\n\n"
                        "Exit status: 0 done, 2 wrong command line, 6 a file could not be read or "
-                       "written (unreadable, not a log, no records)."));
+                       "written (unreadable, not a log, no records).\n\n"
+                       "kalvora-plot report FILE... -o report.pdf writes a test report; see "
+                       "kalvora-plot report --help."));
     // Not addHelpOption(): its --help-all would list Qt's own options, which are no business of
     // this tool's users; --help-all is kept, hidden, as another name of --help.
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
@@ -131,6 +133,8 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
 }
 
 bool NeedsNoDisplay(int argc, char **argv) {
+    if (argc > 1 && std::strcmp(argv[1], "report") == 0)
+        return true;
     for (int i = 1; i < argc; ++i) {
         const char *argument = argv[i];
         if (std::strcmp(argument, "--") == 0)

@@ -1,10 +1,14 @@
 #include "PlotWindow.h"
 
 #include "ChartBuilder.h"
+#include "ReportCommand.h"
 
 #include <QDateTimeAxis>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QStatusBar>
 #include <QValueAxis>
 #include <QWheelEvent>
@@ -112,6 +116,19 @@ PlotWindow::PlotWindow(const QStringList &files, const InputSettings &input,
     : files_(files), input_(input), title_(title), view_(new ChartView(this)),
       pointerLabel_(new QLabel(this)) {
     setWindowTitle(QStringLiteral("kalvora-plot"));
+    reportAction_ = menuBar()->addMenu(QStringLiteral("Файл"))->addAction(QStringLiteral("Отчёт…"));
+    connect(reportAction_, &QAction::triggered, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Отчёт об испытании"), QStringLiteral("report.pdf"),
+            QStringLiteral("PDF (*.pdf);;HTML (*.html)"));
+        if (path.isEmpty())
+            return;
+        const QString error = WriteReport(path);
+        if (error.isEmpty())
+            statusBar()->showMessage(QStringLiteral("Отчёт записан: ") + path, 10000);
+        else
+            QMessageBox::critical(this, QStringLiteral("kalvora-plot"), error);
+    });
     setCentralWidget(view_);
     statusBar()->addWidget(pointerLabel_, 1);
     resize(1280, 760);
@@ -134,6 +151,10 @@ PlotWindow::PlotWindow(const QStringList &files, const InputSettings &input,
 PlotWindow::~PlotWindow() { delete view_->chart(); }
 
 QString PlotWindow::pointerText() const { return pointerLabel_->text(); }
+
+QString PlotWindow::WriteReport(const QString &path) const {
+    return WriteReportOfFiles(files_, input_, path, title_.value_or(QString()));
+}
 
 void PlotWindow::Show(const LoadedInput &loaded) {
     const QString title = title_ ? *title_ : DefaultTitle(loaded.chambers, input_.settings);

@@ -11,6 +11,7 @@
 #include <QMainWindow>
 #include <QTimer>
 
+class QAction;
 class QLabel;
 
 class ChartView : public QChartView {
@@ -49,6 +50,10 @@ public:
     QString pointerText() const;
     // Reads the files again when they changed; called by the follow timer.
     void ReloadIfChanged();
+    // "Отчёт…": asks where, then writes the test report of the window's files.
+    QAction *reportAction() const { return reportAction_; }
+    // The report to path (.pdf, or .html); an error text or an empty string.
+    QString WriteReport(const QString &path) const;
 
 private:
     void Show(const LoadedInput &loaded);
@@ -60,6 +65,7 @@ private:
     std::optional<QString> title_;
     ChartView *view_;
     QLabel *pointerLabel_;
+    QAction *reportAction_;
     LocalClock clock_;
     ChartModel model_;
     bool operatorMoved_ = false;

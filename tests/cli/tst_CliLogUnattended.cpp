@@ -270,7 +270,8 @@ void tst_CliLogUnattended::silentChambersAreAskedLessOften() {
             ++requests[frame.bytes[0]];
     const int live = requests[1];
     QVERIFY2(live >= 8, qPrintable(QString::number(live)));
-    QCOMPARE(requests[2], live);
+    // The stop may come between chamber 1 and the others of its round.
+    QVERIFY(std::abs(requests[3] - live) <= 1);
     for (int silent = 10; silent <= 13; ++silent) {
         const int asked = requests[silent] / 2; // two tries each
         // Without the back-off a silent chamber is asked in every round, as often as a live one.

@@ -67,7 +67,9 @@ private slots:
                                  "2026-12-10T14:03:16+03:00,23.5,25\n"
                                  "2026-13-10T14:03:20+03:00,23.5,25,,,,,,,,,\n"
                                  "2026-12-10T14:03:24+03:00,23,5,25,,,,,,,,,\n"
-                                 "2026-12-10T14:03:28+03:00,24,25,,,,,,,,,";
+                                 "2026-12-10T14:03:28+03:00,24,25,1:05,,,,,,,,\n"
+                                 "2026-12-10T14:03:32+03:00,24,25,,,01:60,,,,,,\n"
+                                 "2026-12-10T14:03:36+03:00,24,25,,,,,,,,,";
         const auto file = ReadReadingsCsv(bytes);
         QVERIFY(file);
         QCOMPARE(Summaries(file->readings),
@@ -76,8 +78,13 @@ private slots:
                               "2026-12-10 14:03:12 100 set0.5 p1 s1/1 c1/1"}));
         QCOMPARE(file->readings[0].utcOffsetSeconds, std::optional<int>(3 * 3600));
         QCOMPARE(file->readings[2].utcOffsetSeconds, std::optional<int>(0));
-        // Too few cells, an impossible month, a decimal comma, a torn last row.
-        QCOMPARE(file->damagedLines, 4);
+        QCOMPARE(file->readings[0].timeToModeMinutes, std::optional<int>(10));
+        QCOMPARE(file->readings[0].timeToModeSetPointMinutes, std::optional<int>(30));
+        QCOMPARE(file->readings[0].stabilisationMinutes, std::optional<int>(5));
+        QCOMPARE(file->readings[1].timeToModeMinutes, std::nullopt);
+        // Too few cells, an impossible month, a decimal comma, times not "hh:mm", a torn last
+        // row.
+        QCOMPARE(file->damagedLines, 6);
         QCOMPARE(file->firstDamagedLine, 5);
     }
 

@@ -1,0 +1,193 @@
+// `kalvora-plot report` as an operator runs it on bad input: a clear message, an exit code and
+// no report, not even half of one; and the report made by the window's "Отчёт…" action.
+#include "FileBytes.h"
+#include "LogFixture.h"
+#include "PlotWindow.h"
+#include "ReportCommand.h"
+#include "core/ReadingsCsv.h"
+
+#include <QAction>
+#include <QDir>
+#include <QtTest>
+
+namespace {
+
+const QStringList kRussianFormats = {QStringLiteral("--date-format"), QStringLiteral("%d.%m.%Y"),
+                                     QStringLiteral("--time-format"), QStringLiteral("%H:%M:%S")};
+const QByteArray kOldReport("an earlier report, to be kept");
+
+struct Outcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QList<Record> Minutes(int count, const QString &temperature) {
+    QList<Record> records;
+    for (int minute = 0; minute < count; ++minute)
+        records.append({QTime(14, 6).addSecs(60 * minute).toString(QStringLiteral("HH:mm:ss")),
+                        temperature, "2", "1(3)", "1(2)"});
+    return records;
+}
+
+} // namespace
+
+class tst_ReportCommand : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir folder_;
+    QTemporaryDir runtime_;
+
+    QString Path(const QString &name) const { return folder_.filePath(name); }
+
+    Outcome Run(const QStringList &arguments) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM")); // the tool needs no display
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC0"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(folder_.path());
+        process.start(QStringLiteral(KALVORA_PLOT_PATH), QStringList{"report"} + arguments);
+        if (!process.waitForFinished(120000))
+            return {};
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(folder_.isValid() && runtime_.isValid());
+        QFile::setPermissions(runtime_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner);
+        QVERIFY(WriteFile(Path("ЖЫМ№1 09.12.2017 14_05_33.txt"), LogBytes(Minutes(30, "25"))));
+        QVERIFY(WriteFile(Path("ЖЫМ№2 09.12.2017 14_05_33.txt"), LogBytes(Minutes(30, "-40"))));
+        QVERIFY(WriteFile(Path("ЖЫМ№3 09.12.2017 14_05_33.txt"), LogBytes({})));
+        QVERIFY(WriteFile(Path("ЖЫМ№4 09.12.2017 14_05_33.txt"),
+                          LogBytes({{"14:05:40", "x", "", "", ""}})));
+        const QByteArray event =
+            "{\"time\":\"2017-12-09T14:10:00+00:00\",\"event\":\"chamber_lost\",\"chamber\":1,"
+            "\"reason\":\"silence\"}\n";
+        QVERIFY(WriteFile(Path("events.jsonl"), event));
+        QVERIFY(WriteFile(Path("torn.jsonl"), event + event + "{\"time\":\"2017-12-09T14:1"));
+    }
+
+    void help() {
+        const Outcome help = Run({QStringLiteral("--help")});
+        QCOMPARE(help.exitCode, 0);
+        for (const char *option : {"--output", "--html", "--from", "--to", "--title", "--customer",
+                                   "--chamber", "--band", "--date-format"})
+            QVERIFY2(help.out.contains(QLatin1String(option)), option);
+    }
+
+    void badInput_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message"); // a line on stderr
+        const QString one = QStringLiteral("ЖЫМ№1 09.12.2017 14_05_33.txt");
+        const QString two = QStringLiteral("ЖЫМ№2 09.12.2017 14_05_33.txt");
+        QTest::newRow("no output named") << QStringList{one} << 2
+                                         << "kalvora-plot: name the report with -o FILE.pdf or "
+                                            "--html FILE.html";
+        QTest::newRow("band") << QStringList{one, "-o", "report.pdf", "--band", "0"} << 2
+                              << "kalvora-plot: --band takes degrees above 0 and up to 100: 0";
+        QTest::newRow("from") << QStringList{one, "-o", "report.pdf", "--from", "9.12.2017"} << 2
+                              << "kalvora-plot: --from takes YYYY-MM-DD or \"YYYY-MM-DD "
+                                 "HH:MM[:SS]\": 9.12.2017";
+        QTest::newRow("two chambers without --chamber")
+            << QStringList{one, two, "-o", "report.pdf"} + kRussianFormats << 2
+            << "kalvora-plot: the files hold several chambers (Камера №1, Камера №2); name the "
+               "ones to report with --chamber, e.g. --chamber 1,3 or --chamber all";
+        QTest::newRow("a chamber of none of the files")
+            << QStringList{one, "--chamber", "5", "-o", "report.pdf"} + kRussianFormats << 2
+            << "kalvora-plot: --chamber 5: no file of that chamber among the files (Камера №1)";
+        QTest::newRow("no readable records") << QStringList{"ЖЫМ№3 09.12.2017 14_05_33.txt",
+                                                            "ЖЫМ№4 09.12.2017 14_05_33.txt",
+                                                            "--chamber",
+                                                            "all",
+                                                            "-o",
+                                                            "report.pdf"} +
+                                                    kRussianFormats
+                                             << 6 << "kalvora-plot: Камера №3: no readable records";
+        QTest::newRow("only a journal") << QStringList{"events.jsonl", "-o", "report.pdf"} << 6
+                                        << "kalvora-plot: no readable records in the files "
+                                           "(only events journals?)";
+        QTest::newRow("nothing in the period")
+            << QStringList{one, "--from", "2018-01-01", "-o", "report.pdf"} + kRussianFormats << 6
+            << "kalvora-plot: Камера №1: no records between 2018-01-01T00:00:00 and the last "
+               "record";
+        QTest::newRow("not a log") << QStringList{"report.pdf", one, "-o", "report.pdf"} << 6
+                                   << "kalvora-plot: report.pdf: not a Kalvora log (the first "
+                                      "line is not the log header)";
+        QTest::newRow("cannot write")
+            << QStringList{one, "-o", "/nonexistent-folder/report.pdf"} + kRussianFormats << 6
+            << "kalvora-plot: /nonexistent-folder/report.pdf: cannot write: No such file or "
+               "directory";
+    }
+    void badInput() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QVERIFY(WriteFile(Path("report.pdf"), kOldReport));
+        const Outcome outcome = Run(arguments);
+        QCOMPARE(outcome.exitCode, exitCode);
+        const QStringList lines = outcome.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(lines.contains(message), qPrintable(outcome.err));
+        // The earlier report stands, and no temporary file is left beside it.
+        QCOMPARE(ReadAll(Path("report.pdf")), kOldReport);
+        QCOMPARE(QDir(folder_.path()).entryList({"*report*"}, QDir::Files | QDir::Hidden),
+                 QStringList{"report.pdf"});
+    }
+
+    // A torn line of the journal is skipped and counted: the report is made and says so.
+    void damagedJournalLine() {
+        const Outcome outcome =
+            Run(QStringList{"ЖЫМ№1 09.12.2017 14_05_33.txt", "torn.jsonl", "--html", "torn.html"} +
+                kRussianFormats);
+        QCOMPARE(outcome.exitCode, 0);
+        QCOMPARE(outcome.err, QStringLiteral("kalvora-plot: torn.jsonl: 1 damaged line skipped "
+                                             "(line 3)\n"));
+        const QString html = QString::fromUtf8(ReadAll(Path("torn.html")));
+        QVERIFY(html.contains(QStringLiteral("Пропущено повреждённых строк</b></td><td>1<")));
+        QVERIFY(html.contains(QStringLiteral("data:image/svg+xml;base64,")));
+        QVERIFY(html.contains(QStringLiteral("камера не отвечает")));
+    }
+
+    // Two chambers: a first page with a line each, then each chamber on pages of its own.
+    void severalChambers() {
+        const QStringList files = {"ЖЫМ№1 09.12.2017 14_05_33.txt", "ЖЫМ№2 09.12.2017 14_05_33.txt",
+                                   "events.jsonl"};
+        const Outcome outcome = Run(
+            files + QStringList{"--chamber", "all", "-o", "several.pdf", "--html", "several.html"} +
+            kRussianFormats);
+        QCOMPARE(outcome.exitCode, 0);
+        const QString html = QString::fromUtf8(ReadAll(Path("several.html")));
+        const QString overview = html.section(QStringLiteral("Сводка по камерам"), 1)
+                                     .section(QStringLiteral("</table>"), 0, 0);
+        QCOMPARE(overview.count(QStringLiteral("<tr>")), 3); // titles and one line a chamber
+        QVERIFY(overview.contains(QStringLiteral("<td>Камера №1</td>")));
+        QVERIFY(overview.contains(QStringLiteral("<td>Камера №2</td>")));
+        QVERIFY(overview.contains(QStringLiteral("<td>-40 °C</td>")));
+        // Chamber 1's outage of the journal is not chamber 2's.
+        QCOMPARE(html.count(QStringLiteral("камера не отвечает")), 1);
+        static const QRegularExpression page(QStringLiteral("/Type /Page[^s]"));
+        QVERIFY(QString::fromLatin1(ReadAll(Path("several.pdf"))).count(page) >= 3);
+    }
+
+    // The window's "Отчёт…" writes the report of the files it shows.
+    void reportFromTheWindow() {
+        InputSettings input; // day.month.year, 24-hour, comma
+        const QStringList files = {Path("ЖЫМ№1 09.12.2017 14_05_33.txt"), Path("events.jsonl")};
+        PlotWindow window(files, input, std::nullopt, false, LoadInput(files, input));
+        QCOMPARE(window.reportAction()->text(), QStringLiteral("Отчёт…"));
+        QCOMPARE(window.WriteReport(Path("window.pdf")), QString());
+        QVERIFY(ReadAll(Path("window.pdf")).startsWith("%PDF-"));
+        QCOMPARE(window.WriteReport(Path("window.html")), QString());
+        QVERIFY(ReadAll(Path("window.html")).contains("Камера №1"));
+    }
+};
+
+QTEST_MAIN(tst_ReportCommand)
+#include "tst_ReportCommand.moc"
