@@ -9,6 +9,7 @@ enum ExitCode {
     kExitNoAnswer = 4,  // no (valid) answer, or an exception reply
     kExitRejected = 5,  // input rejected before anything was sent
     kExitFile = 6,
+    kExitDelivery = 7, // alarm-test: a channel did not deliver
 };
 
 struct CliError {

@@ -6,6 +6,7 @@
 int RunScan(const QStringList &arguments);
 int RunRead(const QStringList &arguments);
 int RunLog(const QStringList &arguments);
+int RunAlarmTest(const QStringList &arguments);
 int RunWriteProgram(const QStringList &arguments);
 // set-point, start, stop, start-program, stop-program
 int RunControlCommand(const QString &command, const QStringList &arguments);
