@@ -52,13 +52,13 @@ std::vector<Field> Fields(const AlarmNotification &n, const QString &host) {
     };
 }
 
-// RFC 2047 encoded words of at most 75 characters, never splitting a character's bytes.
+// RFC 2047 encoded words, one per folded line, never splitting a character's bytes.
 QByteArray EncodedWords(const QString &text) {
     const QByteArray utf8 = text.toUtf8();
     QByteArray out;
     qsizetype start = 0;
     while (start < utf8.size()) {
-        qsizetype end = std::min<qsizetype>(start + 45, utf8.size());
+        qsizetype end = std::min<qsizetype>(start + 39, utf8.size()); // lines within 78
         while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80)
             --end;
         if (!out.isEmpty())
