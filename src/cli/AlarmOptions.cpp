@@ -55,8 +55,8 @@ void ReadSmtpAuth(const QString &path, AlarmDeliverySettings &delivery) {
 void CheckUrl(const QString &option, const QString &text, const QStringList &schemes) {
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || !schemes.contains(url.scheme()) || url.host().isEmpty())
-        Usage(QStringLiteral("--%1: '%2' is not a %3 address")
-                  .arg(option, text, schemes.join(QStringLiteral("://, ")) + QStringLiteral("://")));
+        Usage(QStringLiteral("--%1: '%2' is not an %3:// or %4:// address")
+                  .arg(option, text, schemes[0], schemes[1]));
 }
 
 } // namespace

@@ -188,8 +188,8 @@ AlarmNotification AlarmTestNotification(const QDateTime &time, const QString &ho
     n.kind = AlarmKind::Test;
     n.state = AlarmState::Notice;
     n.time = time;
-    n.messageRu = QStringLiteral("Kalvora на %1: проверка оповещения, это не тревога").arg(host);
-    n.messageEn = QStringLiteral("Kalvora on %1: test notification, not an alarm").arg(host);
+    n.messageRu = QStringLiteral("проверка оповещения с %1, это не тревога").arg(host);
+    n.messageEn = QStringLiteral("test notification from %1, not an alarm").arg(host);
     return n;
 }
 
