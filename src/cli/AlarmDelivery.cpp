@@ -54,8 +54,8 @@ bool WaitForChild(pid_t pid, int pidfd, Clock::time_point deadline, const std::a
         const auto now = Clock::now();
         if (now >= deadline || Stopped(stop))
             return false;
-        const auto slice = std::min<milliseconds>(
-            kStopCheck, std::chrono::ceil<milliseconds>(deadline - now));
+        const auto slice =
+            std::min<milliseconds>(kStopCheck, std::chrono::ceil<milliseconds>(deadline - now));
         if (pidfd >= 0) {
             pollfd watched{pidfd, POLLIN, 0};
             ::poll(&watched, 1, static_cast<int>(slice.count()));
@@ -111,7 +111,8 @@ QString RunHook(const AlarmNotification &n, const AlarmDeliverySettings &setting
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     pid_t pid = -1;
-    const int failed = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    const int failed =
+        ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (failed != 0)
@@ -121,7 +122,8 @@ QString RunHook(const AlarmNotification &n, const AlarmDeliverySettings &setting
     // glibc's pidfd_open wrapper lacks C linkage in C++; the system call is the same.
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     int status = 0;
-    const bool ended = WaitForChild(pid, pidfd, Clock::now() + settings.commandTimeout, stop, status);
+    const bool ended =
+        WaitForChild(pid, pidfd, Clock::now() + settings.commandTimeout, stop, status);
     if (!ended) {
         ::kill(-pid, SIGKILL);
         ::kill(pid, SIGKILL);
@@ -132,7 +134,8 @@ QString RunHook(const AlarmNotification &n, const AlarmDeliverySettings &setting
         ::close(pidfd);
     if (!ended)
         return Stopped(stop) ? QStringLiteral("killed: the logger stops")
-                             : QStringLiteral("no end after %1: killed").arg(SecondsText(settings.commandTimeout));
+                             : QStringLiteral("no end after %1: killed")
+                                   .arg(SecondsText(settings.commandTimeout));
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return {};
     if (WIFEXITED(status))
@@ -157,7 +160,8 @@ QString HttpErrorText(httplib::Error error) {
     case httplib::Error::Canceled:
         return QStringLiteral("cancelled");
     default:
-        return QStringLiteral("request failed (%1)").arg(QString::fromStdString(httplib::to_string(error)));
+        return QStringLiteral("request failed (%1)")
+            .arg(QString::fromStdString(httplib::to_string(error)));
     }
 }
 
@@ -165,14 +169,17 @@ QString PostWebhook(const AlarmNotification &n, const AlarmDeliverySettings &set
                     const std::atomic<bool> *stop) {
     const QUrl url(settings.webhookUrl);
     const QString scheme = url.scheme();
-    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
+    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty())
         return QStringLiteral("%1 is not an http:// or https:// address").arg(settings.webhookUrl);
     const int port = url.port(scheme == QLatin1String("https") ? 443 : 80);
-    const QString host = url.host().contains(QLatin1Char(':')) ? QLatin1Char('[') + url.host() + QLatin1Char(']')
-                                                               : url.host();
+    const QString host = url.host().contains(QLatin1Char(':'))
+                             ? QLatin1Char('[') + url.host() + QLatin1Char(']')
+                             : url.host();
     httplib::Client client(QStringLiteral("%1://%2:%3").arg(scheme, host).arg(port).toStdString());
     const auto timeout = std::chrono::duration_cast<std::chrono::seconds>(settings.requestTimeout);
-    const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(settings.requestTimeout - timeout);
+    const auto usec =
+        std::chrono::duration_cast<std::chrono::microseconds>(settings.requestTimeout - timeout);
     client.set_connection_timeout(timeout.count(), usec.count());
     client.set_read_timeout(timeout.count(), usec.count());
     client.set_write_timeout(timeout.count(), usec.count());
@@ -200,7 +207,8 @@ QString PostWebhook(const AlarmNotification &n, const AlarmDeliverySettings &set
     if (watcher.joinable())
         watcher.join();
     if (!result)
-        return Stopped(stop) ? QStringLiteral("cancelled: the logger stops") : HttpErrorText(result.error());
+        return Stopped(stop) ? QStringLiteral("cancelled: the logger stops")
+                             : HttpErrorText(result.error());
     if (result->status < 200 || result->status > 299)
         return QStringLiteral("HTTP status %1").arg(result->status);
     return {};
@@ -235,11 +243,12 @@ QString MailAddress(const QString &text) {
 
 QString SendMail(const AlarmNotification &n, const AlarmDeliverySettings &settings,
                  const std::atomic<bool> *stop) {
-    const QString from = settings.mailFrom.isEmpty()
-                             ? QStringLiteral("kalvora@") + settings.host
-                             : settings.mailFrom;
-    MailEnvelope envelope{from, settings.mailTo, settings.host, n.time.isValid() ? n.time : QDateTime::currentDateTime(),
-                          QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('@') + settings.host};
+    const QString from = settings.mailFrom.isEmpty() ? QStringLiteral("kalvora@") + settings.host
+                                                     : settings.mailFrom;
+    MailEnvelope envelope{from, settings.mailTo, settings.host,
+                          n.time.isValid() ? n.time : QDateTime::currentDateTime(),
+                          QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('@') +
+                              settings.host};
     Upload upload{AlarmMail(n, envelope)};
 
     CURL *curl = curl_easy_init();
@@ -247,7 +256,8 @@ QString SendMail(const AlarmNotification &n, const AlarmDeliverySettings &settin
         return QStringLiteral("cannot start a mail transfer");
     curl_slist *recipients = nullptr;
     for (const QString &to : settings.mailTo)
-        recipients = curl_slist_append(recipients, ('<' + MailAddress(to).toUtf8() + '>').constData());
+        recipients =
+            curl_slist_append(recipients, ('<' + MailAddress(to).toUtf8() + '>').constData());
     const QByteArray url = settings.smtpUrl.toUtf8();
     const QByteArray sender = '<' + MailAddress(from).toUtf8() + '>';
     const QByteArray user = settings.smtpUser.toUtf8();
@@ -265,7 +275,8 @@ QString SendMail(const AlarmNotification &n, const AlarmDeliverySettings &settin
         curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
     }
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.requestTimeout.count()));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.requestTimeout.count()));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(settings.requestTimeout.count()));
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L); // no SIGALRM in a threaded program
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
@@ -328,7 +339,8 @@ QString SendAlarmOnce(AlarmChannel channel, const AlarmNotification &notificatio
 
 class AlarmDelivery::Worker {
 public:
-    Worker(AlarmChannel channel, const AlarmDeliverySettings &settings, const ProblemHandler &onProblem)
+    Worker(AlarmChannel channel, const AlarmDeliverySettings &settings,
+           const ProblemHandler &onProblem)
         : channel_(channel), settings_(settings), onProblem_(onProblem),
           thread_([this] { run(); }) {}
 
@@ -353,7 +365,8 @@ public:
         }
         wake_.notify_all();
         if (dropped)
-            report(DeliveryProblem::What::Dropped, dropped->notification, QStringLiteral("queue full"), true);
+            report(DeliveryProblem::What::Dropped, dropped->notification,
+                   QStringLiteral("queue full"), true);
     }
 
     unsigned long long failures() const { return failures_; }
@@ -379,7 +392,8 @@ private:
         return oldest;
     }
 
-    void report(DeliveryProblem::What what, const AlarmNotification &n, const QString &reason, bool gaveUp) {
+    void report(DeliveryProblem::What what, const AlarmNotification &n, const QString &reason,
+                bool gaveUp) {
         if (!onProblem_)
             return;
         DeliveryProblem problem;
@@ -413,7 +427,8 @@ private:
             queue_.pop_front();
             busy_ = true;
             lock.unlock();
-            const QString reason = SendAlarmOnce(channel_, item.notification, settings_, &stopFlag_);
+            const QString reason =
+                SendAlarmOnce(channel_, item.notification, settings_, &stopFlag_);
             lock.lock();
             busy_ = false;
             if (reason.isEmpty() || stop_)
@@ -433,7 +448,8 @@ private:
             lock.unlock();
             report(DeliveryProblem::What::Failed, item.notification, reason, gaveUp);
             if (dropped)
-                report(DeliveryProblem::What::Dropped, dropped->notification, QStringLiteral("queue full"), true);
+                report(DeliveryProblem::What::Dropped, dropped->notification,
+                       QStringLiteral("queue full"), true);
             lock.lock();
         }
     }

@@ -30,7 +30,7 @@ struct AlarmDeliverySettings {
     QString host; // this machine, named in every notification
     // One webhook or mail attempt, connection included.
     std::chrono::milliseconds requestTimeout{30000};
-    std::chrono::milliseconds firstRetry{10000}; // then doubled after each failure...
+    std::chrono::milliseconds firstRetry{10000};    // then doubled after each failure...
     std::chrono::milliseconds longestRetry{120000}; // ...up to this
     std::chrono::milliseconds giveUpAfter{600000};  // since the notification was posted
     std::size_t queueCapacity = 100;                // per channel

@@ -25,7 +25,9 @@ const QString kSmtpAuth = QStringLiteral("smtp-auth");
 void ReadSmtpAuth(const QString &path, AlarmDeliverySettings &delivery) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw CliError{kExitFile, QStringLiteral("--smtp-auth: cannot read %1: %2").arg(path, file.errorString())};
+        throw CliError{
+            kExitFile,
+            QStringLiteral("--smtp-auth: cannot read %1: %2").arg(path, file.errorString())};
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
     bool hasUser = false;
     bool hasPassword = false;
@@ -81,9 +83,10 @@ QString AlarmHelpText() {
 }
 
 void AddAlarmOptions(CommandLine &line) {
-    line.addValueOption(kAlarm, QStringLiteral("RULE"),
-                        QStringLiteral("An alarm rule, e.g. \"1,3 high 60 delay=2m\", \"* silent 5m\", "
-                                       "\"2 program\" (repeatable; default: none)."));
+    line.addValueOption(
+        kAlarm, QStringLiteral("RULE"),
+        QStringLiteral("An alarm rule, e.g. \"1,3 high 60 delay=2m\", \"* silent 5m\", "
+                       "\"2 program\" (repeatable; default: none)."));
     line.addValueOption(kOnAlarm, QStringLiteral("COMMAND"),
                         QStringLiteral("Run COMMAND (words split at blanks, \"quotes\" kept "
                                        "together; no shell) for every notification, with "
@@ -151,14 +154,16 @@ AlarmSettings ReadAlarmOptions(CommandLine &line, const std::vector<int> &chambe
         delivery.smtpUrl = line.value(kSmtp);
         CheckUrl(kSmtp, delivery.smtpUrl, {QStringLiteral("smtp"), QStringLiteral("smtps")});
         if (!QUrl(delivery.smtpUrl).userName().isEmpty())
-            Usage(QStringLiteral("--smtp: give the user and password in a --smtp-auth file, not in the address"));
+            Usage(QStringLiteral(
+                "--smtp: give the user and password in a --smtp-auth file, not in the address"));
     }
     if (line.isSet(kSmtpAuth))
         ReadSmtpAuth(line.value(kSmtpAuth), delivery);
     if (line.isSet(kMailFrom)) {
         delivery.mailFrom = line.value(kMailFrom);
         if (!delivery.mailFrom.contains(QLatin1Char('@')))
-            Usage(QStringLiteral("--alarm-mail-from: '%1' is not a mail address").arg(delivery.mailFrom));
+            Usage(QStringLiteral("--alarm-mail-from: '%1' is not a mail address")
+                      .arg(delivery.mailFrom));
     }
     return settings;
 }

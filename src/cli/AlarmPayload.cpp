@@ -36,7 +36,8 @@ std::vector<Field> Fields(const AlarmNotification &n, const QString &host) {
              : Field{"chamber", QString::number(n.chamber), QJsonValue(n.chamber)},
         Text("kind", AlarmKindName(n.kind)),
         Text("state", AlarmStateName(n.state)),
-        {"repeated", n.repeated ? QStringLiteral("1") : QStringLiteral("0"), QJsonValue(n.repeated)},
+        {"repeated", n.repeated ? QStringLiteral("1") : QStringLiteral("0"),
+         QJsonValue(n.repeated)},
         Number("value", n.value),
         Number("limit", n.limit),
         Number("temperature", n.temperature),
@@ -119,7 +120,9 @@ QByteArray AlarmMail(const AlarmNotification &n, const MailEnvelope &envelope) {
 
 JournalEvent AlarmJournalEvent(const AlarmNotification &n) {
     JournalEvent e;
-    const auto number = [](const std::optional<double> &v) { return v ? QJsonValue(*v) : QJsonValue(); };
+    const auto number = [](const std::optional<double> &v) {
+        return v ? QJsonValue(*v) : QJsonValue();
+    };
     const auto whole = [](const std::optional<unsigned> &v) {
         return v ? QJsonValue(static_cast<qint64>(*v)) : QJsonValue();
     };

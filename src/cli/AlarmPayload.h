@@ -23,9 +23,9 @@ QByteArray AlarmJson(const AlarmNotification &n, const QString &host);
 struct MailEnvelope {
     QString from;
     QStringList to;
-    QString host;        // this machine, named in the text
-    QDateTime date;      // of the Date header
-    QString messageId;   // without the angle brackets
+    QString host;      // this machine, named in the text
+    QDateTime date;    // of the Date header
+    QString messageId; // without the angle brackets
 };
 
 // The whole message, CR LF line ends: headers (Subject as a UTF-8 encoded word), then the

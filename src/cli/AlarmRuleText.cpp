@@ -75,13 +75,15 @@ AlarmRuleResult ParseAlarmRule(const QString &text) {
     static const QRegularExpression blanks(QStringLiteral("[ \\t]+"));
     const QStringList words = text.trimmed().split(blanks, Qt::SkipEmptyParts);
     if (words.size() < 2)
-        return fail(QStringLiteral("give the chambers and a kind, e.g. '1,3 high 60' or '* silent 5m'"));
+        return fail(
+            QStringLiteral("give the chambers and a kind, e.g. '1,3 high 60' or '* silent 5m'"));
 
     AlarmRule &rule = result.rule;
     if (words[0] != QLatin1String("*")) {
         const AddressListResult chambers = ParseAddressList(words[0]);
         if (!chambers.error.isEmpty())
-            return fail(QStringLiteral("chambers: %1; or '*' for every chamber").arg(chambers.error));
+            return fail(
+                QStringLiteral("chambers: %1; or '*' for every chamber").arg(chambers.error));
         rule.chambers = chambers.addresses;
     }
     const auto kind = AlarmKindFromName(words[1]);
@@ -103,15 +105,17 @@ AlarmRuleResult ParseAlarmRule(const QString &text) {
         if (rule.kind == AlarmKind::Silent) {
             const auto seconds = ParseSeconds(number);
             if (!seconds || *seconds == 0)
-                return fail(QStringLiteral("'%1' is not a time (seconds, or 90s, 5m, 2h; above 0)").arg(number));
+                return fail(QStringLiteral("'%1' is not a time (seconds, or 90s, 5m, 2h; above 0)")
+                                .arg(number));
             rule.limit = *seconds;
         } else {
             const auto celsius = ParseCelsius(number);
             if (!celsius)
-                return fail(QStringLiteral("'%1' is not a temperature (°C with a decimal point, %2 to %3)")
-                                .arg(number)
-                                .arg(kLowestTemperature)
-                                .arg(kHighestTemperature));
+                return fail(
+                    QStringLiteral("'%1' is not a temperature (°C with a decimal point, %2 to %3)")
+                        .arg(number)
+                        .arg(kLowestTemperature)
+                        .arg(kHighestTemperature));
             if (rule.kind == AlarmKind::Deviation && *celsius <= 0)
                 return fail(QStringLiteral("the deviation band must be above 0 °C"));
             rule.limit = *celsius;
@@ -130,7 +134,8 @@ AlarmRuleResult ParseAlarmRule(const QString &text) {
         const QString &word = words[next];
         const qsizetype equals = word.indexOf(QLatin1Char('='));
         if (equals <= 0)
-            return fail(QStringLiteral("'%1' is not a setting (delay=, hysteresis=, repeat=)").arg(word));
+            return fail(
+                QStringLiteral("'%1' is not a setting (delay=, hysteresis=, repeat=)").arg(word));
         const QString name = word.left(equals);
         const QString value = word.mid(equals + 1);
         if (seen.contains(name))
@@ -138,22 +143,28 @@ AlarmRuleResult ParseAlarmRule(const QString &text) {
         seen << name;
         if (name == QLatin1String("delay") || name == QLatin1String("repeat")) {
             if (rule.kind == AlarmKind::Program)
-                return fail(QStringLiteral("a program notice is sent at once and never repeated: no %1=").arg(name));
+                return fail(
+                    QStringLiteral("a program notice is sent at once and never repeated: no %1=")
+                        .arg(name));
             if (rule.kind == AlarmKind::Silent && name == QLatin1String("delay"))
                 return fail(QStringLiteral("the time of silent is its delay: no delay="));
             const auto seconds = ParseSeconds(value);
             if (!seconds)
-                return fail(QStringLiteral("%1='%2' is not a time (seconds, or 90s, 5m, 2h)").arg(name, value));
-            (name == QLatin1String("delay") ? rule.delay : rule.repeat) = std::chrono::seconds(*seconds);
+                return fail(QStringLiteral("%1='%2' is not a time (seconds, or 90s, 5m, 2h)")
+                                .arg(name, value));
+            (name == QLatin1String("delay") ? rule.delay : rule.repeat) =
+                std::chrono::seconds(*seconds);
         } else if (name == QLatin1String("hysteresis")) {
             if (!limited)
                 return fail(QStringLiteral("only high, low and deviation take a hysteresis"));
             const auto celsius = ParseCelsius(value);
             if (!celsius || *celsius < 0)
-                return fail(QStringLiteral("hysteresis='%1' is not a temperature of 0 °C or more").arg(value));
+                return fail(QStringLiteral("hysteresis='%1' is not a temperature of 0 °C or more")
+                                .arg(value));
             rule.hysteresis = *celsius;
         } else {
-            return fail(QStringLiteral("unknown setting '%1' (delay=, hysteresis=, repeat=)").arg(name));
+            return fail(
+                QStringLiteral("unknown setting '%1' (delay=, hysteresis=, repeat=)").arg(name));
         }
     }
     if (rule.kind == AlarmKind::Deviation && rule.hysteresis >= rule.limit)

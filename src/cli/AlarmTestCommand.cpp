@@ -1,8 +1,8 @@
 // kalvora-cli alarm-test: one test notification through every configured channel, so that a lab
 // sees its mail settings work before it trusts them.
+#include "AddressList.h"
 #include "AlarmDelivery.h"
 #include "AlarmOptions.h"
-#include "AddressList.h"
 #include "Commands.h"
 #include "ConfigFile.h"
 
@@ -26,7 +26,8 @@ QStringList AlarmArgumentsOfConfig(const QStringList &arguments) {
         return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw CliError{kExitFile, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+        throw CliError{kExitFile,
+                       QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
     const ConfigArguments config = ParseConfigText(QString::fromUtf8(file.readAll()));
     if (!config.error.isEmpty())
         throw CliError{kExitUsage, path + QStringLiteral(": ") + config.error};
@@ -56,7 +57,8 @@ QString ChannelTitle(AlarmChannel channel, const AlarmDeliverySettings &settings
     case AlarmChannel::Mail:
         break;
     }
-    return QStringLiteral("mail to %1 via %2").arg(settings.mailTo.join(QLatin1Char(',')), settings.smtpUrl);
+    return QStringLiteral("mail to %1 via %2")
+        .arg(settings.mailTo.join(QLatin1Char(',')), settings.smtpUrl);
 }
 
 } // namespace
@@ -104,8 +106,8 @@ int RunAlarmTest(const QStringList &arguments) {
     for (AlarmChannel channel : channels) {
         const QString title = ChannelTitle(channel, settings.delivery);
         const QString reason = SendAlarmOnce(channel, test, settings.delivery);
-        const QString result = reason.isEmpty() ? QStringLiteral("delivered")
-                                                : QStringLiteral("failed: ") + reason;
+        const QString result =
+            reason.isEmpty() ? QStringLiteral("delivered") : QStringLiteral("failed: ") + reason;
         std::fprintf(stdout, "%s: %s\n", title.toLocal8Bit().constData(),
                      result.toLocal8Bit().constData());
         std::fflush(stdout);

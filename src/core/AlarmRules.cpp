@@ -15,9 +15,9 @@ struct KindName {
 };
 
 constexpr KindName kKindNames[] = {
-    {AlarmKind::High, "high"},       {AlarmKind::Low, "low"},
+    {AlarmKind::High, "high"},           {AlarmKind::Low, "low"},
     {AlarmKind::Deviation, "deviation"}, {AlarmKind::Silent, "silent"},
-    {AlarmKind::Sensor, "sensor"},   {AlarmKind::Program, "program"},
+    {AlarmKind::Sensor, "sensor"},       {AlarmKind::Program, "program"},
     {AlarmKind::Test, "test"},
 };
 
@@ -51,8 +51,11 @@ void ComposeProgramTexts(AlarmNotification &n) {
     const QString ru = QStringLiteral("Камера %1: ").arg(n.chamber);
     const QString en = QStringLiteral("Chamber %1: ").arg(n.chamber);
     if (n.previousProgram && n.program && *n.previousProgram != *n.program) {
-        n.messageRu = ru + QStringLiteral("программа %1 сменилась на %2").arg(*n.previousProgram).arg(*n.program);
-        n.messageEn = en + QStringLiteral("program %1 changed to %2").arg(*n.previousProgram).arg(*n.program);
+        n.messageRu =
+            ru +
+            QStringLiteral("программа %1 сменилась на %2").arg(*n.previousProgram).arg(*n.program);
+        n.messageEn =
+            en + QStringLiteral("program %1 changed to %2").arg(*n.previousProgram).arg(*n.program);
         if (*n.program == 0) {
             n.messageRu += QStringLiteral(" (выполнение закончено)");
             n.messageEn += QStringLiteral(" (run ended)");
@@ -81,15 +84,23 @@ void ComposeTexts(AlarmNotification &n) {
     case AlarmKind::Low: {
         const bool high = n.kind == AlarmKind::High;
         if (raised) {
-            n.messageRu = ru + QStringLiteral("температура %1 °C %2 предела %3 °C")
-                                   .arg(Ru(value), high ? QStringLiteral("выше") : QStringLiteral("ниже"), Ru(limit));
-            n.messageEn = en + QStringLiteral("temperature %1 °C %2 the limit %3 °C")
-                                   .arg(En(value), high ? QStringLiteral("above") : QStringLiteral("below"), En(limit));
+            n.messageRu =
+                ru + QStringLiteral("температура %1 °C %2 предела %3 °C")
+                         .arg(Ru(value), high ? QStringLiteral("выше") : QStringLiteral("ниже"),
+                              Ru(limit));
+            n.messageEn =
+                en + QStringLiteral("temperature %1 °C %2 the limit %3 °C")
+                         .arg(En(value), high ? QStringLiteral("above") : QStringLiteral("below"),
+                              En(limit));
         } else {
-            n.messageRu = ru + QStringLiteral("температура %1 °C снова %2 предела %3 °C")
-                                   .arg(Ru(value), high ? QStringLiteral("ниже") : QStringLiteral("выше"), Ru(limit));
-            n.messageEn = en + QStringLiteral("temperature %1 °C back %2 the limit %3 °C")
-                                   .arg(En(value), high ? QStringLiteral("below") : QStringLiteral("above"), En(limit));
+            n.messageRu =
+                ru + QStringLiteral("температура %1 °C снова %2 предела %3 °C")
+                         .arg(Ru(value), high ? QStringLiteral("ниже") : QStringLiteral("выше"),
+                              Ru(limit));
+            n.messageEn =
+                en + QStringLiteral("temperature %1 °C back %2 the limit %3 °C")
+                         .arg(En(value), high ? QStringLiteral("below") : QStringLiteral("above"),
+                              En(limit));
         }
         break;
     }
@@ -97,15 +108,20 @@ void ComposeTexts(AlarmNotification &n) {
         const double t = n.temperature.value_or(0);
         const double set = n.setTemperature.value_or(0);
         if (raised) {
-            n.messageRu = ru + QStringLiteral("температура %1 °C отклонилась от заданной %2 °C на %3 °C (допуск %4 °C)")
-                                   .arg(Ru(t), Ru(set), Ru(value), Ru(limit));
-            n.messageEn = en + QStringLiteral("temperature %1 °C is %2 °C off the set %3 °C (band %4 °C)")
-                                   .arg(En(t), En(value), En(set), En(limit));
+            n.messageRu =
+                ru + QStringLiteral(
+                         "температура %1 °C отклонилась от заданной %2 °C на %3 °C (допуск %4 °C)")
+                         .arg(Ru(t), Ru(set), Ru(value), Ru(limit));
+            n.messageEn =
+                en + QStringLiteral("temperature %1 °C is %2 °C off the set %3 °C (band %4 °C)")
+                         .arg(En(t), En(value), En(set), En(limit));
         } else {
-            n.messageRu = ru + QStringLiteral("температура %1 °C снова в пределах %2 °C от заданной %3 °C")
-                                   .arg(Ru(t), Ru(limit), Ru(set));
-            n.messageEn = en + QStringLiteral("temperature %1 °C back within %2 °C of the set %3 °C")
-                                   .arg(En(t), En(limit), En(set));
+            n.messageRu =
+                ru + QStringLiteral("температура %1 °C снова в пределах %2 °C от заданной %3 °C")
+                         .arg(Ru(t), Ru(limit), Ru(set));
+            n.messageEn =
+                en + QStringLiteral("temperature %1 °C back within %2 °C of the set %3 °C")
+                         .arg(En(t), En(limit), En(set));
         }
         break;
     }
@@ -113,10 +129,13 @@ void ComposeTexts(AlarmNotification &n) {
         if (raised) {
             n.messageRu = ru + QStringLiteral("нет исправных показаний %1 с (%2)")
                                    .arg(Ru(value), ReasonRu(n.reason));
-            n.messageEn = en + QStringLiteral("no good reading for %1 s (%2)").arg(En(value), n.reason);
+            n.messageEn =
+                en + QStringLiteral("no good reading for %1 s (%2)").arg(En(value), n.reason);
         } else {
-            n.messageRu = ru + QStringLiteral("снова отвечает после %1 с без показаний").arg(Ru(value));
-            n.messageEn = en + QStringLiteral("answers again after %1 s without a reading").arg(En(value));
+            n.messageRu =
+                ru + QStringLiteral("снова отвечает после %1 с без показаний").arg(Ru(value));
+            n.messageEn =
+                en + QStringLiteral("answers again after %1 s without a reading").arg(En(value));
         }
         break;
     case AlarmKind::Sensor:
@@ -205,8 +224,7 @@ QString CheckAlarmRuleChambers(const std::vector<AlarmRule> &rules,
 }
 
 AlarmObservation AlarmObservation::Reading(int chamber, AlarmClock::time_point at,
-                                           const QDateTime &wallTime,
-                                           const ReadingValues &values) {
+                                           const QDateTime &wallTime, const ReadingValues &values) {
     AlarmObservation o;
     o.chamber = chamber;
     o.at = at;

@@ -130,7 +130,7 @@ private:
         bool active = false;
         std::optional<AlarmClock::time_point> holdingSince; // the condition, not yet raised
         AlarmClock::time_point lastSent{};
-        AlarmNotification last;                             // the latest figures, for repeats
+        AlarmNotification last; // the latest figures, for repeats
         // silent
         std::optional<AlarmClock::time_point> lastGood;
         std::optional<AlarmClock::time_point> firstSeen;

@@ -21,10 +21,10 @@
 #include <thread>
 
 struct ReceivedMail {
-    QByteArray from;       // MAIL FROM:<...>
-    QList<QByteArray> to;  // RCPT TO:<...>
-    QByteArray login;      // AUTH PLAIN's decoded "\0user\0password"
-    QByteArray message;    // DATA, dot-unstuffed, CR LF kept
+    QByteArray from;      // MAIL FROM:<...>
+    QList<QByteArray> to; // RCPT TO:<...>
+    QByteArray login;     // AUTH PLAIN's decoded "\0user\0password"
+    QByteArray message;   // DATA, dot-unstuffed, CR LF kept
 };
 
 class SmtpListener {

@@ -30,7 +30,8 @@ AlarmNotification Notification(int chamber = 3) {
     n.value = 61.2;
     n.limit = 60;
     n.temperature = 61.2;
-    n.messageEn = QStringLiteral("Chamber %1: temperature 61.2 °C above the limit 60 °C").arg(chamber);
+    n.messageEn =
+        QStringLiteral("Chamber %1: temperature 61.2 °C above the limit 60 °C").arg(chamber);
     n.messageRu = QStringLiteral("Камера %1: температура 61,2 °C выше предела 60 °C").arg(chamber);
     return n;
 }
@@ -85,7 +86,8 @@ QByteArray ReadAll(const QString &path) {
 
 // Gone, or a zombie waiting for its parent: either way it runs no more.
 bool ProcessEnded(const QByteArray &pidText) {
-    const QByteArray stat = ReadAll(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pidText.trimmed())));
+    const QByteArray stat =
+        ReadAll(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pidText.trimmed())));
     if (stat.isEmpty())
         return true;
     const qsizetype close = stat.lastIndexOf(')');
@@ -148,9 +150,11 @@ void tst_AlarmDelivery::hookEnvironment() {
     // Nor may the logger's descriptors (the port among them): one without close-on-exec.
     const int devNull = ::open("/dev/null", O_RDONLY);
     const int leak = ::fcntl(devNull, F_DUPFD, 37);
-    s.command = {WriteScript(dir_, QStringLiteral("env.sh"),
-                             "env > \"$1\"\nfor f in /proc/$$/fd/*; do echo \"fd ${f##*/}\"; done >> \"$1\"\n"),
-                 out};
+    s.command = {
+        WriteScript(
+            dir_, QStringLiteral("env.sh"),
+            "env > \"$1\"\nfor f in /proc/$$/fd/*; do echo \"fd ${f##*/}\"; done >> \"$1\"\n"),
+        out};
     QCOMPARE(SendAlarmOnce(AlarmChannel::Command, Notification(), s), QString());
     qunsetenv("KALVORA_ALARM_KIND");
     ::close(leak);
@@ -183,8 +187,9 @@ void tst_AlarmDelivery::hookFailures() {
     s.commandTimeout = 1s;
     const QString pidFile = dir_.filePath(QStringLiteral("child.pid"));
     QFile::remove(pidFile);
-    const QString program = script.isEmpty() ? dir_.filePath(QStringLiteral("missing"))
-                                             : WriteScript(dir_, QStringLiteral("fails.sh"), script);
+    const QString program = script.isEmpty()
+                                ? dir_.filePath(QStringLiteral("missing"))
+                                : WriteScript(dir_, QStringLiteral("fails.sh"), script);
     s.command = {program, pidFile};
     QElapsedTimer timer;
     timer.start();
@@ -230,7 +235,9 @@ void tst_AlarmDelivery::fullQueueDropsTheOldest() {
     AlarmDeliverySettings s = Quick();
     s.queueCapacity = 2;
     s.commandTimeout = 120s;
-    s.command = {WriteScript(dir_, QStringLiteral("stuck.sh"), "echo $$ > \"$1\"\nexec sleep 120\n"), started};
+    s.command = {
+        WriteScript(dir_, QStringLiteral("stuck.sh"), "echo $$ > \"$1\"\nexec sleep 120\n"),
+        started};
     Problems problems;
     auto delivery = std::make_unique<AlarmDelivery>(s, problems.handler());
     delivery->post(Notification(1));
@@ -315,8 +322,8 @@ void tst_AlarmDelivery::mailArrives() {
     Problems problems;
     AlarmDelivery delivery(s, problems.handler());
     delivery.post(Notification());
-    QTRY_VERIFY2_WITH_TIMEOUT(smtp.mails().size() == 1,
-                              qPrintable(problems.list().value(0).reason), kEventTimeoutMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(smtp.mails().size() == 1, qPrintable(problems.list().value(0).reason),
+                              kEventTimeoutMs);
     QTRY_COMPARE(delivery.pending(), std::size_t(0));
     QVERIFY(problems.list().isEmpty());
 
@@ -327,8 +334,9 @@ void tst_AlarmDelivery::mailArrives() {
     QCOMPARE(Subject(mail.message), QStringLiteral("Kalvora: ") + Notification().messageRu);
     QVERIFY(mail.message.contains("\r\nTo: duty@example.org, Lab Head <head@example.org>\r\n"));
     const QString body = Body(mail.message);
-    QVERIFY2(body.startsWith(Notification().messageRu + QLatin1Char('\n') + Notification().messageEn),
-             qPrintable(body));
+    QVERIFY2(
+        body.startsWith(Notification().messageRu + QLatin1Char('\n') + Notification().messageEn),
+        qPrintable(body));
     QVERIFY(body.contains(QStringLiteral("\nchamber: 3\n")));
     QVERIFY(body.contains(QStringLiteral("\ntime: 2026-12-10T03:04:05+03:00\n")));
 }
@@ -378,14 +386,17 @@ void tst_AlarmDelivery::stopsQuickly() {
         s.smtpUrl = smtp.url();
         break;
     case AlarmChannel::Command:
-        s.command = {WriteScript(dir_, QStringLiteral("hang.sh"), "echo $$ > \"$1\"\nexec sleep 120\n"), started};
+        s.command = {
+            WriteScript(dir_, QStringLiteral("hang.sh"), "echo $$ > \"$1\"\nexec sleep 120\n"),
+            started};
         break;
     }
     auto delivery = std::make_unique<AlarmDelivery>(s, nullptr);
     delivery->post(Notification());
     // Stop only once the attempt is under way.
-    QTRY_VERIFY_WITH_TIMEOUT(http.bodies().size() + smtp.connections() + !ReadAll(started).isEmpty() == 1,
-                             kEventTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        http.bodies().size() + smtp.connections() + !ReadAll(started).isEmpty() == 1,
+        kEventTimeoutMs);
     QElapsedTimer timer;
     timer.start();
     delivery.reset();

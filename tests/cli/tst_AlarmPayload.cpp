@@ -45,7 +45,7 @@ AlarmNotification ProgramNotice() {
 QString DecodedHeader(const QByteArray &mail, const QByteArray &name) {
     const qsizetype start = mail.indexOf("\r\n" + name + ": ") + name.size() + 4;
     QByteArray value;
-    for (qsizetype i = start;; ) {
+    for (qsizetype i = start;;) {
         const qsizetype end = mail.indexOf("\r\n", i);
         value += mail.mid(i, end - i).trimmed();
         if (mail.at(end + 2) != ' ')
@@ -72,7 +72,8 @@ private slots:
 };
 
 void tst_AlarmPayload::json() {
-    const QJsonObject o = QJsonDocument::fromJson(AlarmJson(HighRaised(), QStringLiteral("lab-pc"))).object();
+    const QJsonObject o =
+        QJsonDocument::fromJson(AlarmJson(HighRaised(), QStringLiteral("lab-pc"))).object();
     QCOMPARE(o.value("time").toString(), QStringLiteral("2026-12-10T03:04:05+03:00"));
     QCOMPARE(o.value("chamber").toInteger(), 3);
     QCOMPARE(o.value("kind").toString(), QStringLiteral("high"));
@@ -85,8 +86,10 @@ void tst_AlarmPayload::json() {
     QCOMPARE(o.value("message_ru").toString(), HighRaised().messageRu);
     QCOMPARE(o.value("host").toString(), QStringLiteral("lab-pc"));
 
-    const QJsonObject test = QJsonDocument::fromJson(
-        AlarmJson(AlarmTestNotification(kTime, QStringLiteral("lab-pc")), QStringLiteral("lab-pc"))).object();
+    const QJsonObject test =
+        QJsonDocument::fromJson(AlarmJson(AlarmTestNotification(kTime, QStringLiteral("lab-pc")),
+                                          QStringLiteral("lab-pc")))
+            .object();
     QVERIFY(test.value("chamber").isNull()); // chamber 0 is a real address: a test names none
     QCOMPARE(test.value("kind").toString(), QStringLiteral("test"));
     QCOMPARE(test.value("state").toString(), QStringLiteral("notice"));
@@ -102,16 +105,17 @@ void tst_AlarmPayload::environment() {
     n.state = AlarmState::Cleared;
     n.value = 59.4;
     const QStringList env = AlarmEnvironment(n, QStringLiteral("lab-pc"));
-    for (const char *line : {"KALVORA_ALARM_CHAMBER=3", "KALVORA_ALARM_KIND=high",
-                             "KALVORA_ALARM_STATE=cleared", "KALVORA_ALARM_VALUE=59.4",
-                             "KALVORA_ALARM_LIMIT=60", "KALVORA_ALARM_TIME=2026-12-10T03:04:05+03:00",
-                             "KALVORA_ALARM_SET_TEMPERATURE=", "KALVORA_ALARM_HOST=lab-pc",
-                             "KALVORA_ALARM_REPEATED=0"})
+    for (const char *line :
+         {"KALVORA_ALARM_CHAMBER=3", "KALVORA_ALARM_KIND=high", "KALVORA_ALARM_STATE=cleared",
+          "KALVORA_ALARM_VALUE=59.4", "KALVORA_ALARM_LIMIT=60",
+          "KALVORA_ALARM_TIME=2026-12-10T03:04:05+03:00", "KALVORA_ALARM_SET_TEMPERATURE=",
+          "KALVORA_ALARM_HOST=lab-pc", "KALVORA_ALARM_REPEATED=0"})
         QVERIFY2(env.contains(QString::fromUtf8(line)), line);
     QVERIFY(env.contains(QStringLiteral("KALVORA_ALARM_MESSAGE_RU=") + n.messageRu));
     for (const QString &line : env)
-        QVERIFY2(QRegularExpression(QStringLiteral("^KALVORA_ALARM_[A-Z_]+=")).match(line).hasMatch(),
-                 qPrintable(line));
+        QVERIFY2(
+            QRegularExpression(QStringLiteral("^KALVORA_ALARM_[A-Z_]+=")).match(line).hasMatch(),
+            qPrintable(line));
 }
 
 void tst_AlarmPayload::mail() {
@@ -120,7 +124,9 @@ void tst_AlarmPayload::mail() {
     n.messageRu = QString(40, QChar(0x0416)) + QStringLiteral(" конец");
     const MailEnvelope envelope{QStringLiteral("kalvora@lab-pc"),
                                 {QStringLiteral("a@example.org"), QStringLiteral("b@example.org")},
-                                QStringLiteral("lab-pc"), kTime, QStringLiteral("1@lab-pc")};
+                                QStringLiteral("lab-pc"),
+                                kTime,
+                                QStringLiteral("1@lab-pc")};
     const QByteArray mail = AlarmMail(n, envelope);
     QVERIFY2(mail.startsWith("Date: 10 Dec 2026 03:04:05 +0300\r\n"), mail.left(40).constData());
     QVERIFY(mail.contains("\r\nTo: a@example.org, b@example.org\r\n"));
@@ -131,7 +137,8 @@ void tst_AlarmPayload::mail() {
         QVERIFY2(line.size() <= 78, line.constData());
     const qsizetype bodyStart = mail.indexOf("\r\n\r\n") + 4;
     const QString body = QString::fromUtf8(QByteArray::fromBase64(mail.mid(bodyStart)));
-    QVERIFY(body.startsWith(n.messageRu + QLatin1Char('\n') + n.messageEn + QStringLiteral("\n\n")));
+    QVERIFY(
+        body.startsWith(n.messageRu + QLatin1Char('\n') + n.messageEn + QStringLiteral("\n\n")));
     QVERIFY(body.contains(QStringLiteral("\nlimit: 60\n")));
     QVERIFY(body.contains(QStringLiteral("\nhost: lab-pc\n")));
 }
@@ -162,19 +169,22 @@ void tst_AlarmPayload::journalEvents() {
 }
 
 void tst_AlarmPayload::metricsText() {
-    const QString text = AlarmMetricsText({{1, AlarmKind::High, false}, {2, AlarmKind::Silent, true}},
-                                          {{QStringLiteral("webhook"), 0}, {QStringLiteral("mail"), 3}});
-    QCOMPARE(text, QStringLiteral(
-        "# HELP kalvora_alarm_active Whether an alarm of this kind is raised at the chamber (1) "
-        "or not (0).\n"
-        "# TYPE kalvora_alarm_active gauge\n"
-        "kalvora_alarm_active{chamber=\"1\",kind=\"high\"} 0\n"
-        "kalvora_alarm_active{chamber=\"2\",kind=\"silent\"} 1\n"
-        "# HELP kalvora_alarm_delivery_failures_total Failed attempts to deliver an alarm "
-        "notification, by channel.\n"
-        "# TYPE kalvora_alarm_delivery_failures_total counter\n"
-        "kalvora_alarm_delivery_failures_total{channel=\"webhook\"} 0\n"
-        "kalvora_alarm_delivery_failures_total{channel=\"mail\"} 3\n"));
+    const QString text =
+        AlarmMetricsText({{1, AlarmKind::High, false}, {2, AlarmKind::Silent, true}},
+                         {{QStringLiteral("webhook"), 0}, {QStringLiteral("mail"), 3}});
+    QCOMPARE(text,
+             QStringLiteral(
+                 "# HELP kalvora_alarm_active Whether an alarm of this kind is raised at the "
+                 "chamber (1) "
+                 "or not (0).\n"
+                 "# TYPE kalvora_alarm_active gauge\n"
+                 "kalvora_alarm_active{chamber=\"1\",kind=\"high\"} 0\n"
+                 "kalvora_alarm_active{chamber=\"2\",kind=\"silent\"} 1\n"
+                 "# HELP kalvora_alarm_delivery_failures_total Failed attempts to deliver an alarm "
+                 "notification, by channel.\n"
+                 "# TYPE kalvora_alarm_delivery_failures_total counter\n"
+                 "kalvora_alarm_delivery_failures_total{channel=\"webhook\"} 0\n"
+                 "kalvora_alarm_delivery_failures_total{channel=\"mail\"} 3\n"));
 }
 
 QTEST_APPLESS_MAIN(tst_AlarmPayload)
