@@ -4,7 +4,7 @@
 
 KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev
     fonts-liberation fontconfig util-linux pkg-config libcpp-httplib-dev libssl-dev
-    libcurl4-openssl-dev prometheus)
+    libcurl4-openssl-dev openssl prometheus)
 # package.sh and its test: manual pages, icons, CPack's dpkg-shlibdeps (with file), and checks.
 KALVORA_PACKAGING_PACKAGES=(help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils systemd)
 

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -128,6 +129,7 @@ private slots:
     void fullQueueDropsTheOldest();
     void webhookRetriesUntilDelivered();
     void webhookGivesUp();
+    void httpsWebhook();
     void mailArrives();
     void mailRefused();
     void stopsQuickly_data();
@@ -310,6 +312,41 @@ void tst_AlarmDelivery::webhookGivesUp() {
     QCOMPARE(delivery.pending(), std::size_t(0));
     QTest::qWait(700); // more than two back-offs: nothing more is sent
     QCOMPARE(listener.bodies().size(), list.size());
+}
+
+void tst_AlarmDelivery::httpsWebhook() {
+    // A certificate of our own for 127.0.0.1, trusted only when SSL_CERT_FILE names it.
+    const QString cert = dir_.filePath(QStringLiteral("cert.pem"));
+    const QString key = dir_.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                   "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1",
+                   "-addext", "subjectAltName=IP:127.0.0.1"});
+    QVERIFY2(openssl.waitForFinished(kEventTimeoutMs) && openssl.exitCode() == 0,
+             openssl.readAllStandardError().constData());
+    httplib::SSLServer server(cert.toUtf8().constData(), key.toUtf8().constData());
+    QVERIFY(server.is_valid());
+    std::atomic<int> posts{0};
+    server.Post("/hook", [&](const httplib::Request &request, httplib::Response &response) {
+        if (request.body.find("\"kind\":\"high\"") != std::string::npos)
+            ++posts;
+        response.status = 204;
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread thread([&] { server.listen_after_bind(); });
+    AlarmDeliverySettings s = Quick();
+    s.webhookUrl = QStringLiteral("https://127.0.0.1:%1/hook").arg(port);
+
+    const QString untrusted = SendAlarmOnce(AlarmChannel::Webhook, Notification(), s);
+    qputenv("SSL_CERT_FILE", cert.toUtf8());
+    const QString trusted = SendAlarmOnce(AlarmChannel::Webhook, Notification(), s);
+    qunsetenv("SSL_CERT_FILE");
+    server.stop();
+    thread.join();
+    QCOMPARE(untrusted, QStringLiteral("the server's certificate is not trusted"));
+    QCOMPARE(trusted, QString());
+    QCOMPARE(posts.load(), 1);
 }
 
 void tst_AlarmDelivery::mailArrives() {
