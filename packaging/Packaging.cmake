@@ -39,6 +39,8 @@ endif()
 install(FILES ${packaging_dir}/kalvora.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${packaging_dir}/kalvora-log@.service DESTINATION lib/systemd/system)
+# Prometheus alerting rules on the logger's metrics, for labs that run Prometheus.
+install(FILES ${packaging_dir}/kalvora-alerts.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/kalvora)
 # Absolute on purpose: configuration belongs in /etc whatever the prefix (the package is made
 # with CPACK_SET_DESTDIR, so the files land in the package tree).
 set(configuration_files example.conf ports.conf)

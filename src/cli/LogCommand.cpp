@@ -1,4 +1,5 @@
 #include "AddressList.h"
+#include "AlarmOptions.h"
 #include "Bus.h"
 #include "Commands.h"
 #include "ConfigFile.h"
@@ -97,11 +98,8 @@ QJsonObject OptionsJson(const LogSettings &settings, const CommonOptions &common
             {QStringLiteral("dir"), QDir(settings.dir).absolutePath()}};
 }
 
-} // namespace
-
-int RunLog(const QStringList &arguments) {
-    CommandLine line(
-        QStringLiteral("log"), QStringLiteral("ADDRS"),
+QString LogDescription() {
+    return
         QStringLiteral(
             "Reads every chamber of ADDRS (a list with ranges: 1,3,5-8) every --period seconds\n"
             "and writes one log file per chamber into --dir: the window's file name (the\n"
@@ -121,8 +119,13 @@ int RunLog(const QStringList &arguments) {
             "--config FILE reads options from FILE, one per line, as on the command line with\n"
             "or without the leading dashes (\"period=4\", \"--period 4\", \"csv\" or\n"
             "\"csv=yes\"/\"csv=no\"); \"#\" starts a comment line; \"chambers=1,3,5-8\" gives\n"
-            "ADDRS. The command line wins."),
-        {2, 300});
+            "ADDRS. The command line wins.\n\n") +
+            AlarmHelpText();
+}
+
+} // namespace
+
+void AddLogOptions(CommandLine &line) {
     line.addValueOption(QStringLiteral("dir"), QStringLiteral("DIR"),
                         QStringLiteral("Folder for the files (default: the current folder)."));
     line.addValueOption(QStringLiteral("period"), QStringLiteral("S"),
@@ -144,6 +147,12 @@ int RunLog(const QStringList &arguments) {
                         QStringLiteral("The chambers, when ADDRS is not given (for --config)."));
     line.addValueOption(QStringLiteral("config"), QStringLiteral("FILE"),
                         QStringLiteral("Read options from FILE first (default: none)."));
+    AddAlarmOptions(line);
+}
+
+int RunLog(const QStringList &arguments) {
+    CommandLine line(QStringLiteral("log"), QStringLiteral("ADDRS"), LogDescription(), {2, 300});
+    AddLogOptions(line);
     if (const auto done = line.parse(WithConfigFile(arguments, line)))
         return *done;
 
@@ -165,6 +174,7 @@ int RunLog(const QStringList &arguments) {
     settings.period = Seconds(line, QStringLiteral("period"), 4);
     settings.recordEvery = Seconds(line, QStringLiteral("record-every"), 60);
     settings.csv = line.isSet(QStringLiteral("csv"));
+    const AlarmSettings alarmSettings = ReadAlarmOptions(line, settings.addresses);
     const CommonOptions common = line.common();
     if (!QFileInfo(settings.dir).isDir())
         throw CliError{kExitFile, QStringLiteral("--dir %1 is not a folder").arg(settings.dir)};
@@ -236,6 +246,23 @@ int RunLog(const QStringList &arguments) {
                    {QStringLiteral("device"), bus.devicePath()},
                    {QStringLiteral("chambers"), chambers},
                    {QStringLiteral("options"), OptionsJson(settings, common)}});
+    // Alarms: their journal lines and warnings come from the delivery threads too; the
+    // journal locks, and stderr lines are written whole.
+    std::unique_ptr<AlarmCenter> alarms;
+    if (!alarmSettings.rules.empty())
+        alarms = std::make_unique<AlarmCenter>(
+            alarmSettings.rules, alarmSettings.delivery, settings.addresses,
+            [&journal](const JournalEvent &event) {
+                QJsonObject members;
+                for (const auto &[name, value] : event.members)
+                    members.insert(name, value);
+                journal.write(event.event, members);
+            },
+            [](const QString &warning) { PrintWarning(warning); });
+    const auto advanceAlarms = [&alarms, &clock] {
+        if (alarms)
+            alarms->advance(AlarmClock::now(), clock.now());
+    };
     bool ready = false; // READY=1 comes first, once the files exist
     Logger logger(settings, bus, clock, journal, ReadSystemRegionalSettings(),
                   // After every exchange: a round over a large silent bus may outlast the
@@ -245,7 +272,8 @@ int RunLog(const QStringList &arguments) {
                           notifier.watchdog();
                       if (metrics)
                           metrics->update(snapshot);
-                  });
+                  },
+                  alarms.get());
     const auto stopped = [&journal](const QJsonObject &why) {
         journal.write(QStringLiteral("stopped"), why);
     };
@@ -265,13 +293,17 @@ int RunLog(const QStringList &arguments) {
         while (!termination.arrived()) {
             if (Clock::now() >= nextRound) {
                 const Logger::RoundEnd end = logger.readRound();
+                advanceAlarms();
                 if (end == Logger::RoundEnd::Stopped)
                     break;
                 if (end == Logger::RoundEnd::PortLost) {
                     // What was read before the loss is written before the wait.
                     logger.writeRecords();
                     logger.portLost(logger.lostResult());
-                    if (!AwaitPort(bus, logger, termination, ping))
+                    if (!AwaitPort(bus, logger, termination, [&] {
+                            ping();
+                            advanceAlarms();
+                        }))
                         break;
                 }
                 nextRound = NextAfter(nextRound, settings.period);

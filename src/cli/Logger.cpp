@@ -49,9 +49,10 @@ QString MissReason(const ExchangeResult &result) {
 }
 
 Logger::Logger(const LogSettings &settings, Bus &bus, const LoggerClock &clock,
-               EventJournal &journal, const RegionalSettings &regional, Publish publish)
+               EventJournal &journal, const RegionalSettings &regional, Publish publish,
+               AlarmCenter *alarms)
     : settings_(settings), bus_(bus), clock_(clock), journal_(journal), regional_(regional),
-      publish_(std::move(publish)) {}
+      publish_(std::move(publish)), alarms_(alarms) {}
 
 void Logger::createFiles() {
     const auto onNewFile = [this](int address, const QString &path, ChamberFiles::Why why) {
@@ -167,6 +168,9 @@ void Logger::took(Chamber &c, const std::vector<std::uint8_t> &reply) {
         }
     }
     c.files.appendCsvRow(now, CsvRow(IsoLocalTime(now), values).toUtf8());
+    if (alarms_)
+        alarms_->observe(
+            AlarmObservation::Reading(c.address, AlarmClock::now(), now, values));
     if (c.answering == false) {
         if (!c.lostWithPort)
             PrintWarning(QStringLiteral("chamber %1 answers again").arg(c.address));
@@ -195,6 +199,9 @@ void Logger::missed(Chamber &c, const QString &reason, const QString &warning) {
     c.answering = false;
     c.metrics.up = false;
     c.metrics.values.reset();
+    if (alarms_)
+        alarms_->observe(
+            AlarmObservation::Missed(c.address, AlarmClock::now(), clock_.now(), reason));
 }
 
 void Logger::writeRecords() {
@@ -239,6 +246,8 @@ void Logger::publish() {
         return;
     BusMetrics metrics;
     metrics.portUp = portUp_;
+    if (alarms_)
+        metrics.alarmsText = alarms_->metricsText();
     for (const Chamber &c : chambers_)
         metrics.chambers.push_back(c.metrics);
     publish_(metrics);

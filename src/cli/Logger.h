@@ -2,6 +2,7 @@
 // The logging run of `kalvora-cli log`: reads every chamber once a round, keeps for each the
 // record its last good reading composed, writes the records, and tells the journal, stderr and
 // the metrics of every change. The loop that paces rounds and records lives in LogCommand.
+#include "AlarmCenter.h"
 #include "Bus.h"
 #include "ChamberFiles.h"
 #include "EventJournal.h"
@@ -29,8 +30,9 @@ class Logger {
 public:
     using Publish = std::function<void(const BusMetrics &)>;
 
+    // alarms: told of every chamber's outcome, when given.
     Logger(const LogSettings &settings, Bus &bus, const LoggerClock &clock, EventJournal &journal,
-           const RegionalSettings &regional, Publish publish = {});
+           const RegionalSettings &regional, Publish publish = {}, AlarmCenter *alarms = nullptr);
 
     // Makes every chamber's first files. Throws CliError(kExitFile).
     void createFiles();
@@ -82,6 +84,7 @@ private:
     EventJournal &journal_;
     RegionalSettings regional_;
     Publish publish_;
+    AlarmCenter *alarms_;
     std::vector<Chamber> chambers_;
     long round_ = 0;
     bool portUp_ = true;

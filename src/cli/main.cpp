@@ -21,6 +21,8 @@ Commands:
           [--config FILE]          log chambers (e.g. 1,3,5-8) until SIGINT or SIGTERM
                                    (2 tries of 300 ms per chamber and round; defaults: the
                                    current folder, 4 s, 60 s)
+  alarm-test --config FILE         send one test notification through every alarm channel of
+                                   FILE (and the alarm options given) and report each result
   write-program ADDR --program P --cycles N FILE
                                    write a program from CSV, one frame per step
   set-point ADDR T                 write the manual set-point (whole degrees, -85..180)
@@ -43,7 +45,8 @@ Options of every command:
 
 Exit status:
   0 ok, 2 usage, 3 port cannot be opened, is in use or was lost (unplugged), 4 no answer (or
-  an exception reply, or a line never quiet), 5 input rejected (nothing sent), 6 file error.
+  an exception reply, or a line never quiet), 5 input rejected (nothing sent), 6 file error,
+  7 a channel of alarm-test did not deliver.
 
 Frames on the line are traced with QT_LOGGING_RULES="kalvora.line.debug=true".
 )";
@@ -55,6 +58,8 @@ int Dispatch(const QString &command, const QStringList &arguments) {
         return RunRead(arguments);
     if (command == QLatin1String("log"))
         return RunLog(arguments);
+    if (command == QLatin1String("alarm-test"))
+        return RunAlarmTest(arguments);
     if (command == QLatin1String("write-program"))
         return RunWriteProgram(arguments);
     if (IsControlCommand(command))

@@ -8,4 +8,5 @@ enum ExitCode {
     kExitNoAnswer = 4,  // no (valid) answer, or an exception reply
     kExitRejected = 5,  // input rejected before anything was sent
     kExitFile = 6,      // a file that cannot be read or written
+    kExitDelivery = 7,  // alarm-test: a channel did not deliver
 };

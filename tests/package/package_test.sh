@@ -31,6 +31,7 @@ expected=(
     /usr/share/doc/kalvora/README /usr/share/doc/kalvora/copyright
     /usr/share/doc/kalvora/changelog.gz
     /usr/lib/systemd/system/kalvora-log@.service
+    /usr/share/kalvora/kalvora-alerts.yml
     /etc/kalvora/example.conf /etc/kalvora/ports.conf
 )
 for size in 16 22 24 32 48 64 128 256; do
