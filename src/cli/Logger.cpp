@@ -8,6 +8,7 @@
 #include "core/ReadingValues.h"
 
 #include <QJsonArray>
+#include <algorithm>
 
 namespace {
 
@@ -25,9 +26,10 @@ QString WhyText(ChamberFiles::Why why) {
     return QString();
 }
 
-// A silent chamber is still asked at least once a minute.
+// A silent chamber is still asked at least once a minute: a round may start late, so one
+// round short of a minute.
 long MaxBackoffRounds(std::chrono::seconds period) {
-    return std::max<long>(1, static_cast<long>(std::chrono::seconds(60) / period));
+    return std::max<long>(1, static_cast<long>(std::chrono::seconds(60) / period) - 1);
 }
 
 } // namespace
@@ -71,10 +73,20 @@ void Logger::createFiles() {
 }
 
 Logger::RoundEnd Logger::readRound() {
+    // Silent chambers that fall due together are spread over the rounds, as few a round as
+    // still asks each of them within its longest interval: their time-outs must not all land
+    // in one round of the live chambers.
+    const long maxInterval = MaxBackoffRounds(settings_.period);
+    const long backedOff = std::count_if(chambers_.begin(), chambers_.end(),
+                                         [](const Chamber &c) { return c.backoff.interval() > 1; });
+    const long silentAsksAllowed = std::max<long>(1, (backedOff + maxInterval - 1) / maxInterval);
+    long silentAsks = 0;
     RoundEnd end = RoundEnd::Done;
     for (Chamber &c : chambers_) {
         if (!c.backoff.due(round_))
             continue;
+        if (c.backoff.interval() > 1 && silentAsks++ >= silentAsksAllowed)
+            continue; // stays due: asked in a later round
         if (!read(c)) {
             end = lost_.outcome == Outcome::Stopped ? RoundEnd::Stopped : RoundEnd::PortLost;
             break;
