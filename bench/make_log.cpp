@@ -16,17 +16,6 @@
 
 namespace {
 
-std::tm AsTm(const QDateTime &moment) {
-    std::tm tm{};
-    tm.tm_year = moment.date().year() - 1900;
-    tm.tm_mon = moment.date().month() - 1;
-    tm.tm_mday = moment.date().day();
-    tm.tm_hour = moment.time().hour();
-    tm.tm_min = moment.time().minute();
-    tm.tm_sec = moment.time().second();
-    return tm;
-}
-
 // A 12-step program between -40 and +85 °C repeated in 5-cycle runs; each step lasts 50 minutes
 // and the chamber approaches its set-point exponentially.
 struct Chamber {

@@ -10,22 +10,6 @@
 #include <QDir>
 #include <QFile>
 
-std::tm LocalTm(const QDateTime &moment) {
-    std::tm local{};
-    const QDate date = moment.date();
-    const QTime time = moment.time();
-    local.tm_year = date.year() - 1900;
-    local.tm_mon = date.month() - 1;
-    local.tm_mday = date.day();
-    local.tm_wday = date.dayOfWeek() % 7;
-    local.tm_yday = date.dayOfYear() - 1;
-    local.tm_hour = time.hour();
-    local.tm_min = time.minute();
-    local.tm_sec = time.second();
-    local.tm_isdst = moment.isDaylightTime() ? 1 : 0;
-    return local;
-}
-
 namespace {
 
 // A file whose header could not be written is removed again: a full disk must not leave an
@@ -84,7 +68,7 @@ void ChamberFiles::makePair(const QDateTime &moment, Why why) {
     // Named by the moment, as the window names its files. After the autumn clock change the
     // same name may come round again: the next second's name is taken then, never an old file.
     for (int second = 0; second < 60; ++second) {
-        const std::tm named = LocalTm(moment.addSecs(second));
+        const std::tm named = AsTm(moment.addSecs(second));
         const QString name = NewLogFileName(
             folder_, FileTimeStamp(FormatDate(regional_, named), FormatTime(regional_, named)));
         pair.logPath = WithChamberNumber(name, address_);

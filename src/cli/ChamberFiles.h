@@ -52,6 +52,3 @@ private:
     NewFileListener onNewFile_;
     std::vector<Pair> pairs_; // the newest last; at most two
 };
-
-// The moment as the regional formats want it.
-std::tm LocalTm(const QDateTime &moment);

@@ -156,7 +156,7 @@ void Logger::took(Chamber &c, const std::vector<std::uint8_t> &reply) {
     DecodeCurrentValues(reply.data(), c.figures, c.kept, regional_.decimalSeparator);
     const bool sensorOk = values.currentTemperature.has_value();
     if (sensorOk) {
-        c.record = ComposeLogRecord(FormatTime(regional_, LocalTm(now)), c.kept.currentTemperature,
+        c.record = ComposeLogRecord(FormatTime(regional_, AsTm(now)), c.kept.currentTemperature,
                                     c.kept.program, c.kept.step, c.kept.cycle);
         c.recordPending = true;
         c.recordMoment = now;

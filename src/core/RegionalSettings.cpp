@@ -32,3 +32,17 @@ QString FormatTime(const RegionalSettings &settings, const std::tm &moment) {
 QString ClockText(const RegionalSettings &settings, const std::tm &date, const std::tm &time) {
     return FormatDate(settings, date) + QStringLiteral("  ") + FormatTime(settings, time);
 }
+
+std::tm AsTm(const QDate &date, const QTime &time) {
+    std::tm moment{};
+    moment.tm_year = date.year() - 1900;
+    moment.tm_mon = date.month() - 1;
+    moment.tm_mday = date.day();
+    moment.tm_wday = date.dayOfWeek() % 7;
+    moment.tm_yday = date.dayOfYear() - 1;
+    moment.tm_hour = time.hour();
+    moment.tm_min = time.minute();
+    moment.tm_sec = time.second();
+    moment.tm_isdst = -1;
+    return moment;
+}

@@ -1,6 +1,9 @@
 #pragma once
 #include <QChar>
+#include <QDate>
+#include <QDateTime>
 #include <QString>
+#include <QTime>
 #include <ctime>
 
 // The system's regional formats, read once at start-up. Formats are strftime patterns.
@@ -9,6 +12,10 @@ struct RegionalSettings {
     QString longTimeFormat = QStringLiteral("%H:%M:%S");
     QChar decimalSeparator = QLatin1Char(',');
 };
+
+// A local date and time as the formats take them (daylight saving time left open).
+std::tm AsTm(const QDate &date, const QTime &time);
+inline std::tm AsTm(const QDateTime &moment) { return AsTm(moment.date(), moment.time()); }
 
 QString FormatDate(const RegionalSettings &settings, const std::tm &moment);
 QString FormatTime(const RegionalSettings &settings, const std::tm &moment);

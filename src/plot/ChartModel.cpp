@@ -24,20 +24,6 @@ QString PairText(const std::optional<int> &current, const std::optional<int> &to
            QLatin1Char(')');
 }
 
-std::tm AsTm(const QDate &date, const QTime &time) {
-    std::tm moment{};
-    moment.tm_year = date.year() - 1900;
-    moment.tm_mon = date.month() - 1;
-    moment.tm_mday = date.day();
-    moment.tm_wday = date.dayOfWeek() % 7;
-    moment.tm_yday = date.dayOfYear() - 1;
-    moment.tm_hour = time.hour();
-    moment.tm_min = time.minute();
-    moment.tm_sec = time.second();
-    moment.tm_isdst = -1;
-    return moment;
-}
-
 QString MomentText(const Reading &reading, const RegionalSettings &settings) {
     const std::tm moment = AsTm(reading.date, reading.time);
     return FormatDate(settings, moment) + QLatin1Char(' ') + FormatTime(settings, moment);

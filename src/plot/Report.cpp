@@ -30,20 +30,6 @@ constexpr int kChartObjectType = QTextFormat::UserObject + 1;
 constexpr int kChartIndexProperty = QTextFormat::UserProperty + 1;
 const QString kChartSource = QStringLiteral("kalvora-chart:");
 
-std::tm AsTm(const QDate &date, const QTime &time) {
-    std::tm moment{};
-    moment.tm_year = date.year() - 1900;
-    moment.tm_mon = date.month() - 1;
-    moment.tm_mday = date.day();
-    moment.tm_wday = date.dayOfWeek() % 7;
-    moment.tm_yday = date.dayOfYear() - 1;
-    moment.tm_hour = time.hour();
-    moment.tm_min = time.minute();
-    moment.tm_sec = time.second();
-    moment.tm_isdst = -1;
-    return moment;
-}
-
 QString MomentText(const RegionalSettings &settings, const QDate &date, const QTime &time) {
     const std::tm moment = AsTm(date, time);
     return FormatDate(settings, moment) + QLatin1Char(' ') + FormatTime(settings, moment);
