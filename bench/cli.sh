@@ -39,9 +39,10 @@ backoff() {
         ./build/kalvora-cli log 1-32 --port "$work/line" --dir "$work" 2>"$work/trace" || true
     awk '
         function s(t) { split(substr(t, 12, 12), p, ":"); return (p[1] * 60 + p[2]) * 60 + p[3] }
-        function report(name, n, g,    i, j, t) {
+        function report(name, n, g,    i, j, t, late) {
             for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (g[j] < g[i]) { t = g[i]; g[i] = g[j]; g[j] = t }
-            printf "%s: %d gaps, median %.2f s, worst %.2f s\n", name, n, g[int((n + 1) / 2)], g[n]
+            for (i = 1; i <= n; i++) if (g[i] > 6) late++
+            printf "%s: %d gaps, median %.2f s, worst %.2f s, %d over 6 s\n", name, n, g[int((n + 1) / 2)], g[n], late
         }
         $3 == "tx" && $4 == "01" { if (live) lg[++ln] = s($2) - live; live = s($2) }
         $3 == "tx" && $4 == "20" { if (quiet && s($2) - quiet > 1) qg[++qn] = s($2) - quiet; quiet = s($2) }

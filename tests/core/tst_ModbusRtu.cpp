@@ -5,12 +5,10 @@
 #include <QtTest>
 #include <array>
 
-using RxBuffer = std::array<std::uint8_t, kRxBufferSize>;
-
 namespace {
 
-RxBuffer BufferWith(int position, const Bytes &bytes) {
-    RxBuffer buffer{};
+ReceiveBuffer BufferWith(int position, const Bytes &bytes) {
+    ReceiveBuffer buffer{};
     for (std::size_t i = 0; i < bytes.size(); ++i)
         buffer[position + i] = bytes[i];
     return buffer;
@@ -119,7 +117,7 @@ private slots:
         QFETCH(QString, bytes);
         QFETCH(int, address);
         QFETCH(int, expected);
-        const RxBuffer buffer = BufferWith(position, HexBytes(bytes));
+        const ReceiveBuffer buffer = BufferWith(position, HexBytes(bytes));
         QCOMPARE(FindReply(buffer.data(), address, kReadInputRegisters), expected);
     }
 
@@ -145,7 +143,7 @@ private slots:
         Bytes reply = ValidReply(9);
         if (corruptIndex >= 0)
             reply[corruptIndex] ^= 0x01;
-        const RxBuffer buffer = BufferWith(position, reply);
+        const ReceiveBuffer buffer = BufferWith(position, reply);
         QCOMPARE(IsDecodableReply(buffer.data(), expectedAddress), decodable);
     }
 
@@ -153,7 +151,7 @@ private slots:
         Bytes reply = ValidReply(9);
         reply[2] = 28;
         reply = WithCrc(Bytes(reply.begin(), reply.begin() + 33));
-        const RxBuffer buffer = BufferWith(0, reply);
+        const ReceiveBuffer buffer = BufferWith(0, reply);
         QVERIFY(!IsDecodableReply(buffer.data(), 9));
     }
 };
