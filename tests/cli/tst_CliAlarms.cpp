@@ -446,6 +446,7 @@ void tst_CliAlarms::everyKindThroughEveryChannel() {
     const std::vector<ReceivedFrame> frames = line.received();
     QStringList seen;
     std::vector<double> delayed, notices, silent, cleared;
+    std::vector<double> deliveries; // from the request of the reading that raised it
     for (const Condition &c : conditions) {
         for (const QString &state : {RaisedState(c), QStringLiteral("cleared")}) {
             if (state == QLatin1String("cleared") && !c.end)
@@ -552,6 +553,11 @@ void tst_CliAlarms::everyKindThroughEveryChannel() {
                        : cleared)
                     .push_back(Ms(took));
                 row << QStringLiteral("%1 %2 ms").arg(channel).arg(Ms(took), 0, 'f', 0);
+                Clock::time_point reading{};
+                for (const ReceivedFrame &f : frames)
+                    if (f.isRequest && !f.bytes.empty() && f.bytes[0] == c.chamber && f.at <= d.at)
+                        reading = std::max(reading, f.at);
+                deliveries.push_back(Ms(d.at - reading));
             }
             seen << what + QStringLiteral(": ") + row.join(QStringLiteral(", "));
         }
@@ -563,6 +569,7 @@ void tst_CliAlarms::everyKindThroughEveryChannel() {
     qInfo().noquote() << "silent 3:" << Spread(silent);
     qInfo().noquote() << "program notice:" << Spread(notices);
     qInfo().noquote() << "clears:" << Spread(cleared);
+    qInfo().noquote() << "from the reading's request to the arrival:" << Spread(deliveries);
 }
 
 // The mail server refuses, the webhook answers 500 and then 200, the hook hangs until it is
@@ -591,7 +598,7 @@ void tst_CliAlarms::failingChannelsNeverHoldUpTheReadings() {
                    QStringLiteral("--smtp"), smtp.url()});
     QVERIFY(logger.started());
     QVERIFY(line.waitForReceived(2, 20000ms));
-    const auto faultsFrom = Clock::now();
+    [[maybe_unused]] const auto faultsFrom = Clock::now();
     line.setRawInput(1, 0, Tenths(61.2));
     QVERIFY(WaitFor([&] { return http.bodies().size() >= 1; }, kArrivalTimeout)); // the 500
     line.setRawInput(1, 0, Tenths(23.5));
@@ -612,7 +619,7 @@ void tst_CliAlarms::failingChannelsNeverHoldUpTheReadings() {
                    failures(QStringLiteral("mail")).size() >= 2;
         },
         kArrivalTimeout));
-    const auto faultsUntil = Clock::now();
+    [[maybe_unused]] const auto faultsUntil = Clock::now();
     QCOMPARE(logger.stop(), 0);
 
     const QList<Delivered> webhook = WebhookDeliveries(http);
@@ -668,6 +675,11 @@ void tst_CliAlarms::failingChannelsNeverHoldUpTheReadings() {
              qPrintable(QStringLiteral("%1 requests in %2 ms")
                             .arg(requests.size())
                             .arg(Ms(window), 0, 'f', 0)));
+    Clock::duration longest{};
+    for (std::size_t i = 1; i < requests.size(); ++i)
+        longest = std::max(longest, requests[i] - requests[i - 1]);
+    qInfo().noquote() << requests.size() << "readings in" << Ms(window) << "ms, the longest pause"
+                      << Ms(longest) << "ms";
     for (std::size_t i = 1; i < requests.size(); ++i)
         QVERIFY2(requests[i] - requests[i - 1] <= 3 * kPeriod,
                  qPrintable(QStringLiteral("a pause of %1 ms between readings")
