@@ -215,12 +215,12 @@ bool HasAll(const QList<Delivered> &list, const QStringList &keys) {
 }
 
 // A logger run, stopped by SIGTERM.
-class Logger {
+class LoggerRun {
 public:
-    explicit Logger(const QStringList &arguments) {
+    explicit LoggerRun(const QStringList &arguments) {
         cli_.start(QStringLiteral(CLI_BINARY), QStringList{QStringLiteral("log")} + arguments);
     }
-    ~Logger() {
+    ~LoggerRun() {
         if (cli_.state() != QProcess::NotRunning) {
             cli_.kill();
             cli_.waitForFinished();
@@ -393,7 +393,7 @@ void tst_CliAlarms::everyKindThroughEveryChannel() {
     const auto wallZero = std::chrono::system_clock::now();
     const auto hookDeliveries = [&] { return HookDeliveries(hookFile, steadyZero, wallZero); };
 
-    Logger logger(arguments);
+    LoggerRun logger(arguments);
     QVERIFY(logger.started());
     // Two rounds of all six, so that the changes fall between rounds.
     QVERIFY(WaitFor(
@@ -588,14 +588,14 @@ void tst_CliAlarms::failingChannelsNeverHoldUpTheReadings() {
                                      "echo \"$KALVORA_ALARM_STATE\" >> \"$1\"\n"
                                      "exec sleep 600\n");
     constexpr int kHookTimeout = 4; // seconds: beyond 3 periods
-    Logger logger({QStringLiteral("1"), QStringLiteral("--period"),
-                   QString::number(kPeriod.count()), QStringLiteral("--dir"), dir.path(),
-                   QStringLiteral("--port"), line.slavePath(), QStringLiteral("--alarm"),
-                   QStringLiteral("1 high 60 delay=1"), QStringLiteral("--on-alarm"),
-                   hook + QLatin1Char(' ') + hookFile, QStringLiteral("--on-alarm-timeout"),
-                   QString::number(kHookTimeout), QStringLiteral("--alarm-webhook"), http.url(),
-                   QStringLiteral("--alarm-mail"), QStringLiteral("duty@example.org"),
-                   QStringLiteral("--smtp"), smtp.url()});
+    LoggerRun logger({QStringLiteral("1"), QStringLiteral("--period"),
+                      QString::number(kPeriod.count()), QStringLiteral("--dir"), dir.path(),
+                      QStringLiteral("--port"), line.slavePath(), QStringLiteral("--alarm"),
+                      QStringLiteral("1 high 60 delay=1"), QStringLiteral("--on-alarm"),
+                      hook + QLatin1Char(' ') + hookFile, QStringLiteral("--on-alarm-timeout"),
+                      QString::number(kHookTimeout), QStringLiteral("--alarm-webhook"), http.url(),
+                      QStringLiteral("--alarm-mail"), QStringLiteral("duty@example.org"),
+                      QStringLiteral("--smtp"), smtp.url()});
     QVERIFY(logger.started());
     QVERIFY(line.waitForReceived(2, 20000ms));
     [[maybe_unused]] const auto faultsFrom = Clock::now();
