@@ -193,17 +193,26 @@ QString PostWebhook(const AlarmNotification &n, const AlarmDeliverySettings &set
     const std::string body = AlarmJson(n, settings.host).toStdString();
 
     // A transfer in flight is cut off by closing its socket from here when the logger stops.
-    std::atomic<bool> finished{false};
+    // The watcher is woken when the transfer ends: a plain sleep would hold up every delivery
+    // by up to its slice.
+    std::mutex watching;
+    std::condition_variable ended;
+    bool finished = false;
     std::thread watcher;
     if (stop)
         watcher = std::thread([&] {
+            std::unique_lock lock(watching);
             while (!finished && !stop->load())
-                std::this_thread::sleep_for(kStopCheck);
+                ended.wait_for(lock, kStopCheck);
             if (!finished)
                 client.stop();
         });
     const httplib::Result result = client.Post(path.toStdString(), body, "application/json");
-    finished = true;
+    {
+        std::lock_guard lock(watching);
+        finished = true;
+    }
+    ended.notify_all();
     if (watcher.joinable())
         watcher.join();
     if (!result)

@@ -292,7 +292,7 @@ int RunLog(const QStringList &arguments) {
         };
         while (!termination.arrived()) {
             if (Clock::now() >= nextRound) {
-                const Logger::RoundEnd end = logger.readRound();
+                const Logger::RoundEnd end = logger.readRound(nextRound);
                 advanceAlarms();
                 if (end == Logger::RoundEnd::Stopped)
                     break;

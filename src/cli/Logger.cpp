@@ -72,7 +72,8 @@ void Logger::createFiles() {
     publish();
 }
 
-Logger::RoundEnd Logger::readRound() {
+Logger::RoundEnd Logger::readRound(AlarmClock::time_point moment) {
+    observedAt_ = moment;
     // Silent chambers that fall due together are spread over the rounds, as few a round as
     // still asks each of them within its longest interval: their time-outs must not all land
     // in one round of the live chambers.
@@ -181,8 +182,7 @@ void Logger::took(Chamber &c, const std::vector<std::uint8_t> &reply) {
     }
     c.files.appendCsvRow(now, CsvRow(IsoLocalTime(now), values).toUtf8());
     if (alarms_)
-        alarms_->observe(
-            AlarmObservation::Reading(c.address, AlarmClock::now(), now, values));
+        alarms_->observe(AlarmObservation::Reading(c.address, observedAt_, now, values));
     if (c.answering == false) {
         if (!c.lostWithPort)
             PrintWarning(QStringLiteral("chamber %1 answers again").arg(c.address));
@@ -212,8 +212,7 @@ void Logger::missed(Chamber &c, const QString &reason, const QString &warning) {
     c.metrics.up = false;
     c.metrics.values.reset();
     if (alarms_)
-        alarms_->observe(
-            AlarmObservation::Missed(c.address, AlarmClock::now(), clock_.now(), reason));
+        alarms_->observe(AlarmObservation::Missed(c.address, observedAt_, clock_.now(), reason));
 }
 
 void Logger::writeRecords() {
@@ -230,6 +229,7 @@ QString Logger::portText() const {
 void Logger::portLost(const ExchangeResult &result) {
     portUp_ = false;
     portLostAt_ = clock_.now();
+    observedAt_ = AlarmClock::now();
     const QString reason = QString::fromLocal8Bit(std::strerror(result.errorNumber));
     PrintWarning(QStringLiteral("%1 lost: %2; opening it again every few seconds")
                      .arg(portText(), reason));

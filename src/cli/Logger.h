@@ -39,8 +39,11 @@ public:
 
     enum class RoundEnd { Done, Stopped, PortLost };
     // Asks every chamber that is due; ends early on a stop or a lost port (lostResult() then
-    // says why).
-    RoundEnd readRound();
+    // says why). moment: when the round was due. The alarms take it as the time of the round's
+    // readings, so that rounds are exactly a period apart for them: a delay of whole periods is
+    // met after as many rounds, never one round later because an exchange took a millisecond
+    // longer than the one that first showed the condition.
+    RoundEnd readRound(AlarmClock::time_point moment);
     // Writes every record composed since the last write, each into the file of its own moment.
     void writeRecords();
 
@@ -87,6 +90,7 @@ private:
     AlarmCenter *alarms_;
     std::vector<Chamber> chambers_;
     long round_ = 0;
+    AlarmClock::time_point observedAt_{}; // the alarms' time of the readings now taken
     bool portUp_ = true;
     QDateTime portLostAt_;
     ExchangeResult lost_;

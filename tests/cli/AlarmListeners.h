@@ -21,10 +21,11 @@
 #include <thread>
 
 struct ReceivedMail {
-    QByteArray from;      // MAIL FROM:<...>
-    QList<QByteArray> to; // RCPT TO:<...>
-    QByteArray login;     // AUTH PLAIN's decoded "\0user\0password"
-    QByteArray message;   // DATA, dot-unstuffed, CR LF kept
+    QByteArray from;                          // MAIL FROM:<...>
+    QList<QByteArray> to;                     // RCPT TO:<...>
+    QByteArray login;                         // AUTH PLAIN's decoded "\0user\0password"
+    QByteArray message;                       // DATA, dot-unstuffed, CR LF kept
+    std::chrono::steady_clock::time_point at; // when its closing "." came
 };
 
 class SmtpListener {
@@ -111,6 +112,7 @@ private:
                 if (data) {
                     if (line == ".") {
                         data = false;
+                        mail.at = std::chrono::steady_clock::now();
                         {
                             std::lock_guard lock(mutex_);
                             mails_.append(mail);
