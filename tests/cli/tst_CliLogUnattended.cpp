@@ -5,6 +5,7 @@
 #include "SimulatedLine.h"
 
 #include "core/ReadingsCsv.h"
+#include "platform/LineExchange.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -146,6 +147,9 @@ void tst_CliLogUnattended::noisyLineThenQuiet() {
     line.startNoise(500us, 5000ms);
     std::this_thread::sleep_for(5000ms);
     const QTime quietFrom = QTime::currentTime();
+    // A held-up simulator leaves real gaps in its noise, in which a request and its reply go
+    // through whole; the bound itself is shown on a scripted line (tst_LineExchange).
+    const bool noiseHeldUp = line.noise().longestGap > LineExchange::kFrameGap;
     std::this_thread::sleep_for(4000ms);
     ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
     QVERIFY(cli.waitForFinished(20000));
@@ -159,8 +163,10 @@ void tst_CliLogUnattended::noisyLineThenQuiet() {
             lost << event;
         back += event.value("event").toString() == QLatin1String("chamber_back");
     }
-    QCOMPARE(lost.size(), 1);
-    QCOMPARE(back, 1);
+    if (lost.isEmpty() && noiseHeldUp)
+        QSKIP("the simulated noise was held up and left quiet gaps");
+    QVERIFY(!lost.isEmpty());
+    QCOMPARE(back, lost.size()); // and back after each
     // A busy machine can leave real gaps in the simulated noise; a request then goes through
     // and its reply is torn by the noise. The bound itself is shown on a scripted line.
     const QString reason = lost.first().value("reason").toString();
@@ -399,6 +405,9 @@ void tst_CliLogUnattended::recordsCarryTheirDateAcrossMidnightAndClockChanges() 
     QFETCH(QString, firstDate);
     QFETCH(QString, secondDate);
     // faketime's library, preloaded straight into the logger so that SIGTERM reaches it.
+#ifdef KALVORA_SANITIZED
+    QSKIP("a sanitizer's runtime must come first among the libraries; faketime's cannot");
+#endif
     const QString library =
         QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1");
     if (!QFileInfo::exists(library))
