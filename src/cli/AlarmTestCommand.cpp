@@ -5,6 +5,7 @@
 #include "AlarmOptions.h"
 #include "Commands.h"
 #include "ConfigFile.h"
+#include "LoggerClock.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -104,7 +105,7 @@ int RunAlarmTest(const QStringList &arguments) {
                                                   "--alarm-webhook or --alarm-mail")};
 
     const AlarmNotification test =
-        AlarmTestNotification(QDateTime::currentDateTime(), settings.delivery.host);
+        AlarmTestNotification(SystemClock().now(), settings.delivery.host);
     int failed = 0;
     for (AlarmChannel channel : channels) {
         const QString title = ChannelTitle(channel, settings.delivery);

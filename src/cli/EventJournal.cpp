@@ -11,6 +11,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+QDateTime SystemClock::now() const {
+    static std::mutex lookUp;
+    std::lock_guard lock(lookUp);
+    const QDateTime local = QDateTime::currentDateTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc());
+}
+
 QString IsoLocalTime(const QDateTime &moment) {
     return IsoLocalTime(moment.date(), moment.time(), moment.offsetFromUtc());
 }

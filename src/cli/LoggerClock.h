@@ -3,6 +3,7 @@
 // and dates records. Behind an interface so that tests drive it across midnight and clock
 // changes; the rounds themselves run on the steady clock.
 #include <QDateTime>
+#include <mutex>
 
 class LoggerClock {
 public:
@@ -10,7 +11,11 @@ public:
     virtual QDateTime now() const = 0;
 };
 
+// The machine's local time, fixed to the offset it has at that moment: whatever formats the
+// moment later, on whatever thread (the journal, alarm mail), needs no look-up in the time-zone
+// database, whose state the C library shares between threads. The look-ups themselves are
+// made one at a time.
 class SystemClock : public LoggerClock {
 public:
-    QDateTime now() const override { return QDateTime::currentDateTime(); }
+    QDateTime now() const override;
 };
