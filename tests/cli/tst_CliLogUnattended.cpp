@@ -89,6 +89,7 @@ class tst_CliLogUnattended : public QObject {
 private slots:
     void pendingRecordIsWrittenOnEveryStop_data();
     void pendingRecordIsWrittenOnEveryStop();
+    void stopRightAfterStartNeverHangs();
     void noisyLineThenQuiet();
     void unpluggedAdapterComesBack();
     void implausibleTemperatureComposesNoRecord();
@@ -131,6 +132,29 @@ void tst_CliLogUnattended::pendingRecordIsWrittenOnEveryStop() {
     QCOMPARE(events.last().value(QStringLiteral("event")).toString(), QStringLiteral("stopped"));
     QCOMPARE(events.last().value(QStringLiteral("signal")).toString(),
              QString::fromLatin1(QTest::currentDataTag()).section(QLatin1Char(' '), 0, 0));
+}
+
+// A stop that comes at any moment of the start, the metrics server's included, ends the run:
+// the server's threads must never wait for a listen that the stop came before.
+void tst_CliLogUnattended::stopRightAfterStartNeverHangs() {
+    SimulatedLine line({1});
+    SetChamber(line, 1, 235);
+    QTemporaryDir dir;
+    for (int run = 0; run < 25; ++run) {
+        QProcess cli;
+        cli.start(QStringLiteral(CLI_BINARY),
+                  {"log", "1", "--dir", dir.path(), "--port", line.slavePath(), "--metrics",
+                   "127.0.0.1:19731"});
+        QVERIFY(cli.waitForStarted());
+        // Spread over the start: at once, then a little later each time.
+        std::this_thread::sleep_for(std::chrono::milliseconds(run * 8));
+        ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
+        // A generous limit that only a hang reaches.
+        QVERIFY2(cli.waitForFinished(30000), qPrintable(QStringLiteral("run %1 hangs").arg(run)));
+        // A signal before the tool has blocked it ends the process at once, which is fine too.
+        if (cli.exitStatus() == QProcess::NormalExit)
+            QCOMPARE(cli.exitCode(), 0);
+    }
 }
 
 // Continuous noise on the line, then quiet: the chamber goes to not answering while the noise
