@@ -75,6 +75,8 @@ void ChamberFiles::makePair(const QDateTime &moment, Why why) {
         if (!QFile::exists(pair.logPath))
             break;
     }
+    if (QFile::exists(pair.logPath)) // never empty a log that holds records
+        throw CliError{kExitFile, pair.logPath + QStringLiteral(": exists already")};
     CreateWithHeader(pair.logPath, LogHeaderBytes());
     if (csv_) {
         pair.csvPath = pair.logPath.chopped(4) + QStringLiteral(".csv");
