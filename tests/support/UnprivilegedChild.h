@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -45,6 +46,24 @@ inline ChildResult RunTestFunctionInChild(const QString &testFunction, const QSt
     env.remove(QStringLiteral("XDG_CONFIG_HOME"));
     env.remove(QStringLiteral("XDG_CACHE_HOME"));
     env.remove(QStringLiteral("XDG_DATA_HOME"));
+    // A sanitizer build's suppressions lie in the checkout, which user 65534 may not read: the
+    // child reads copies in its own home.
+    if (user == ChildUser::Nobody)
+        for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+            QString options = env.value(QLatin1String(name));
+            static const QRegularExpression suppressions(QStringLiteral("suppressions=([^:]+)"));
+            const QRegularExpressionMatch match = suppressions.match(options);
+            if (!match.hasMatch())
+                continue;
+            const QString copy = home.filePath(QLatin1String(name) + QStringLiteral(".supp"));
+            if (!QFile::copy(match.captured(1), copy)) {
+                result.output = "cannot copy " + match.captured(1).toLocal8Bit();
+                return result;
+            }
+            QFile(copy).setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+            options.replace(match.capturedStart(1), match.capturedLength(1), copy);
+            env.insert(QLatin1String(name), options);
+        }
     child.setProcessEnvironment(env);
     child.setWorkingDirectory(home.path());
     if (user == ChildUser::Nobody)
