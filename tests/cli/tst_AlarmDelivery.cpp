@@ -255,11 +255,12 @@ void tst_AlarmDelivery::fullQueueDropsTheOldest() {
     QCOMPARE(dropped, (QList<int>{2, 3}));
     QCOMPARE(delivery->pending(), std::size_t(3)); // one in flight, two waiting
 
-    // Stopping kills the hook in flight rather than waiting out its two minutes.
+    // Stopping kills the hook in flight rather than waiting out its two minutes: measured
+    // against those two minutes, not against how fast the machine is today.
     QElapsedTimer timer;
     timer.start();
     delivery.reset();
-    QVERIFY2(timer.elapsed() < kEventTimeoutMs, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 60000, qPrintable(QString::number(timer.elapsed())));
     QTRY_VERIFY(ProcessEnded(ReadAll(started)));
 }
 
@@ -434,10 +435,12 @@ void tst_AlarmDelivery::stopsQuickly() {
     QTRY_VERIFY_WITH_TIMEOUT(
         http.bodies().size() + smtp.connections() + !ReadAll(started).isEmpty() == 1,
         kEventTimeoutMs);
+    // The peer would keep the attempt for 120 s: a stop that waited for it would take that
+    // long, however fast or slow the machine; half of it tells the two apart.
     QElapsedTimer timer;
     timer.start();
     delivery.reset();
-    QVERIFY2(timer.elapsed() < kEventTimeoutMs, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 60000, qPrintable(QString::number(timer.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(tst_AlarmDelivery)
