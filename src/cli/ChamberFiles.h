@@ -31,8 +31,6 @@ public:
     void appendCsvRow(const QDateTime &moment, const QByteArray &bytes);
 
     int address() const { return address_; }
-    QString logPath() const { return pairs_.empty() ? QString() : pairs_.back().logPath; }
-    QString csvPath() const { return pairs_.empty() ? QString() : pairs_.back().csvPath; }
 
 private:
     struct Pair {

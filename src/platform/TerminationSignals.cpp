@@ -52,8 +52,6 @@ bool TerminationSignals::waitUntil(std::chrono::steady_clock::time_point deadlin
     }
 }
 
-int TerminationSignals::waitAndTake() { return waitAndTake(std::nullopt); }
-
 int TerminationSignals::waitAndTake(std::optional<std::chrono::steady_clock::time_point> deadline) {
     using Clock = std::chrono::steady_clock;
     while (true) {

@@ -21,8 +21,6 @@ public:
     bool arrived() const;
     // Waits until the deadline; true when a signal came.
     bool waitUntil(std::chrono::steady_clock::time_point deadline) const;
-    // Waits for as long as it takes, then takes the signal.
-    int waitAndTake();
     // Waits until a signal comes (taking it) or the deadline passes (0); no deadline: as long
     // as it takes.
     int waitAndTake(std::optional<std::chrono::steady_clock::time_point> deadline);
