@@ -4,7 +4,7 @@
 #include "Commands.h"
 #include "ConfigFile.h"
 #include "Logger.h"
-#include "MetricsServer.h"
+#include "OverviewServer.h"
 
 #include "core/RetrySchedule.h"
 #include "platform/ServiceNotifier.h"
@@ -25,7 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-
 // Options from --config come first, so that the command line wins.
 QStringList WithConfigFile(const QStringList &arguments, const CommandLine &line) {
     QString path;
@@ -42,7 +41,8 @@ QStringList WithConfigFile(const QStringList &arguments, const CommandLine &line
         return arguments;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw CliError{kExitFile, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+        throw CliError{kExitFile,
+                       QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
     const ConfigArguments config =
         ParseConfigText(QString::fromUtf8(file.readAll()), line.valueOptions(), line.flags());
     if (!config.error.isEmpty())
@@ -84,7 +84,8 @@ bool AwaitPort(Bus &bus, Logger &logger, const TerminationSignals &termination,
             return true;
         }
         if (reason != lastReason)
-            PrintWarning(QStringLiteral("%1 cannot be opened yet: %2").arg(logger.portText(), reason));
+            PrintWarning(
+                QStringLiteral("%1 cannot be opened yet: %2").arg(logger.portText(), reason));
         lastReason = reason;
     }
 }
@@ -99,28 +100,62 @@ QJsonObject OptionsJson(const LogSettings &settings, const CommonOptions &common
 }
 
 QString LogDescription() {
-    return
-        QStringLiteral(
-            "Reads every chamber of ADDRS (a list with ranges: 1,3,5-8) every --period seconds\n"
-            "and writes one log file per chamber into --dir: the window's file name (the\n"
-            "chamber number in place of \">\"), Windows-1251 text, its header and record\n"
-            "format, a record every --record-every seconds carrying the time of the reading\n"
-            "that composed it. Each file holds one local date: the first record of a new date\n"
-            "or UTC offset (midnight, a clock change) starts a new file named by its moment.\n"
-            "A chamber that does not answer, or reports an implausible temperature, gets no\n"
-            "record until it answers plausibly again; stderr and the events journal get one\n"
-            "line when its outage starts and one when it ends. A chamber silent for three\n"
-            "rounds is asked less often (every 2nd, 4th ... round, at least once a minute).\n"
-            "A lost port (an adapter unplugged) is opened again every 2 s, backing off to\n"
-            "30 s, and logging goes on into the same files. Every event goes to --events as\n"
-            "one JSON object a line. Runs until SIGINT, SIGTERM or SIGHUP, then writes the\n"
-            "records still pending and exits 0 with every file whole.\n"
-            "\n"
-            "--config FILE reads options from FILE, one per line, as on the command line with\n"
-            "or without the leading dashes (\"period=4\", \"--period 4\", \"csv\" or\n"
-            "\"csv=yes\"/\"csv=no\"); \"#\" starts a comment line; \"chambers=1,3,5-8\" gives\n"
-            "ADDRS. The command line wins.\n\n") +
-            AlarmHelpText();
+    return QStringLiteral(
+               "Reads every chamber of ADDRS (a list with ranges: 1,3,5-8) every --period seconds\n"
+               "and writes one log file per chamber into --dir: the window's file name (the\n"
+               "chamber number in place of \">\"), Windows-1251 text, its header and record\n"
+               "format, a record every --record-every seconds carrying the time of the reading\n"
+               "that composed it. Each file holds one local date: the first record of a new date\n"
+               "or UTC offset (midnight, a clock change) starts a new file named by its moment.\n"
+               "A chamber that does not answer, or reports an implausible temperature, gets no\n"
+               "record until it answers plausibly again; stderr and the events journal get one\n"
+               "line when its outage starts and one when it ends. A chamber silent for three\n"
+               "rounds is asked less often (every 2nd, 4th ... round, at least once a minute).\n"
+               "A lost port (an adapter unplugged) is opened again every 2 s, backing off to\n"
+               "30 s, and logging goes on into the same files. Every event goes to --events as\n"
+               "one JSON object a line. Runs until SIGINT, SIGTERM or SIGHUP, then writes the\n"
+               "records still pending and exits 0 with every file whole.\n"
+               "\n"
+               "--config FILE reads options from FILE, one per line, as on the command line with\n"
+               "or without the leading dashes (\"period=4\", \"--period 4\", \"csv\" or\n"
+               "\"csv=yes\"/\"csv=no\"); \"#\" starts a comment line; \"chambers=1,3,5-8\" gives\n"
+               "ADDRS. The command line wins.\n\n") +
+           AlarmHelpText();
+}
+
+// "--http" or "--metrics", whichever gives the server's address (the same when both do); empty
+// for none.
+QString ServerOption(const CommandLine &line) {
+    const bool http = line.isSet(QStringLiteral("http"));
+    const bool metrics = line.isSet(QStringLiteral("metrics"));
+    if (http && metrics &&
+        line.value(QStringLiteral("http")) != line.value(QStringLiteral("metrics")))
+        throw CliError{kExitUsage, QStringLiteral("--http and --metrics name one server: give "
+                                                  "one address (%1 or %2)")
+                                       .arg(line.value(QStringLiteral("http")),
+                                            line.value(QStringLiteral("metrics")))};
+    return http ? QStringLiteral("--http") : metrics ? QStringLiteral("--metrics") : QString();
+}
+
+// The page beside the metrics; with --csv, its trends start from the files of the last day.
+void ServeOverview(OverviewServer &server, const LogSettings &settings, const QString &eventsPath,
+                   const LoggerClock &clock, EventJournal &journal) {
+    server.serveOverview(
+        {settings.addresses, eventsPath, QStringLiteral(KALVORA_DYGRAPHS_DIR)}, clock,
+        [&journal](const QString &path, const QString &reason) {
+            PrintWarning(QStringLiteral("the overview page's charts cannot be "
+                                        "shown: %1: %2 (install libjs-dygraphs)")
+                             .arg(path, reason));
+            journal.write(QStringLiteral("page_asset_missing"),
+                          {{QStringLiteral("path"), path}, {QStringLiteral("reason"), reason}});
+        });
+    if (settings.csv) {
+        const auto period = std::chrono::duration_cast<std::chrono::milliseconds>(settings.period);
+        // Rows come a period apart while a chamber answers; a late round must not read as an
+        // outage.
+        server.fillHistoryFromCsv(settings.dir, clock.now().toMSecsSinceEpoch(),
+                                  std::max<qint64>(3 * period.count(), period.count() + 5000));
+    }
 }
 
 } // namespace
@@ -138,11 +173,17 @@ void AddLogOptions(CommandLine &line) {
     line.addValueOption(QStringLiteral("events"), QStringLiteral("FILE"),
                         QStringLiteral("The events journal, one JSON object a line (default: "
                                        "events.jsonl in --dir)."));
+    line.addValueOption(
+        QStringLiteral("http"), QStringLiteral("HOST:PORT"),
+        QStringLiteral("Serve a read-only overview page at http://HOST:PORT/ (every chamber's "
+                       "last reading, alarms, a day's trend, the events), its JSON API under "
+                       "/api/ and Prometheus metrics at /metrics; an IPv6 address in brackets: "
+                       "[::1]:9731 (default: off). No login: 127.0.0.1 keeps it to this "
+                       "machine, 0.0.0.0 opens it to the network. A port that cannot be "
+                       "listened on gives a warning and is tried again every 30 s; logging "
+                       "goes on."));
     line.addValueOption(QStringLiteral("metrics"), QStringLiteral("HOST:PORT"),
-                        QStringLiteral("Serve Prometheus metrics at http://HOST:PORT/metrics, an "
-                                       "IPv6 address in brackets: [::1]:9731 (default: off). "
-                                       "A port that cannot be listened on gives a warning and "
-                                       "is tried again every 30 s; logging goes on."));
+                        QStringLiteral("The same as --http (the same server, page included)."));
     line.addValueOption(QStringLiteral("chambers"), QStringLiteral("ADDRS"),
                         QStringLiteral("The chambers, when ADDRS is not given (for --config)."));
     line.addValueOption(QStringLiteral("config"), QStringLiteral("FILE"),
@@ -161,16 +202,16 @@ int RunLog(const QStringList &arguments) {
     if (positional.size() > 1)
         throw CliError{kExitUsage, QStringLiteral("log takes one list of chambers (try: "
                                                   "kalvora-cli log --help)")};
-    const QString list = positional.isEmpty() ? line.value(QStringLiteral("chambers"))
-                                              : positional.first();
+    const QString list =
+        positional.isEmpty() ? line.value(QStringLiteral("chambers")) : positional.first();
     if (list.isEmpty())
         throw CliError{kExitUsage, QStringLiteral("log needs ADDRS (try: kalvora-cli log --help)")};
     const AddressListResult addresses = ParseAddressList(list);
     if (!addresses.error.isEmpty())
         throw CliError{kExitUsage, addresses.error};
     settings.addresses = addresses.addresses;
-    settings.dir = line.isSet(QStringLiteral("dir")) ? line.value(QStringLiteral("dir"))
-                                                     : QStringLiteral(".");
+    settings.dir =
+        line.isSet(QStringLiteral("dir")) ? line.value(QStringLiteral("dir")) : QStringLiteral(".");
     settings.period = Seconds(line, QStringLiteral("period"), 4);
     settings.recordEvery = Seconds(line, QStringLiteral("record-every"), 60);
     settings.csv = line.isSet(QStringLiteral("csv"));
@@ -184,9 +225,11 @@ int RunLog(const QStringList &arguments) {
 
     // A malformed address is a usage error before anything starts; whether it can be listened
     // on never decides whether the chambers are logged.
-    std::unique_ptr<MetricsServer> metrics;
-    if (line.isSet(QStringLiteral("metrics")))
-        metrics = std::make_unique<MetricsServer>(line.value(QStringLiteral("metrics")));
+    std::unique_ptr<OverviewServer> metrics;
+    const QString httpOption = ServerOption(line);
+    if (!httpOption.isEmpty())
+        metrics = std::make_unique<OverviewServer>(line.value(httpOption.mid(2)), HttpLimits{},
+                                                   httpOption);
 
     std::optional<TerminationSignals> watched;
     try {
@@ -205,27 +248,32 @@ int RunLog(const QStringList &arguments) {
         if (metrics)
             metrics->stop();
     });
-    if (metrics)
-        metrics->start([&journal, failed = false](const HttpServerEvent &event) mutable {
-            if (event.kind == HttpServerEvent::Kind::Failed) {
-                PrintWarning(QStringLiteral("--metrics %1: %2; logging goes on without metrics, "
-                                            "listening is tried again every %3 s")
-                                 .arg(event.address, event.reason)
-                                 .arg(std::chrono::duration_cast<std::chrono::seconds>(
-                                          HttpLimits{}.retryInterval)
-                                          .count()));
-                journal.write(QStringLiteral("metrics_failed"),
-                              {{QStringLiteral("address"), event.address},
-                               {QStringLiteral("reason"), event.reason}});
-                failed = true;
-            } else {
-                if (failed)
-                    PrintWarning(QStringLiteral("--metrics %1: listening now").arg(event.address));
-                journal.write(QStringLiteral("metrics_listening"),
-                              {{QStringLiteral("address"), event.address}});
-                failed = false;
-            }
-        });
+    if (metrics) {
+        ServeOverview(*metrics, settings, eventsPath, clock, journal);
+        metrics->start(
+            [&journal, httpOption, failed = false](const HttpServerEvent &event) mutable {
+                if (event.kind == HttpServerEvent::Kind::Failed) {
+                    PrintWarning(QStringLiteral("%4 %1: %2; logging goes on without the page and "
+                                                "metrics, listening is tried again every %3 s")
+                                     .arg(event.address, event.reason)
+                                     .arg(std::chrono::duration_cast<std::chrono::seconds>(
+                                              HttpLimits{}.retryInterval)
+                                              .count())
+                                     .arg(httpOption));
+                    journal.write(QStringLiteral("metrics_failed"),
+                                  {{QStringLiteral("address"), event.address},
+                                   {QStringLiteral("reason"), event.reason}});
+                    failed = true;
+                } else {
+                    if (failed)
+                        PrintWarning(
+                            QStringLiteral("%1 %2: listening now").arg(httpOption, event.address));
+                    journal.write(QStringLiteral("metrics_listening"),
+                                  {{QStringLiteral("address"), event.address}});
+                    failed = false;
+                }
+            });
+    }
     const ServiceNotifier notifier;
     struct Stopping {
         const ServiceNotifier &notifier;
@@ -233,10 +281,10 @@ int RunLog(const QStringList &arguments) {
     } stopping{notifier};
     // The manager restarts a logger that stays silent for its whole watchdog interval: it is
     // pinged after every exchange, and during long waits.
-    const auto pingEvery = notifier.watchdogInterval()
-                               ? std::chrono::duration_cast<Clock::duration>(
-                                     *notifier.watchdogInterval() / 2)
-                               : Clock::duration::max();
+    const auto pingEvery =
+        notifier.watchdogInterval()
+            ? std::chrono::duration_cast<Clock::duration>(*notifier.watchdogInterval() / 2)
+            : Clock::duration::max();
     QJsonArray chambers;
     for (int address : settings.addresses)
         chambers.append(address);
@@ -264,16 +312,17 @@ int RunLog(const QStringList &arguments) {
             alarms->advance(AlarmClock::now(), clock.now());
     };
     bool ready = false; // READY=1 comes first, once the files exist
-    Logger logger(settings, bus, clock, journal, ReadSystemRegionalSettings(),
-                  // After every exchange: a round over a large silent bus may outlast the
-                  // watchdog's interval.
-                  [&metrics, &notifier, &ready](const BusMetrics &snapshot) {
-                      if (ready)
-                          notifier.watchdog();
-                      if (metrics)
-                          metrics->update(snapshot);
-                  },
-                  alarms.get());
+    Logger logger(
+        settings, bus, clock, journal, ReadSystemRegionalSettings(),
+        // After every exchange: a round over a large silent bus may outlast the
+        // watchdog's interval.
+        [&metrics, &notifier, &ready](const BusMetrics &snapshot) {
+            if (ready)
+                notifier.watchdog();
+            if (metrics)
+                metrics->update(snapshot);
+        },
+        alarms.get());
     const auto stopped = [&journal](const QJsonObject &why) {
         journal.write(QStringLiteral("stopped"), why);
     };
