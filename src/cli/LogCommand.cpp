@@ -25,6 +25,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+
 // Options from --config come first, so that the command line wins.
 QStringList WithConfigFile(const QStringList &arguments, const CommandLine &line) {
     QString path;
@@ -41,8 +42,7 @@ QStringList WithConfigFile(const QStringList &arguments, const CommandLine &line
         return arguments;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw CliError{kExitFile,
-                       QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+        throw CliError{kExitFile, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
     const ConfigArguments config =
         ParseConfigText(QString::fromUtf8(file.readAll()), line.valueOptions(), line.flags());
     if (!config.error.isEmpty())
@@ -84,8 +84,7 @@ bool AwaitPort(Bus &bus, Logger &logger, const TerminationSignals &termination,
             return true;
         }
         if (reason != lastReason)
-            PrintWarning(
-                QStringLiteral("%1 cannot be opened yet: %2").arg(logger.portText(), reason));
+            PrintWarning(QStringLiteral("%1 cannot be opened yet: %2").arg(logger.portText(), reason));
         lastReason = reason;
     }
 }
@@ -100,27 +99,28 @@ QJsonObject OptionsJson(const LogSettings &settings, const CommonOptions &common
 }
 
 QString LogDescription() {
-    return QStringLiteral(
-               "Reads every chamber of ADDRS (a list with ranges: 1,3,5-8) every --period seconds\n"
-               "and writes one log file per chamber into --dir: the window's file name (the\n"
-               "chamber number in place of \">\"), Windows-1251 text, its header and record\n"
-               "format, a record every --record-every seconds carrying the time of the reading\n"
-               "that composed it. Each file holds one local date: the first record of a new date\n"
-               "or UTC offset (midnight, a clock change) starts a new file named by its moment.\n"
-               "A chamber that does not answer, or reports an implausible temperature, gets no\n"
-               "record until it answers plausibly again; stderr and the events journal get one\n"
-               "line when its outage starts and one when it ends. A chamber silent for three\n"
-               "rounds is asked less often (every 2nd, 4th ... round, at least once a minute).\n"
-               "A lost port (an adapter unplugged) is opened again every 2 s, backing off to\n"
-               "30 s, and logging goes on into the same files. Every event goes to --events as\n"
-               "one JSON object a line. Runs until SIGINT, SIGTERM or SIGHUP, then writes the\n"
-               "records still pending and exits 0 with every file whole.\n"
-               "\n"
-               "--config FILE reads options from FILE, one per line, as on the command line with\n"
-               "or without the leading dashes (\"period=4\", \"--period 4\", \"csv\" or\n"
-               "\"csv=yes\"/\"csv=no\"); \"#\" starts a comment line; \"chambers=1,3,5-8\" gives\n"
-               "ADDRS. The command line wins.\n\n") +
-           AlarmHelpText();
+    return
+        QStringLiteral(
+            "Reads every chamber of ADDRS (a list with ranges: 1,3,5-8) every --period seconds\n"
+            "and writes one log file per chamber into --dir: the window's file name (the\n"
+            "chamber number in place of \">\"), Windows-1251 text, its header and record\n"
+            "format, a record every --record-every seconds carrying the time of the reading\n"
+            "that composed it. Each file holds one local date: the first record of a new date\n"
+            "or UTC offset (midnight, a clock change) starts a new file named by its moment.\n"
+            "A chamber that does not answer, or reports an implausible temperature, gets no\n"
+            "record until it answers plausibly again; stderr and the events journal get one\n"
+            "line when its outage starts and one when it ends. A chamber silent for three\n"
+            "rounds is asked less often (every 2nd, 4th ... round, at least once a minute).\n"
+            "A lost port (an adapter unplugged) is opened again every 2 s, backing off to\n"
+            "30 s, and logging goes on into the same files. Every event goes to --events as\n"
+            "one JSON object a line. Runs until SIGINT, SIGTERM or SIGHUP, then writes the\n"
+            "records still pending and exits 0 with every file whole.\n"
+            "\n"
+            "--config FILE reads options from FILE, one per line, as on the command line with\n"
+            "or without the leading dashes (\"period=4\", \"--period 4\", \"csv\" or\n"
+            "\"csv=yes\"/\"csv=no\"); \"#\" starts a comment line; \"chambers=1,3,5-8\" gives\n"
+            "ADDRS. The command line wins.\n\n") +
+            AlarmHelpText();
 }
 
 // "--http" or "--metrics", whichever gives the server's address (the same when both do); empty
@@ -140,15 +140,15 @@ QString ServerOption(const CommandLine &line) {
 // The page beside the metrics; with --csv, its trends start from the files of the last day.
 void ServeOverview(OverviewServer &server, const LogSettings &settings, const QString &eventsPath,
                    const LoggerClock &clock, EventJournal &journal) {
-    server.serveOverview(
-        {settings.addresses, eventsPath, QStringLiteral(KALVORA_DYGRAPHS_DIR)}, clock,
-        [&journal](const QString &path, const QString &reason) {
-            PrintWarning(QStringLiteral("the overview page's charts cannot be "
-                                        "shown: %1: %2 (install libjs-dygraphs)")
-                             .arg(path, reason));
-            journal.write(QStringLiteral("page_asset_missing"),
-                          {{QStringLiteral("path"), path}, {QStringLiteral("reason"), reason}});
-        });
+    server.serveOverview({settings.addresses, eventsPath, QStringLiteral(KALVORA_DYGRAPHS_DIR)},
+                         clock, [&journal](const QString &path, const QString &reason) {
+                             PrintWarning(QStringLiteral("the overview page's charts cannot be "
+                                                         "shown: %1: %2 (install libjs-dygraphs)")
+                                              .arg(path, reason));
+                             journal.write(QStringLiteral("page_asset_missing"),
+                                           {{QStringLiteral("path"), path},
+                                            {QStringLiteral("reason"), reason}});
+                         });
     if (settings.csv) {
         const auto period = std::chrono::duration_cast<std::chrono::milliseconds>(settings.period);
         // Rows come a period apart while a chamber answers; a late round must not read as an
@@ -202,16 +202,16 @@ int RunLog(const QStringList &arguments) {
     if (positional.size() > 1)
         throw CliError{kExitUsage, QStringLiteral("log takes one list of chambers (try: "
                                                   "kalvora-cli log --help)")};
-    const QString list =
-        positional.isEmpty() ? line.value(QStringLiteral("chambers")) : positional.first();
+    const QString list = positional.isEmpty() ? line.value(QStringLiteral("chambers"))
+                                              : positional.first();
     if (list.isEmpty())
         throw CliError{kExitUsage, QStringLiteral("log needs ADDRS (try: kalvora-cli log --help)")};
     const AddressListResult addresses = ParseAddressList(list);
     if (!addresses.error.isEmpty())
         throw CliError{kExitUsage, addresses.error};
     settings.addresses = addresses.addresses;
-    settings.dir =
-        line.isSet(QStringLiteral("dir")) ? line.value(QStringLiteral("dir")) : QStringLiteral(".");
+    settings.dir = line.isSet(QStringLiteral("dir")) ? line.value(QStringLiteral("dir"))
+                                                     : QStringLiteral(".");
     settings.period = Seconds(line, QStringLiteral("period"), 4);
     settings.recordEvery = Seconds(line, QStringLiteral("record-every"), 60);
     settings.csv = line.isSet(QStringLiteral("csv"));
@@ -250,29 +250,27 @@ int RunLog(const QStringList &arguments) {
     });
     if (metrics) {
         ServeOverview(*metrics, settings, eventsPath, clock, journal);
-        metrics->start(
-            [&journal, httpOption, failed = false](const HttpServerEvent &event) mutable {
-                if (event.kind == HttpServerEvent::Kind::Failed) {
-                    PrintWarning(QStringLiteral("%4 %1: %2; logging goes on without the page and "
-                                                "metrics, listening is tried again every %3 s")
-                                     .arg(event.address, event.reason)
-                                     .arg(std::chrono::duration_cast<std::chrono::seconds>(
-                                              HttpLimits{}.retryInterval)
-                                              .count())
-                                     .arg(httpOption));
-                    journal.write(QStringLiteral("metrics_failed"),
-                                  {{QStringLiteral("address"), event.address},
-                                   {QStringLiteral("reason"), event.reason}});
-                    failed = true;
-                } else {
-                    if (failed)
-                        PrintWarning(
-                            QStringLiteral("%1 %2: listening now").arg(httpOption, event.address));
-                    journal.write(QStringLiteral("metrics_listening"),
-                                  {{QStringLiteral("address"), event.address}});
-                    failed = false;
-                }
-            });
+        metrics->start([&journal, httpOption, failed = false](const HttpServerEvent &event) mutable {
+            if (event.kind == HttpServerEvent::Kind::Failed) {
+                PrintWarning(QStringLiteral("%1 %2: %3; logging goes on without the page and "
+                                            "metrics, listening is tried again every %4 s")
+                                 .arg(httpOption, event.address, event.reason)
+                                 .arg(std::chrono::duration_cast<std::chrono::seconds>(
+                                          HttpLimits{}.retryInterval)
+                                          .count()));
+                journal.write(QStringLiteral("metrics_failed"),
+                              {{QStringLiteral("address"), event.address},
+                               {QStringLiteral("reason"), event.reason}});
+                failed = true;
+            } else {
+                if (failed)
+                    PrintWarning(
+                        QStringLiteral("%1 %2: listening now").arg(httpOption, event.address));
+                journal.write(QStringLiteral("metrics_listening"),
+                              {{QStringLiteral("address"), event.address}});
+                failed = false;
+            }
+        });
     }
     const ServiceNotifier notifier;
     struct Stopping {
@@ -281,10 +279,10 @@ int RunLog(const QStringList &arguments) {
     } stopping{notifier};
     // The manager restarts a logger that stays silent for its whole watchdog interval: it is
     // pinged after every exchange, and during long waits.
-    const auto pingEvery =
-        notifier.watchdogInterval()
-            ? std::chrono::duration_cast<Clock::duration>(*notifier.watchdogInterval() / 2)
-            : Clock::duration::max();
+    const auto pingEvery = notifier.watchdogInterval()
+                               ? std::chrono::duration_cast<Clock::duration>(
+                                     *notifier.watchdogInterval() / 2)
+                               : Clock::duration::max();
     QJsonArray chambers;
     for (int address : settings.addresses)
         chambers.append(address);
@@ -312,17 +310,16 @@ int RunLog(const QStringList &arguments) {
             alarms->advance(AlarmClock::now(), clock.now());
     };
     bool ready = false; // READY=1 comes first, once the files exist
-    Logger logger(
-        settings, bus, clock, journal, ReadSystemRegionalSettings(),
-        // After every exchange: a round over a large silent bus may outlast the
-        // watchdog's interval.
-        [&metrics, &notifier, &ready](const BusMetrics &snapshot) {
-            if (ready)
-                notifier.watchdog();
-            if (metrics)
-                metrics->update(snapshot);
-        },
-        alarms.get());
+    Logger logger(settings, bus, clock, journal, ReadSystemRegionalSettings(),
+                  // After every exchange: a round over a large silent bus may outlast the
+                  // watchdog's interval.
+                  [&metrics, &notifier, &ready](const BusMetrics &snapshot) {
+                      if (ready)
+                          notifier.watchdog();
+                      if (metrics)
+                          metrics->update(snapshot);
+                  },
+                  alarms.get());
     const auto stopped = [&journal](const QJsonObject &why) {
         journal.write(QStringLiteral("stopped"), why);
     };

@@ -209,8 +209,8 @@ void Logger::missed(Chamber &c, const QString &reason, const QString &warning) {
                              .arg(c.address)
                              .arg(warning));
         c.lostWithPort = warning.isEmpty();
-        journal_.write(QStringLiteral("chamber_lost"), {{QStringLiteral("chamber"), c.address},
-                                                        {QStringLiteral("reason"), reason}});
+        journal_.write(QStringLiteral("chamber_lost"),
+                       {{QStringLiteral("chamber"), c.address}, {QStringLiteral("reason"), reason}});
         c.lostAt = clock_.now();
         c.metrics.silentSince = c.lostAt;
     }
@@ -237,8 +237,8 @@ void Logger::portLost(const ExchangeResult &result) {
     portLostAt_ = clock_.now();
     observedAt_ = AlarmClock::now();
     const QString reason = QString::fromLocal8Bit(std::strerror(result.errorNumber));
-    PrintWarning(
-        QStringLiteral("%1 lost: %2; opening it again every few seconds").arg(portText(), reason));
+    PrintWarning(QStringLiteral("%1 lost: %2; opening it again every few seconds")
+                     .arg(portText(), reason));
     journal_.write(QStringLiteral("port_lost"), {{QStringLiteral("port"), bus_.portName()},
                                                  {QStringLiteral("device"), bus_.devicePath()},
                                                  {QStringLiteral("reason"), reason}});
