@@ -250,7 +250,8 @@ int RunLog(const QStringList &arguments) {
     });
     if (metrics) {
         ServeOverview(*metrics, settings, eventsPath, clock, journal);
-        metrics->start([&journal, httpOption, failed = false](const HttpServerEvent &event) mutable {
+        metrics->start([&journal, httpOption,
+                        failed = false](const HttpServerEvent &event) mutable {
             if (event.kind == HttpServerEvent::Kind::Failed) {
                 PrintWarning(QStringLiteral("%1 %2: %3; logging goes on without the page and "
                                             "metrics, listening is tried again every %4 s")

@@ -185,7 +185,7 @@ void OverviewServer::serveDygraphs(const QString &file, const char *type,
 void OverviewServer::serveChamber(const std::string &rest, const httplib::Request &request,
                                   httplib::Response &response) {
     const std::string suffix = "/history";
-    if (rest.size() <= suffix.size() ||
+    if (rest.size() < suffix.size() ||
         rest.compare(rest.size() - suffix.size(), suffix.size(), suffix) != 0) {
         JsonError(response, 404, QStringLiteral("no such API path"));
         return;
