@@ -119,8 +119,9 @@ void tst_ReadingHistory::resolutionChangesAfterAnHour_data() {
 void tst_ReadingHistory::resolutionChangesAfterAnHour() {
     QFETCH(int, period);
     ReadingHistory history;
-    const qint64 end = kStart + 3 * kHour;
-    for (qint64 t = kStart; t <= end; t += period * kSecond)
+    const qint64 step = period * kSecond;
+    const qint64 end = kStart + 3 * kHour / step * step; // the last reading
+    for (qint64 t = kStart; t <= end; t += step)
         history.addReading(1, At(t, double((t - kStart) / kSecond)));
     const std::vector<HistoryPoint> points = history.points(1, end, 3 * kHour);
     qint64 previousMinute = -1;
