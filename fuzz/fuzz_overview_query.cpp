@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const ChamberInPath chamber = ParseChamberInPath(text);
     const auto number = Reference(text, 250);
     FUZZ_CHECK(chamber.isNumber == number.has_value(), Shown(text));
-    FUZZ_CHECK(chamber.address == (number && *number <= 250 ? std::optional<int>(int(*number))
-                                                             : std::nullopt),
+    FUZZ_CHECK(chamber.address ==
+                   (number && *number <= 250 ? std::optional<int>(int(*number)) : std::nullopt),
                Shown(text) + QStringLiteral(" gave chamber %1").arg(chamber.address.value_or(-1)));
 
     const auto minutes = ParseHistoryMinutes(text);
@@ -56,9 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             qsizetype end = dot + 1;
             while (end < iso.size() && iso[end].isDigit())
                 ++end;
-            iso = iso.left(dot + 1) + (iso.mid(dot + 1, end - dot - 1) + QStringLiteral("000"))
-                                          .left(3) +
-                  iso.mid(end);
+            iso = iso.left(dot + 1) +
+                  (iso.mid(dot + 1, end - dot - 1) + QStringLiteral("000")).left(3) + iso.mid(end);
         }
         const QDateTime qt = QDateTime::fromString(iso, Qt::ISODateWithMs);
         FUZZ_CHECK(qt.isValid() && qt.toMSecsSinceEpoch() == *since,
