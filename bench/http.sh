@@ -52,5 +52,5 @@ echo
 awk -F, 'FNR > 1 { split(substr($1, 12, 8), p, ":"); t = p[1] * 3600 + p[2] * 60 + p[3];
     if (last != "" && t - last > worst) worst = t - last; last = t }
     END { printf "worst gap between two readings of chamber 1: %d s (period 4 s)\n", worst }' \
-    "$work"/*1\ *.csv
+    "$work"/ЖЫМ№1\ *.csv
 ./build/bench/kalvora-bench-history
