@@ -286,6 +286,12 @@ HttpServer::HttpServer(const ListenAddress &address, const QString &addressText,
             tCloseAfterAnswer = true;
             return Result::Handled;
         });
+    // A request that could not be read leaves the stream at an unknown place: nothing after it
+    // is taken for a request.
+    routes_->set_logger([](const httplib::Request &, const httplib::Response &response) {
+        if (response.status == 400)
+            tCloseAfterAnswer = true;
+    });
 }
 
 HttpServer::~HttpServer() { stop(); }
