@@ -9,6 +9,7 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <string_view>
 #include <sys/eventfd.h>
@@ -525,6 +526,10 @@ bool HttpServer::accept(int listening, std::vector<int> &ended) {
             ended.push_back(fd);
             continue;
         }
+        // cpp-httplib writes the headers and the body apart: without this, the body would wait
+        // for the client's delayed acknowledgement of the headers, 40 ms an answer.
+        const int yes = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         auto client = std::make_unique<Client>(fd);
         client->deadline = Clock::now() + limits_.keepAlive;
         clients_.push_back(std::move(client));
