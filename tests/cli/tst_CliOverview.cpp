@@ -96,7 +96,8 @@ public:
                                    "100", "--tries", "1", "--csv", "--dir", dir, "--port",
                                    line.slavePath(), "--http",
                                    QStringLiteral("127.0.0.1:%1").arg(port_)} +
-                           more);
+                           more.replaceInStrings(QStringLiteral("<http>"),
+                                                 QStringLiteral("127.0.0.1:%1").arg(port_)));
     }
     int port() const { return port_; }
     QProcess &process() { return process_; }
@@ -174,7 +175,8 @@ void tst_CliOverview::chambersAsTheSimulatorHasThem() {
     QVERIFY(!expected.isEmpty());
 
     QTemporaryDir dir;
-    Logger logger(line, dir.path(), 1);
+    // --metrics names the same server: the same address twice is no conflict.
+    Logger logger(line, dir.path(), 1, {"--metrics", "<http>"});
     QVERIFY(logger.process().waitForStarted());
     const QJsonObject json = SettledChambers(logger.port());
     const Answer answer = Get(logger.port(), "/api/chambers");
