@@ -120,10 +120,8 @@ void OverviewServer::serveOverview(OverviewSettings settings, const LoggerClock 
             serveAsset(QStringLiteral("chamber.html"), "text/html; charset=utf-8", response);
             return;
         }
-        response.status = chamber.isNumber ? 404 : 400;
-        response.set_content(chamber.isNumber ? "No such chamber in this logger.\n"
-                                              : "Not a chamber number.\n",
-                             "text/plain; charset=utf-8");
+        response.status = 404; // a page that is not there, whatever the path holds
+        response.set_content("No such chamber in this logger.\n", "text/plain; charset=utf-8");
     });
     http.get("/api/chambers", [this](const Request &, Response &response) {
         BusMetrics snapshot;

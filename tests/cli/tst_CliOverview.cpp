@@ -317,6 +317,8 @@ void tst_CliOverview::refusesWhatItDoesNotServe_data() {
     QTest::newRow("unknown API path") << "/api/nothing" << 404;
     QTest::newRow("under a chamber") << "/api/chambers/1/other" << 404;
     QTest::newRow("unknown page") << "/nothing" << 404;
+    QTest::newRow("page of a chamber not logged") << "/chamber/4" << 404;
+    QTest::newRow("page of no chamber") << "/chamber/x" << 404;
 }
 
 void tst_CliOverview::refusesWhatItDoesNotServe() {
