@@ -507,7 +507,7 @@ void tst_CliOverview::roundsStayOnTimeUnderLoad() {
     QVERIFY(worst < std::chrono::milliseconds(1500 * kPeriod));
     for (int address : {1, 2}) {
         const std::vector<qint64> rows = CsvRowTimes(dir.path(), address);
-        QVERIFY(rows.size() >= 30);
+        QVERIFY2(rows.size() >= 25, QByteArray::number(qulonglong(rows.size())).constData());
         for (std::size_t i = 1; i < rows.size(); ++i) // stamps of whole seconds: one more
             QVERIFY2(rows[i] - rows[i - 1] <= (3 * kPeriod) / 2 + 1,
                      qPrintable(QStringLiteral("chamber %1: %2 s between rows")
