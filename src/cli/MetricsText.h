@@ -27,6 +27,7 @@ struct BusMetrics {
     bool portUp = true;
     std::vector<ChamberMetrics> chambers;
     QString alarmsText; // the alarms' own metrics, appended as they are
+    QString shareText;  // the shared links' metrics, appended as they are
 };
 
 // Every metric with its # HELP and # TYPE; a chamber that is down, or a value that failed its

@@ -2,7 +2,7 @@
 #include "ChamberBus.h"
 #include "HexBytes.h"
 #include "ModbusFrames.h"
-#include "PseudoTerminal.h"
+#include "platform/PseudoTerminal.h"
 #include "PtyPair.h"
 #include "SimCrc16.h"
 #include "SimServer.h"
@@ -590,7 +590,7 @@ void tst_ChamberSim::closeMasterHangsUpTheLine() {
 // A pty master whose slave side was opened and closed again reports a hang-up on every poll,
 // as when the program closes its port while nobody else holds the line.
 void tst_ChamberSim::hungUpLineDoesNotSpin() {
-    chambersim::PseudoTerminal pty;
+    PseudoTerminal pty;
     pty.closeSlave();
     pollfd hangUp{pty.masterFd(), POLLIN, 0};
     QCOMPARE(poll(&hangUp, 1, 0), 1);

@@ -1,7 +1,7 @@
 // kalvora-chamber-sim: simulated chambers on a pseudo-terminal, for trying the program out
 // without a bus. Point the program at the link with KALVORA_COM1=PATH.
 #include "ChamberBus.h"
-#include "PseudoTerminal.h"
+#include "platform/PseudoTerminal.h"
 #include "SimOptions.h"
 #include "SimServer.h"
 #include "platform/TerminationSignals.h"
