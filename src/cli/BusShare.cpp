@@ -104,15 +104,16 @@ BusShare::BusShare(const QStringList &paths, Bus &bus, EventJournal &journal)
     : bus_(bus), journal_(journal) {
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    pokeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     inotifyFd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     const auto cleanUp = [this] {
         for (const auto &link : links_)
             removeLink(QFile::encodeName(link->path).toStdString(), link->pty->slavePath());
-        for (int fd : {wakeFd_, stopFd_, inotifyFd_})
+        for (int fd : {wakeFd_, stopFd_, pokeFd_, inotifyFd_})
             if (fd >= 0)
                 ::close(fd);
     };
-    if (wakeFd_ < 0 || stopFd_ < 0 || inotifyFd_ < 0) {
+    if (wakeFd_ < 0 || stopFd_ < 0 || pokeFd_ < 0 || inotifyFd_ < 0) {
         const int error = errno;
         cleanUp();
         throw CliError{1, QStringLiteral("--share: %1").arg(SystemReason(error))};
@@ -157,6 +158,7 @@ BusShare::~BusShare() {
         removeLink(QFile::encodeName(link->path).toStdString(), link->pty->slavePath());
     ::close(wakeFd_);
     ::close(stopFd_);
+    ::close(pokeFd_);
     ::close(inotifyFd_);
 }
 
@@ -165,34 +167,60 @@ void BusShare::wake() {
     [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
 }
 
+void BusShare::poke() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(pokeFd_, &one, sizeof one);
+}
+
 // The clients' side: bytes are read as they come, so that a pause between them is seen where it
 // happens and a torn request is told from a whole one.
 void BusShare::readClients() {
-    std::vector<pollfd> fds(links_.size() + 2);
+    const std::size_t n = links_.size();
+    std::vector<pollfd> fds(n + 3);
     while (true) {
-        std::optional<Clock::time_point> silentAt;
-        for (std::size_t i = 0; i < links_.size(); ++i) {
-            fds[i] = {links_[i]->pty->masterFd(), POLLIN, 0};
-            if (links_[i]->framer.hasPending()) {
-                const auto at = links_[i]->lastByteAt + ClientRequestFramer::kSilence;
-                silentAt = silentAt ? std::min(*silentAt, at) : at;
+        std::optional<Clock::time_point> nextAt;
+        const auto earliest = [&nextAt](Clock::time_point at) {
+            nextAt = nextAt ? std::min(*nextAt, at) : at;
+        };
+        {
+            std::lock_guard lock(mutex_);
+            bool due = false;
+            for (const auto &link : links_) {
+                if (link->dueAt && *link->dueAt <= Clock::now()) {
+                    link->dueAt.reset();
+                    due = true;
+                }
+                if (link->dueAt)
+                    earliest(*link->dueAt);
             }
+            if (due)
+                wake();
         }
-        fds[links_.size()] = {inotifyFd_, POLLIN, 0};
-        fds[links_.size() + 1] = {stopFd_, POLLIN, 0};
+        for (std::size_t i = 0; i < n; ++i) {
+            fds[i] = {links_[i]->pty->masterFd(), POLLIN, 0};
+            if (links_[i]->framer.hasPending())
+                earliest(links_[i]->lastByteAt + ClientRequestFramer::kSilence);
+        }
+        fds[n] = {inotifyFd_, POLLIN, 0};
+        fds[n + 1] = {pokeFd_, POLLIN, 0};
+        fds[n + 2] = {stopFd_, POLLIN, 0};
         int timeout = -1;
-        if (silentAt)
+        if (nextAt)
             timeout = static_cast<int>(std::max<long long>(
-                0, std::chrono::ceil<std::chrono::milliseconds>(*silentAt - Clock::now()).count()));
+                0, std::chrono::ceil<std::chrono::milliseconds>(*nextAt - Clock::now()).count()));
         const int ready = ::poll(fds.data(), fds.size(), timeout);
         if (ready < 0 && errno != EINTR)
             return;
-        if (fds[links_.size() + 1].revents != 0)
+        if (fds[n + 2].revents != 0)
             return;
-        if (fds[links_.size()].revents != 0)
+        if (fds[n].revents != 0)
             released();
+        if (fds[n + 1].revents != 0) {
+            std::uint64_t count;
+            [[maybe_unused]] ssize_t r = ::read(pokeFd_, &count, sizeof count);
+        }
         const auto now = Clock::now();
-        for (std::size_t i = 0; i < links_.size(); ++i) {
+        for (std::size_t i = 0; i < n; ++i) {
             Link &link = *links_[i];
             if (fds[i].revents & POLLIN) {
                 std::uint8_t chunk[512];
@@ -267,10 +295,22 @@ void BusShare::serve() {
         std::optional<Waiting> request;
         {
             std::lock_guard lock(mutex_);
+            if (!link.waiting)
+                continue;
+            if (link.lastArrivedAt) {
+                // Its gap to the last one sent, as the client wrote them; the frame gap covers
+                // what the wait for a quiet line may take off the last one's start.
+                const auto due = link.lastSentAt + (link.waiting->arrivedAt - *link.lastArrivedAt) +
+                                 LineExchange::kFrameGap;
+                if (Clock::now() < due) {
+                    link.dueAt = due;
+                    poke();
+                    continue;
+                }
+            }
+            link.dueAt.reset();
             request.swap(link.waiting);
         }
-        if (!request)
-            continue;
         nextLink_ = (first + k + 1) % total;
         relay(link, std::move(*request));
     }
@@ -283,6 +323,8 @@ void BusShare::relay(Link &link, Waiting request) {
         ++link.counts.stale;
         return;
     }
+    link.lastArrivedAt = request.arrivedAt;
+    link.lastSentAt = startedAt;
     // One try: the client makes its own retries.
     const ExchangeResult result = bus_.exchangeOnce(request.bytes);
     const auto endedAt = Clock::now();

@@ -5,6 +5,9 @@
 // one on the real bus between its own tries (serve()), one try, and hands the reply, or
 // silence, back to that client only. Each link holds at most one request: a newer one replaces
 // one not yet sent, as a client that gave up and asked again no longer waits for the old one.
+// A client's requests reach the bus no closer together than it wrote them: a pause it keeps
+// between two writes (the chamber's time to store a program step) is never shortened by a wait
+// for the bus that held up only the first.
 #include "Bus.h"
 #include "EventJournal.h"
 
@@ -61,9 +64,13 @@ private:
         int watch = -1; // inotify watch of the slave's closes
         ClientRequestFramer framer;
         Clock::time_point lastByteAt;
-        std::optional<Waiting> waiting; // under mutex_
-        Counts counts;                  // under mutex_
+        std::optional<Waiting> waiting;         // under mutex_
+        std::optional<Clock::time_point> dueAt; // under mutex_: the waiting one may go then
+        Counts counts;                          // under mutex_
         bool dropWarned = false;
+        // Of the last request sent (the bus's thread only).
+        std::optional<Clock::time_point> lastArrivedAt;
+        Clock::time_point lastSentAt;
     };
 
     void readClients();
@@ -71,6 +78,7 @@ private:
     void released();
     void relay(Link &link, Waiting request);
     void wake();
+    void poke();
 
     Bus &bus_;
     EventJournal &journal_;
@@ -78,6 +86,7 @@ private:
     std::size_t nextLink_ = 0;
     int wakeFd_ = -1;
     int stopFd_ = -1;
+    int pokeFd_ = -1; // a link got a time to be due: the reader looks at its timing again
     int inotifyFd_ = -1;
     mutable std::mutex mutex_;
     std::thread reader_;
