@@ -323,7 +323,11 @@ void BusShare::relay(Link &link, Waiting request) {
         ++link.counts.stale;
         return;
     }
-    link.lastArrivedAt = request.arrivedAt;
+    // Only a write needs its pause kept: a read's delay must not be handed on to the next.
+    if (request.bytes[1] == kWriteMultipleRegisters)
+        link.lastArrivedAt = request.arrivedAt;
+    else
+        link.lastArrivedAt.reset();
     link.lastSentAt = startedAt;
     // One try: the client makes its own retries.
     const ExchangeResult result = bus_.exchangeOnce(request.bytes);

@@ -5,9 +5,9 @@
 // one on the real bus between its own tries (serve()), one try, and hands the reply, or
 // silence, back to that client only. Each link holds at most one request: a newer one replaces
 // one not yet sent, as a client that gave up and asked again no longer waits for the old one.
-// A client's requests reach the bus no closer together than it wrote them: a pause it keeps
-// between two writes (the chamber's time to store a program step) is never shortened by a wait
-// for the bus that held up only the first.
+// After a write, a client's next request reaches the bus no sooner than the client wrote it
+// after the write: the pause it keeps (a chamber's time to store a program step) is never
+// shortened by a wait for the bus that held up only the write.
 #include "Bus.h"
 #include "EventJournal.h"
 
@@ -68,7 +68,7 @@ private:
         std::optional<Clock::time_point> dueAt; // under mutex_: the waiting one may go then
         Counts counts;                          // under mutex_
         bool dropWarned = false;
-        // Of the last request sent (the bus's thread only).
+        // Of the last request sent, when it was a write (the bus's thread only).
         std::optional<Clock::time_point> lastArrivedAt;
         Clock::time_point lastSentAt;
     };
