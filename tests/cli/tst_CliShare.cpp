@@ -119,7 +119,7 @@ private slots:
         logger_.start(QStringLiteral(CLI_BINARY),
                       {"log", "1,2,3", "--period", "1", "--dir", dir_.path(), "--port",
                        line_->slavePath(), "--share", link2_, "--share", link3_, "--metrics",
-                       QStringLiteral("127.0.0.1:%1").arg(metricsPort_)});
+                       QStringLiteral("127.0.0.1:%1").arg(metricsPort_), "--alarm", "1 program"});
         QVERIFY(logger_.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link2_).isSymLink() && QFileInfo(link3_).isSymLink(),
                                  kEventTimeoutMs);
@@ -232,6 +232,28 @@ private slots:
                      .toJson(QJsonDocument::Compact),
                  QByteArray("[20,0,2]"));
         QCOMPARE(event.value(QStringLiteral("answer")).toString(), answer);
+    }
+
+    // A program started by a client shows in the logger's next reading, as a change made at the
+    // chamber would: the alarms' notice follows the journal's record of the writes.
+    void programStartedThroughALinkRaisesTheNotice() {
+        const QString csv = dir_.filePath(QStringLiteral("program.csv"));
+        QVERIFY(WriteFile(csv, "25,0,5,0,10\n30,0,5,0,10\n"));
+        QCOMPARE(
+            RunCli({"write-program", "1", "--program", "3", "--cycles", "1", csv, "--port", link3_})
+                .exitCode,
+            0);
+        QCOMPARE(RunCli({"start-program", "1", "3", "--port", link3_}).exitCode, 0);
+        QJsonObject notice;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(notice = LastEvent(events(), QStringLiteral("notice"))).isEmpty(), kEventTimeoutMs);
+        QCOMPARE(notice.value(QStringLiteral("chamber")).toInt(), 1);
+        QCOMPARE(notice.value(QStringLiteral("previous_program")).toInt(), 0);
+        QCOMPARE(notice.value(QStringLiteral("program")).toInt(), 3);
+        const QJsonObject start = LastEvent(events(), QStringLiteral("client_write"));
+        QCOMPARE(QJsonDocument(start.value(QStringLiteral("values")).toArray())
+                     .toJson(QJsonDocument::Compact),
+                 QByteArray("[1,3]"));
     }
 
     void mbpollReadsTheInputRegisters() {
