@@ -298,10 +298,11 @@ void BusShare::serve() {
             if (!link.waiting)
                 continue;
             if (link.lastArrivedAt) {
-                // Its gap to the last one sent, as the client wrote them; the frame gap covers
-                // what the wait for a quiet line may take off the last one's start.
+                // Its gap to the write, as the client wrote them, and a margin: the times are
+                // taken by threads that a busy machine may wake late, and the write itself
+                // went on the line after a wait for a quiet line.
                 const auto due = link.lastSentAt + (link.waiting->arrivedAt - *link.lastArrivedAt) +
-                                 LineExchange::kFrameGap;
+                                 kPauseMargin;
                 if (Clock::now() < due) {
                     link.dueAt = due;
                     poke();

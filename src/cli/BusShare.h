@@ -30,6 +30,8 @@ public:
     // A request that waited this long is dropped unsent: every client has given up on it by
     // then, and a write sent that late would surprise whoever asked.
     static constexpr std::chrono::seconds kStaleAfter{2};
+    // Added to the pause a client kept after a write: a little longer, never shorter.
+    static constexpr std::chrono::milliseconds kPauseMargin{50};
 
     // Makes every link (its pty given to the group dialout, mode 0660) and starts reading.
     // Throws CliError(kExitFile) when a link cannot be made, naming it.
