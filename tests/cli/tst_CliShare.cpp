@@ -116,9 +116,13 @@ private slots:
         link2_ = dir_.filePath(QStringLiteral("COM2"));
         link3_ = dir_.filePath(QStringLiteral("COM3"));
         metricsPort_ = FreePort();
+        // The links come from the options file, one line each.
+        const QString config = dir_.filePath(QStringLiteral("bench.conf"));
+        QVERIFY(WriteFile(config, "share=" + QFile::encodeName(link2_) + "\nshare " +
+                                      QFile::encodeName(link3_) + "\n"));
         logger_.start(QStringLiteral(CLI_BINARY),
                       {"log", "1,2,3", "--period", "1", "--dir", dir_.path(), "--port",
-                       line_->slavePath(), "--share", link2_, "--share", link3_, "--metrics",
+                       line_->slavePath(), "--config", config, "--metrics",
                        QStringLiteral("127.0.0.1:%1").arg(metricsPort_), "--alarm", "1 program"});
         QVERIFY(logger_.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link2_).isSymLink() && QFileInfo(link3_).isSymLink(),
@@ -185,16 +189,39 @@ private slots:
             QStringLiteral("02 04 0E"));
     }
 
+    // A client that asks again before its first request went out wants only the newer answer.
+    void newerRequestReplacesOneNotYetSent() {
+        RawClient client(link2_);
+        QVERIFY(client.fd >= 0);
+        line_->clearReceived();
+        const Bytes older = ReadRequest(2, 0, 7);
+        const Bytes newer = ReadRequest(2, 0, 8);
+        Bytes both = older;
+        both.insert(both.end(), newer.begin(), newer.end());
+        QVERIFY(client.write(both));
+        const Bytes reply = ReadFor(client.fd, 21, std::chrono::milliseconds(kEventTimeoutMs));
+        QCOMPARE(reply.size(), std::size_t(21));
+        QCOMPARE(HexText(Bytes(reply.begin(), reply.begin() + 3)), QStringLiteral("02 04 10"));
+        QVERIFY(ReadFor(client.fd, 1, 500ms).empty()); // nothing more: the older one never went
+        int newerSeen = 0;
+        for (const ReceivedFrame &frame : line_->received()) {
+            QVERIFY(frame.bytes != older);
+            newerSeen += frame.bytes == newer;
+        }
+        QCOMPARE(newerSeen, 1);
+    }
+
     // After the drops above: counted by reason, and one warning for the link, not one each.
     void dropsAreCountedAndWarnedOnce() {
         const QString prefix =
             QStringLiteral("kalvora_client_dropped_total{link=\"%1\",reason=").arg(link2_);
         QString text;
         QTRY_VERIFY_WITH_TIMEOUT(
-            (text = QString::fromStdString(metrics())).contains(prefix + "\"incomplete\"} 1\n"),
+            (text = QString::fromStdString(metrics())).contains(prefix + "\"replaced\"} 1\n"),
             kEventTimeoutMs);
         QVERIFY2(text.contains(prefix + "\"damaged\"} 1\n"), qPrintable(text));
         QVERIFY(text.contains(prefix + "\"unsupported\"} 1\n"));
+        QVERIFY(text.contains(prefix + "\"incomplete\"} 1\n"));
         QVERIFY(text.contains(
             QStringLiteral("kalvora_client_requests_total{link=\"%1\",result=\"ok\"} ")
                 .arg(link3_)));
