@@ -283,6 +283,33 @@ private slots:
                  QByteArray("[1,3]"));
     }
 
+    void linkThatCannotBeMadeEndsTheStart_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no such folder") << "missing/COM2"
+                                        << "No such file or directory";
+        QTest::newRow("a file that is no link") << "plain"
+                                                << "exists and is not a symlink";
+    }
+    void linkThatCannotBeMadeEndsTheStart() {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        SimulatedLine line({1});
+        QTemporaryDir dir;
+        QVERIFY(WriteFile(dir.filePath(QStringLiteral("plain")), "kept"));
+        const QString path = dir.filePath(name);
+        const CliRun run =
+            RunCli({"log", "1", "--dir", dir.path(), "--port", line.slavePath(), "--share",
+                    dir.filePath(QStringLiteral("fine")), "--share", path});
+        QCOMPARE(run.exitCode, 6);
+        QVERIFY2(run.err.contains(QStringLiteral("--share %1: ").arg(path)) &&
+                     run.err.contains(reason),
+                 qPrintable(run.err));
+        QVERIFY(!QFileInfo(dir.filePath(QStringLiteral("fine"))).isSymLink()); // undone
+        QCOMPARE(ReadAll(dir.filePath(QStringLiteral("plain"))), QByteArray("kept"));
+        QVERIFY(!ReadAll(dir.filePath(QStringLiteral("events.jsonl"))).contains("started"));
+    }
+
     void mbpollReadsTheInputRegisters() {
         const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
         QVERIFY2(!mbpoll.isEmpty(), "mbpoll is missing (./test.sh installs the Debian package)");
