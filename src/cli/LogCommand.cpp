@@ -26,6 +26,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+
 // Options from --config come first, so that the command line wins.
 QStringList WithConfigFile(const QStringList &arguments, const CommandLine &line) {
     QString path;
@@ -42,8 +43,7 @@ QStringList WithConfigFile(const QStringList &arguments, const CommandLine &line
         return arguments;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw CliError{kExitFile,
-                       QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+        throw CliError{kExitFile, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
     const ConfigArguments config =
         ParseConfigText(QString::fromUtf8(file.readAll()), line.valueOptions(), line.flags());
     if (!config.error.isEmpty())
@@ -85,56 +85,55 @@ bool AwaitPort(Bus &bus, Logger &logger, const TerminationSignals &termination,
             return true;
         }
         if (reason != lastReason)
-            PrintWarning(
-                QStringLiteral("%1 cannot be opened yet: %2").arg(logger.portText(), reason));
+            PrintWarning(QStringLiteral("%1 cannot be opened yet: %2").arg(logger.portText(), reason));
         lastReason = reason;
     }
 }
 
 QJsonObject OptionsJson(const LogSettings &settings, const CommonOptions &common,
                         const QStringList &shares) {
-    QJsonObject options{
-        {QStringLiteral("period"), static_cast<qint64>(settings.period.count())},
-        {QStringLiteral("record-every"), static_cast<qint64>(settings.recordEvery.count())},
-        {QStringLiteral("csv"), settings.csv},
-        {QStringLiteral("tries"), common.tries},
-        {QStringLiteral("timeout"), static_cast<qint64>(common.timeout.count())},
-        {QStringLiteral("dir"), QDir(settings.dir).absolutePath()}};
+    QJsonObject options{{QStringLiteral("period"), static_cast<qint64>(settings.period.count())},
+            {QStringLiteral("record-every"), static_cast<qint64>(settings.recordEvery.count())},
+            {QStringLiteral("csv"), settings.csv},
+            {QStringLiteral("tries"), common.tries},
+            {QStringLiteral("timeout"), static_cast<qint64>(common.timeout.count())},
+            {QStringLiteral("dir"), QDir(settings.dir).absolutePath()}};
     if (!shares.isEmpty())
         options.insert(QStringLiteral("share"), QJsonArray::fromStringList(shares));
     return options;
 }
 
 QString LogDescription() {
-    return QStringLiteral(
-               "Reads every chamber of ADDRS (a list with ranges: 1,3,5-8) every --period seconds\n"
-               "and writes one log file per chamber into --dir: the window's file name (the\n"
-               "chamber number in place of \">\"), Windows-1251 text, its header and record\n"
-               "format, a record every --record-every seconds carrying the time of the reading\n"
-               "that composed it. Each file holds one local date: the first record of a new date\n"
-               "or UTC offset (midnight, a clock change) starts a new file named by its moment.\n"
-               "A chamber that does not answer, or reports an implausible temperature, gets no\n"
-               "record until it answers plausibly again; stderr and the events journal get one\n"
-               "line when its outage starts and one when it ends. A chamber silent for three\n"
-               "rounds is asked less often (every 2nd, 4th ... round, at least once a minute).\n"
-               "A lost port (an adapter unplugged) is opened again every 2 s, backing off to\n"
-               "30 s, and logging goes on into the same files. Every event goes to --events as\n"
-               "one JSON object a line. Runs until SIGINT, SIGTERM or SIGHUP, then writes the\n"
-               "records still pending and exits 0 with every file whole.\n"
-               "\n"
-               "--config FILE reads options from FILE, one per line, as on the command line with\n"
-               "or without the leading dashes (\"period=4\", \"--period 4\", \"csv\" or\n"
-               "\"csv=yes\"/\"csv=no\"); \"#\" starts a comment line; \"chambers=1,3,5-8\" gives\n"
-               "ADDRS. The command line wins.\n"
-               "\n"
-               "--share PATH lets other Modbus RTU masters use the bus while it logs: a\n"
-               "pseudo-terminal linked at PATH (group dialout, mode 0660) that the window\n"
-               "program (ports.conf: COM2=PATH), kalvora-cli or any master opens as the port.\n"
-               "Their requests of function 4 or 16 go on the bus between the logger's own\n"
-               "tries, one try each, and the reply goes back to the one who asked; a request\n"
-               "waits at most for the exchange under way (up to --timeout). Damaged or other\n"
-               "requests are dropped and counted. Every write is put in the events journal.\n\n") +
-           AlarmHelpText();
+    return
+        QStringLiteral(
+            "Reads every chamber of ADDRS (a list with ranges: 1,3,5-8) every --period seconds\n"
+            "and writes one log file per chamber into --dir: the window's file name (the\n"
+            "chamber number in place of \">\"), Windows-1251 text, its header and record\n"
+            "format, a record every --record-every seconds carrying the time of the reading\n"
+            "that composed it. Each file holds one local date: the first record of a new date\n"
+            "or UTC offset (midnight, a clock change) starts a new file named by its moment.\n"
+            "A chamber that does not answer, or reports an implausible temperature, gets no\n"
+            "record until it answers plausibly again; stderr and the events journal get one\n"
+            "line when its outage starts and one when it ends. A chamber silent for three\n"
+            "rounds is asked less often (every 2nd, 4th ... round, at least once a minute).\n"
+            "A lost port (an adapter unplugged) is opened again every 2 s, backing off to\n"
+            "30 s, and logging goes on into the same files. Every event goes to --events as\n"
+            "one JSON object a line. Runs until SIGINT, SIGTERM or SIGHUP, then writes the\n"
+            "records still pending and exits 0 with every file whole.\n"
+            "\n"
+            "--config FILE reads options from FILE, one per line, as on the command line with\n"
+            "or without the leading dashes (\"period=4\", \"--period 4\", \"csv\" or\n"
+            "\"csv=yes\"/\"csv=no\"); \"#\" starts a comment line; \"chambers=1,3,5-8\" gives\n"
+            "ADDRS. The command line wins.\n"
+            "\n"
+            "--share PATH lets other Modbus RTU masters use the bus while it logs: a\n"
+            "pseudo-terminal linked at PATH (group dialout, mode 0660) that the window\n"
+            "program (ports.conf: COM2=PATH), kalvora-cli or any master opens as the port.\n"
+            "Their requests of function 4 or 16 go on the bus between the logger's own\n"
+            "tries, one try each, and the reply goes back to the one who asked; a request\n"
+            "waits at most for the exchange under way (up to --timeout). Damaged or other\n"
+            "requests are dropped and counted. Every write is put in the events journal.\n\n") +
+            AlarmHelpText();
 }
 
 } // namespace
@@ -179,16 +178,16 @@ int RunLog(const QStringList &arguments) {
     if (positional.size() > 1)
         throw CliError{kExitUsage, QStringLiteral("log takes one list of chambers (try: "
                                                   "kalvora-cli log --help)")};
-    const QString list =
-        positional.isEmpty() ? line.value(QStringLiteral("chambers")) : positional.first();
+    const QString list = positional.isEmpty() ? line.value(QStringLiteral("chambers"))
+                                              : positional.first();
     if (list.isEmpty())
         throw CliError{kExitUsage, QStringLiteral("log needs ADDRS (try: kalvora-cli log --help)")};
     const AddressListResult addresses = ParseAddressList(list);
     if (!addresses.error.isEmpty())
         throw CliError{kExitUsage, addresses.error};
     settings.addresses = addresses.addresses;
-    settings.dir =
-        line.isSet(QStringLiteral("dir")) ? line.value(QStringLiteral("dir")) : QStringLiteral(".");
+    settings.dir = line.isSet(QStringLiteral("dir")) ? line.value(QStringLiteral("dir"))
+                                                     : QStringLiteral(".");
     settings.period = Seconds(line, QStringLiteral("period"), 4);
     settings.recordEvery = Seconds(line, QStringLiteral("record-every"), 60);
     settings.csv = line.isSet(QStringLiteral("csv"));
@@ -256,10 +255,10 @@ int RunLog(const QStringList &arguments) {
     } stopping{notifier};
     // The manager restarts a logger that stays silent for its whole watchdog interval: it is
     // pinged after every exchange, and during long waits.
-    const auto pingEvery =
-        notifier.watchdogInterval()
-            ? std::chrono::duration_cast<Clock::duration>(*notifier.watchdogInterval() / 2)
-            : Clock::duration::max();
+    const auto pingEvery = notifier.watchdogInterval()
+                               ? std::chrono::duration_cast<Clock::duration>(
+                                     *notifier.watchdogInterval() / 2)
+                               : Clock::duration::max();
     // Other masters on the bus: served between the logger's tries and while it waits.
     std::unique_ptr<BusShare> share;
     if (!shares.isEmpty()) {
@@ -294,22 +293,21 @@ int RunLog(const QStringList &arguments) {
             alarms->advance(AlarmClock::now(), clock.now());
     };
     bool ready = false; // READY=1 comes first, once the files exist
-    Logger logger(
-        settings, bus, clock, journal, ReadSystemRegionalSettings(),
-        // After every exchange: a round over a large silent bus may outlast the
-        // watchdog's interval.
-        [&metrics, &notifier, &ready, &share](const BusMetrics &snapshot) {
-            if (ready)
-                notifier.watchdog();
-            if (metrics && share) {
-                BusMetrics withShare = snapshot;
-                withShare.shareText = share->metricsText();
-                metrics->update(withShare);
-            } else if (metrics) {
-                metrics->update(snapshot);
-            }
-        },
-        alarms.get());
+    Logger logger(settings, bus, clock, journal, ReadSystemRegionalSettings(),
+                  // After every exchange: a round over a large silent bus may outlast the
+                  // watchdog's interval.
+                  [&metrics, &notifier, &ready, &share](const BusMetrics &snapshot) {
+                      if (ready)
+                          notifier.watchdog();
+                      if (metrics && share) {
+                          BusMetrics withShare = snapshot;
+                          withShare.shareText = share->metricsText();
+                          metrics->update(withShare);
+                      } else if (metrics) {
+                          metrics->update(snapshot);
+                      }
+                  },
+                  alarms.get());
     const auto stopped = [&journal](const QJsonObject &why) {
         journal.write(QStringLiteral("stopped"), why);
     };
