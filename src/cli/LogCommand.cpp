@@ -92,12 +92,13 @@ bool AwaitPort(Bus &bus, Logger &logger, const TerminationSignals &termination,
 
 QJsonObject OptionsJson(const LogSettings &settings, const CommonOptions &common,
                         const QStringList &shares) {
-    QJsonObject options{{QStringLiteral("period"), static_cast<qint64>(settings.period.count())},
-            {QStringLiteral("record-every"), static_cast<qint64>(settings.recordEvery.count())},
-            {QStringLiteral("csv"), settings.csv},
-            {QStringLiteral("tries"), common.tries},
-            {QStringLiteral("timeout"), static_cast<qint64>(common.timeout.count())},
-            {QStringLiteral("dir"), QDir(settings.dir).absolutePath()}};
+    QJsonObject options{
+        {QStringLiteral("period"), static_cast<qint64>(settings.period.count())},
+        {QStringLiteral("record-every"), static_cast<qint64>(settings.recordEvery.count())},
+        {QStringLiteral("csv"), settings.csv},
+        {QStringLiteral("tries"), common.tries},
+        {QStringLiteral("timeout"), static_cast<qint64>(common.timeout.count())},
+        {QStringLiteral("dir"), QDir(settings.dir).absolutePath()}};
     if (!shares.isEmpty())
         options.insert(QStringLiteral("share"), QJsonArray::fromStringList(shares));
     return options;
