@@ -58,6 +58,8 @@ ExchangeResult Bus::exchange(std::span<const std::uint8_t> request,
     using Outcome = ExchangeResult::Outcome;
     ExchangeResult result;
     for (int attempt = 0; attempt < options_.tries; ++attempt) {
+        if (beforeEachTry_)
+            beforeEachTry_();
         result = exchangeOnce(request);
         if (onEachTry)
             onEachTry(result);

@@ -22,6 +22,8 @@ public:
     // One exchange. While the port is closed (a reopen failed) it is PortLost at once, with the
     // reopen's error.
     ExchangeResult exchangeOnce(std::span<const std::uint8_t> request);
+    // Called before every try of exchange(): the bus's other masters go between two tries.
+    void setBeforeEachTry(std::function<void()> hook) { beforeEachTry_ = std::move(hook); }
 
     // Closes the port and opens the configured port again, its device looked up anew, so that a
     // /dev/serial/by-id/ link follows the adapter to its new node. On failure *reason gets the
@@ -46,6 +48,7 @@ private:
     SerialPort port_;
     std::unique_ptr<LineExchange> line_;
     int closedError_ = 0; // why the last reopen failed
+    std::function<void()> beforeEachTry_;
 };
 
 // "no answer", "damaged reply", "exception 2 (illegal data address)", "line never quiet" ...

@@ -1,6 +1,7 @@
 #include "AddressList.h"
 #include "AlarmOptions.h"
 #include "Bus.h"
+#include "BusShare.h"
 #include "Commands.h"
 #include "ConfigFile.h"
 #include "Logger.h"
@@ -89,13 +90,18 @@ bool AwaitPort(Bus &bus, Logger &logger, const TerminationSignals &termination,
     }
 }
 
-QJsonObject OptionsJson(const LogSettings &settings, const CommonOptions &common) {
-    return {{QStringLiteral("period"), static_cast<qint64>(settings.period.count())},
-            {QStringLiteral("record-every"), static_cast<qint64>(settings.recordEvery.count())},
-            {QStringLiteral("csv"), settings.csv},
-            {QStringLiteral("tries"), common.tries},
-            {QStringLiteral("timeout"), static_cast<qint64>(common.timeout.count())},
-            {QStringLiteral("dir"), QDir(settings.dir).absolutePath()}};
+QJsonObject OptionsJson(const LogSettings &settings, const CommonOptions &common,
+                        const QStringList &shares) {
+    QJsonObject options{
+        {QStringLiteral("period"), static_cast<qint64>(settings.period.count())},
+        {QStringLiteral("record-every"), static_cast<qint64>(settings.recordEvery.count())},
+        {QStringLiteral("csv"), settings.csv},
+        {QStringLiteral("tries"), common.tries},
+        {QStringLiteral("timeout"), static_cast<qint64>(common.timeout.count())},
+        {QStringLiteral("dir"), QDir(settings.dir).absolutePath()}};
+    if (!shares.isEmpty())
+        options.insert(QStringLiteral("share"), QJsonArray::fromStringList(shares));
+    return options;
 }
 
 QString LogDescription() {
@@ -119,7 +125,15 @@ QString LogDescription() {
             "--config FILE reads options from FILE, one per line, as on the command line with\n"
             "or without the leading dashes (\"period=4\", \"--period 4\", \"csv\" or\n"
             "\"csv=yes\"/\"csv=no\"); \"#\" starts a comment line; \"chambers=1,3,5-8\" gives\n"
-            "ADDRS. The command line wins.\n\n") +
+            "ADDRS. The command line wins.\n"
+            "\n"
+            "--share PATH lets other Modbus RTU masters use the bus while it logs: a\n"
+            "pseudo-terminal linked at PATH (group dialout, mode 0660) that the window\n"
+            "program (ports.conf: COM2=PATH), kalvora-cli or any master opens as the port.\n"
+            "Their requests of function 4 or 16 go on the bus between the logger's own\n"
+            "tries, one try each, and the reply goes back to the one who asked; a request\n"
+            "waits at most for the exchange under way (up to --timeout). Damaged or other\n"
+            "requests are dropped and counted. Every write is put in the events journal.\n\n") +
             AlarmHelpText();
 }
 
@@ -184,6 +198,10 @@ void AddLogOptions(CommandLine &line) {
                        "goes on."));
     line.addValueOption(QStringLiteral("metrics"), QStringLiteral("HOST:PORT"),
                         QStringLiteral("The same as --http (the same server, page included)."));
+    line.addValueOption(QStringLiteral("share"), QStringLiteral("PATH"),
+                        QStringLiteral("Share the bus through a pseudo-terminal linked at PATH, "
+                                       "e.g. /run/kalvora/bench1/COM2 (repeatable; default: "
+                                       "none). The link is removed on exit."));
     line.addValueOption(QStringLiteral("chambers"), QStringLiteral("ADDRS"),
                         QStringLiteral("The chambers, when ADDRS is not given (for --config)."));
     line.addValueOption(QStringLiteral("config"), QStringLiteral("FILE"),
@@ -217,6 +235,11 @@ int RunLog(const QStringList &arguments) {
     settings.csv = line.isSet(QStringLiteral("csv"));
     const AlarmSettings alarmSettings = ReadAlarmOptions(line, settings.addresses);
     const CommonOptions common = line.common();
+    const QStringList shares = line.parser().values(QStringLiteral("share"));
+    for (const QString &path : shares)
+        if (path.isEmpty() || shares.count(path) > 1)
+            throw CliError{kExitUsage,
+                           QStringLiteral("--share: '%1' is empty or given twice").arg(path)};
     if (!QFileInfo(settings.dir).isDir())
         throw CliError{kExitFile, QStringLiteral("--dir %1 is not a folder").arg(settings.dir)};
     const QString eventsPath = line.isSet(QStringLiteral("events"))
@@ -284,6 +307,13 @@ int RunLog(const QStringList &arguments) {
                                ? std::chrono::duration_cast<Clock::duration>(
                                      *notifier.watchdogInterval() / 2)
                                : Clock::duration::max();
+    // Other masters on the bus: served between the logger's tries and while it waits.
+    std::unique_ptr<BusShare> share;
+    if (!shares.isEmpty()) {
+        share = std::make_unique<BusShare>(shares, bus, journal);
+        bus.setBeforeEachTry([&share] { share->serve(); });
+    }
+    const int shareFd = share ? share->wakeFd() : -1;
     QJsonArray chambers;
     for (int address : settings.addresses)
         chambers.append(address);
@@ -292,7 +322,7 @@ int RunLog(const QStringList &arguments) {
                    {QStringLiteral("port"), bus.portName()},
                    {QStringLiteral("device"), bus.devicePath()},
                    {QStringLiteral("chambers"), chambers},
-                   {QStringLiteral("options"), OptionsJson(settings, common)}});
+                   {QStringLiteral("options"), OptionsJson(settings, common, shares)}});
     // Alarms: their journal lines and warnings come from the delivery threads too; the
     // journal locks, and stderr lines are written whole.
     std::unique_ptr<AlarmCenter> alarms;
@@ -314,11 +344,15 @@ int RunLog(const QStringList &arguments) {
     Logger logger(settings, bus, clock, journal, ReadSystemRegionalSettings(),
                   // After every exchange: a round over a large silent bus may outlast the
                   // watchdog's interval.
-                  [&metrics, &notifier, &ready](const BusMetrics &snapshot) {
+                  [&metrics, &notifier, &ready, &share](const BusMetrics &snapshot) {
                       if (ready)
                           notifier.watchdog();
-                      if (metrics)
-                          metrics->update(snapshot);
+                      if (!metrics)
+                          return;
+                      BusMetrics published = snapshot;
+                      if (share)
+                          published.shareText = share->metricsText();
+                      metrics->update(std::move(published));
                   },
                   alarms.get());
     const auto stopped = [&journal](const QJsonObject &why) {
@@ -359,8 +393,11 @@ int RunLog(const QStringList &arguments) {
                 nextRecord = NextAfter(nextRecord, settings.recordEvery);
             } else if (Clock::now() >= nextPing) {
                 ping();
-            } else if (termination.waitUntil(std::min({nextRound, nextRecord, nextPing}))) {
+            } else if (termination.waitUntil(std::min({nextRound, nextRecord, nextPing}),
+                                             shareFd)) {
                 break;
+            } else if (share) {
+                share->serve();
             }
         }
         logger.writeRecords();

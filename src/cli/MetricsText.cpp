@@ -96,5 +96,5 @@ QString PrometheusText(const BusMetrics &bus) {
                         .arg(counter, Label(c.address), QLatin1String(result))
                         .arg(count);
     }
-    return text + bus.alarmsText;
+    return text + bus.alarmsText + bus.shareText;
 }

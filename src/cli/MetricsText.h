@@ -38,6 +38,7 @@ struct BusMetrics {
     bool portUp = true;
     std::vector<ChamberMetrics> chambers;
     QString alarmsText; // the alarms' own metrics, appended as they are
+    QString shareText;  // the shared links' metrics, appended as they are
     // The run, for the overview page.
     QString version;
     QDateTime started;

@@ -38,15 +38,18 @@ bool TerminationSignals::arrived() const {
     return ::poll(&watched, 1, 0) > 0;
 }
 
-bool TerminationSignals::waitUntil(std::chrono::steady_clock::time_point deadline) const {
+bool TerminationSignals::waitUntil(std::chrono::steady_clock::time_point deadline,
+                                   int alsoFd) const {
     using Clock = std::chrono::steady_clock;
     while (true) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd watched{fd_, POLLIN, 0};
-        const int ready =
-            ::poll(&watched, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
-        if (ready > 0)
+        pollfd watched[2] = {{fd_, POLLIN, 0}, {alsoFd, POLLIN, 0}};
+        const int ready = ::poll(watched, alsoFd >= 0 ? 2 : 1,
+                                 static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (ready > 0 && watched[0].revents != 0)
             return true;
+        if (ready > 0)
+            return false; // alsoFd is readable
         if (ready == 0 && Clock::now() >= deadline)
             return false;
     }
@@ -57,7 +60,8 @@ int TerminationSignals::waitAndTake(std::optional<std::chrono::steady_clock::tim
     while (true) {
         int timeoutMs = -1;
         if (deadline) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
             timeoutMs = static_cast<int>(std::max<long long>(left.count(), 0));
         }
         pollfd watched{fd_, POLLIN, 0};

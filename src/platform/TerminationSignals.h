@@ -19,8 +19,9 @@ public:
     int fd() const { return fd_; }
     // True when a signal waits (it stays waiting until take()).
     bool arrived() const;
-    // Waits until the deadline; true when a signal came.
-    bool waitUntil(std::chrono::steady_clock::time_point deadline) const;
+    // Waits until the deadline, or until alsoFd (when not -1) is readable; true when a signal
+    // came.
+    bool waitUntil(std::chrono::steady_clock::time_point deadline, int alsoFd = -1) const;
     // Waits until a signal comes (taking it) or the deadline passes (0); no deadline: as long
     // as it takes.
     int waitAndTake(std::optional<std::chrono::steady_clock::time_point> deadline);

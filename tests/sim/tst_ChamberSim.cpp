@@ -1,13 +1,14 @@
 // The simulated chamber as the program meets it: through a pseudo-terminal, byte for byte.
 #include "ChamberBus.h"
+#include "FileBytes.h"
 #include "HexBytes.h"
 #include "ModbusFrames.h"
-#include "PseudoTerminal.h"
 #include "PtyPair.h"
 #include "SimCrc16.h"
 #include "SimServer.h"
 #include "SimulatedLine.h"
 #include "TimingSlack.h"
+#include "platform/PseudoTerminal.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -590,7 +591,7 @@ void tst_ChamberSim::closeMasterHangsUpTheLine() {
 // A pty master whose slave side was opened and closed again reports a hang-up on every poll,
 // as when the program closes its port while nobody else holds the line.
 void tst_ChamberSim::hungUpLineDoesNotSpin() {
-    chambersim::PseudoTerminal pty;
+    PseudoTerminal pty;
     pty.closeSlave();
     pollfd hangUp{pty.masterFd(), POLLIN, 0};
     QCOMPARE(poll(&hangUp, 1, 0), 1);
@@ -705,8 +706,9 @@ void tst_ChamberSim::commandLineServesThroughItsLink() {
     const QString link = dir.filePath("ttyCHAMBER");
     QVERIFY(QFile::link("/nonexistent", link)); // a stale link from an earlier run is replaced
     QProcess sim;
+    const QString traceFile = dir.filePath("trace");
     sim.start(SIM_BINARY, {"--link", link, "--chamber", "2", "--chamber", "1", "--verbose",
-                           "--fault-address", "2", "--raw", "0=64536"});
+                           "--fault-address", "2", "--raw", "0=64536", "--trace", traceFile});
     QVERIFY(sim.waitForStarted());
     QVERIFY(sim.waitForReadyRead(kEventTimeoutMs));
 
@@ -728,6 +730,18 @@ void tst_ChamberSim::commandLineServesThroughItsLink() {
     QByteArray trace;
     QTRY_VERIFY((trace += sim.readAllStandardOutput()).contains("tx 01 04 1E 00 C8"));
     QVERIFY(trace.contains("rx 02 04 00 00 00 0F"));
+    // The trace file: the same lines, each after its monotonic time in microseconds, in order.
+    const QStringList timed =
+        QString::fromLatin1(ReadAll(traceFile)).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(timed.size(), 4);
+    qint64 last = 0;
+    for (const QString &line : timed) {
+        const qint64 us = line.section(' ', 0, 0).toLongLong();
+        QVERIFY2(us >= last && us > 0, qPrintable(line));
+        last = us;
+    }
+    QVERIFY(timed[0].section(' ', 1).startsWith("rx 02 04 00 00 00 0F"));
+    QVERIFY(timed[3].section(' ', 1).startsWith("tx 01 04 1E 00 C8"));
 
     // Idle, with the program's end closed again: it sleeps in poll.
     const long ticksBefore = cpuTicks(sim.processId());

@@ -37,7 +37,7 @@ PtyPair::PtyPair() { remake(); }
 void PtyPair::remake() {
     pty_.reset();
     try {
-        pty_ = std::make_unique<chambersim::PseudoTerminal>();
+        pty_ = std::make_unique<PseudoTerminal>();
     } catch (const std::system_error &error) {
         std::fprintf(stderr, "no pseudo-terminal: %s\n", error.what());
         std::abort();

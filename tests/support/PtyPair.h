@@ -2,7 +2,7 @@
 // A pseudo-terminal pair for serial tests: the program opens slavePath() as its port, the test
 // (or the simulated chamber) talks on the master side. Raw, no echo, made as the simulator makes
 // its line.
-#include "PseudoTerminal.h"
+#include "platform/PseudoTerminal.h"
 
 #include <QString>
 #include <chrono>
@@ -34,5 +34,5 @@ public:
     void remake();
 
 private:
-    std::unique_ptr<chambersim::PseudoTerminal> pty_;
+    std::unique_ptr<PseudoTerminal> pty_;
 };

@@ -9,14 +9,17 @@ namespace {
 
 std::mutex recordMutex;
 std::vector<std::chrono::steady_clock::time_point> recordedTimes;
+std::vector<std::vector<std::uint8_t>> recordedFrames;
 QtMessageHandler earlierHandler = nullptr;
 
 void Record(QtMsgType type, const QMessageLogContext &context, const QString &message) {
     if (context.category && std::strcmp(context.category, "kalvora.line") == 0) {
-        if (message.contains(QLatin1String(" tx "))) {
+        if (const qsizetype at = message.indexOf(QLatin1String(" tx ")); at >= 0) {
             const auto now = std::chrono::steady_clock::now();
+            const QByteArray bytes = QByteArray::fromHex(message.mid(at + 4).toLatin1());
             std::lock_guard lock(recordMutex);
             recordedTimes.push_back(now);
+            recordedFrames.emplace_back(bytes.begin(), bytes.end());
         }
         return;
     }
@@ -30,6 +33,7 @@ SentFrames::SentFrames() {
     {
         std::lock_guard lock(recordMutex);
         recordedTimes.clear();
+        recordedFrames.clear();
     }
     earlierHandler = qInstallMessageHandler(Record);
     QLoggingCategory::setFilterRules(QStringLiteral("kalvora.line.debug=true"));
@@ -43,4 +47,9 @@ SentFrames::~SentFrames() {
 std::vector<std::chrono::steady_clock::time_point> SentFrames::times() const {
     std::lock_guard lock(recordMutex);
     return recordedTimes;
+}
+
+std::vector<std::vector<std::uint8_t>> SentFrames::frames() const {
+    std::lock_guard lock(recordMutex);
+    return recordedFrames;
 }

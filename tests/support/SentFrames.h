@@ -3,6 +3,7 @@
 // (kalvora.line) is switched on and its "tx" lines are caught as the port logs them. Times taken
 // where the frames arrive would shrink the gaps whenever the reader wakes late.
 #include <chrono>
+#include <cstdint>
 #include <vector>
 
 class SentFrames {
@@ -13,4 +14,6 @@ public:
     SentFrames &operator=(const SentFrames &) = delete;
 
     std::vector<std::chrono::steady_clock::time_point> times() const;
+    // The frames themselves, in the same order.
+    std::vector<std::vector<std::uint8_t>> frames() const;
 };

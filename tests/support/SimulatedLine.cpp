@@ -18,7 +18,7 @@ SimulatedLine::~SimulatedLine() {
 void SimulatedLine::appear() {
     if (!pty_.slavePath().isEmpty() && !linkPath_.isEmpty()) {
         std::string error;
-        if (!chambersim::makeLink(QFile::encodeName(linkPath_).toStdString(),
+        if (!makeLink(QFile::encodeName(linkPath_).toStdString(),
                                   pty_.slavePath().toStdString(), &error)) {
             std::fprintf(stderr, "simulated line: %s\n", error.c_str());
             std::abort();
@@ -60,7 +60,7 @@ void SimulatedLine::vanish() {
         return;
     stopServing();
     if (!linkPath_.isEmpty())
-        chambersim::removeLink(QFile::encodeName(linkPath_).toStdString(),
+        removeLink(QFile::encodeName(linkPath_).toStdString(),
                                pty_.slavePath().toStdString());
     pty_.close();
     present_ = false;

@@ -44,6 +44,8 @@ public:
     chambersim::HoldingRegisters holdingRegisters(int address) const;
     void setSpeedUp(double simSecondsPerSecond) { server_.setSpeedUp(simSecondsPerSecond); }
     void setEcho(bool echo) { server_.setEcho(echo); }
+    // The timing of a real bus: see SimServer::setLineSpeed.
+    void setLineSpeed(bool lineSpeed) { server_.setLineSpeed(lineSpeed); }
 
     std::vector<ReceivedFrame> received() const { return server_.received(); }
     // What the simulator wrote towards the program, each write with the time it was made.

@@ -48,6 +48,7 @@ public:
         };
         valued_ = {
             {"--link", [&o](const std::string &v) { o.linkPath = v; }},
+            {"--trace", [&o](const std::string &v) { o.tracePath = v; }},
             {"--chamber", [this](const std::string &v) { address(v); }},
             {"--fault-address", [this](const std::string &v) { faultAddress(v); }},
             {"--speed-up", [this, &o](const std::string &v) { real(v, 0, 1e6, o.speedUp); }},
@@ -187,6 +188,8 @@ Simulates climatic chambers, Modbus RTU slaves at 57600 8N1, on a pseudo-termina
   --speed-up F         simulated seconds per real second (default 1)
   --rate DEG_PER_MIN   how fast a running chamber heats or cools (default 5)
   --verbose            print every request and reply in hexadecimal
+  --trace FILE         append every request received and reply sent to FILE, one line
+                       each: monotonic time in microseconds, rx or tx, the bytes in hex
   --echo               hand every request back, byte for byte, before any reply (a
                        two-wire adapter without echo suppression)
   --line-speed         act on a request only after its own time on the line at 57600

@@ -16,6 +16,7 @@ struct SimOptions {
     double speedUp = 1.0;
     double degreesPerMinute = 5.0;
     bool verbose = false;
+    std::string tracePath;  // empty: no trace file
     bool echo = false;      // the line hands every request back to the master
     bool lineSpeed = false; // requests take their time on the line; replies are paced
     bool help = false;

@@ -1,9 +1,9 @@
 // kalvora-chamber-sim: simulated chambers on a pseudo-terminal, for trying the program out
 // without a bus. Point the program at the link with KALVORA_COM1=PATH.
 #include "ChamberBus.h"
-#include "PseudoTerminal.h"
 #include "SimOptions.h"
 #include "SimServer.h"
+#include "platform/PseudoTerminal.h"
 #include "platform/TerminationSignals.h"
 
 #include <cerrno>
@@ -101,10 +101,29 @@ int serve(const SimOptions &options) {
     server.setSpeedUp(options.speedUp);
     server.setEcho(options.echo);
     server.setLineSpeed(options.lineSpeed);
-    if (options.verbose)
-        server.setTrace([](const std::string &line) {
-            std::printf("%s\n", line.c_str());
-            std::fflush(stdout);
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> trace(nullptr, std::fclose);
+    if (!options.tracePath.empty()) {
+        trace.reset(std::fopen(options.tracePath.c_str(), "ae"));
+        if (!trace) {
+            std::fprintf(stderr, "kalvora-chamber-sim: cannot open %s: %s\n",
+                         options.tracePath.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+    // The line's record for a reader who checks its timing: the same clock as CLOCK_MONOTONIC,
+    // each line written whole the moment it happens.
+    if (options.verbose || trace)
+        server.setTrace([verbose = options.verbose, file = trace.get()](const std::string &line) {
+            if (file) {
+                const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                    Clock::now().time_since_epoch());
+                std::fprintf(file, "%lld %s\n", static_cast<long long>(us.count()), line.c_str());
+                std::fflush(file);
+            }
+            if (verbose) {
+                std::printf("%s\n", line.c_str());
+                std::fflush(stdout);
+            }
         });
 
     const std::string &link = options.linkPath;

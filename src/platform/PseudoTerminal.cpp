@@ -1,4 +1,4 @@
-#include "PseudoTerminal.h"
+#include "platform/PseudoTerminal.h"
 
 #include <cerrno>
 #include <climits>
@@ -11,7 +11,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace chambersim {
 namespace {
 
 [[noreturn]] void ThrowSystemError(const char *what) {
@@ -87,5 +86,3 @@ void removeLink(const std::string &link, const std::string &target) {
     if (n > 0 && std::string(buffer, static_cast<std::size_t>(n)) == target)
         ::unlink(link.c_str());
 }
-
-} // namespace chambersim

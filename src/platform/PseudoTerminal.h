@@ -1,11 +1,10 @@
 #pragma once
-// A pseudo-terminal pair in raw mode at 57600 baud, as the simulator and the tests put a line
-// between the program and a chamber: the program opens slavePath() as its port, the chamber side
-// talks on masterFd(). One slave descriptor stays open here: a pty whose slave side nobody
+// A pseudo-terminal pair in raw mode at 57600 baud: the simulator and the tests put one between
+// the program and a chamber, the logger one between a client and its shared bus. The program
+// opens slavePath() as its port, the other side talks on masterFd(). Plain POSIX, so the
+// simulator shares it. One slave descriptor stays open here: a pty whose slave side nobody
 // holds reports a hang-up to the master, and its settings would be lost between openings.
 #include <string>
-
-namespace chambersim {
 
 class PseudoTerminal {
 public:
@@ -17,6 +16,8 @@ public:
 
     int masterFd() const { return master_; }
     const std::string &slavePath() const { return slavePath_; }
+    // The descriptor kept open on the slave side (-1 after closeSlave()).
+    int slaveFd() const { return slave_; }
 
     // The program's end of the line sees a hang-up.
     void closeMaster();
@@ -35,5 +36,3 @@ bool makeLink(const std::string &link, const std::string &target, std::string *e
 // Removes the link only while it still points at `target`: another simulator may have taken the
 // name over.
 void removeLink(const std::string &link, const std::string &target);
-
-} // namespace chambersim

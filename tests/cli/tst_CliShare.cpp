@@ -1,0 +1,354 @@
+// `kalvora-cli log --share` as a process against the simulated chambers: clients on the shared
+// links (kalvora-cli, mbpoll, raw bytes) get their own chamber's replies, refused requests never
+// reach the bus, writes go to the journal, and the links go when the logger does.
+#include "CliProcess.h"
+#include "FileBytes.h"
+#include "HexBytes.h"
+#include "ModbusFrames.h"
+#include "PtyPair.h"
+#include "SimulatedLine.h"
+#include "TimingSlack.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <fcntl.h>
+#include <httplib.h>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(Bytes)
+
+using namespace std::chrono_literals;
+
+namespace {
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// A client's end of a link, opened raw as a master's port would be.
+struct RawClient {
+    int fd = -1;
+    explicit RawClient(const QString &path) {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios tio{};
+        if (fd >= 0 && ::tcgetattr(fd, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::tcsetattr(fd, TCSANOW, &tio);
+        }
+    }
+    ~RawClient() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool write(const Bytes &bytes) const {
+        return ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+};
+
+// Chamber 2's fifteen input registers, each its own value.
+constexpr std::array<std::uint16_t, 15> kChamber2Registers{235, 0,  200, 3,  4,  5,  6,  7,
+                                                           8,   30, 3,   12, 13, 14, 605};
+
+QJsonObject LastEvent(const QString &path, const QString &event) {
+    QJsonObject last;
+    for (const QByteArray &line : ReadAll(path).split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.value(QStringLiteral("event")).toString() == event)
+            last = object;
+    }
+    return last;
+}
+
+} // namespace
+
+class tst_CliShare : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<SimulatedLine> line_;
+    QTemporaryDir dir_;
+    QProcess logger_;
+    int metricsPort_ = 0;
+    QString link2_, link3_;
+
+    QString events() const { return dir_.filePath(QStringLiteral("events.jsonl")); }
+
+    std::string metrics() {
+        httplib::Client client("127.0.0.1", metricsPort_);
+        const auto response = client.Get("/metrics");
+        return response ? response->body : std::string();
+    }
+
+    // The logger's own requests: the 15 registers of chambers 1 to 3.
+    static bool IsLoggersOwn(const Bytes &frame) {
+        for (int address = 1; address <= 3; ++address)
+            if (frame == ReadRequest(address, 0, 15))
+                return true;
+        return false;
+    }
+
+private slots:
+    void initTestCase() {
+        line_ = std::make_unique<SimulatedLine>(std::vector<int>{1, 2, 3});
+        for (int reg = 0; reg < 15; ++reg)
+            line_->setRawInput(2, reg, kChamber2Registers[reg]);
+        line_->setTemperatures(3, 651, 200);
+        link2_ = dir_.filePath(QStringLiteral("COM2"));
+        link3_ = dir_.filePath(QStringLiteral("COM3"));
+        metricsPort_ = FreePort();
+        // The links come from the options file, one line each.
+        const QString config = dir_.filePath(QStringLiteral("bench.conf"));
+        QVERIFY(WriteFile(config, "share=" + QFile::encodeName(link2_) + "\nshare " +
+                                      QFile::encodeName(link3_) + "\n"));
+        logger_.start(QStringLiteral(CLI_BINARY),
+                      {"log", "1,2,3", "--period", "1", "--dir", dir_.path(), "--port",
+                       line_->slavePath(), "--config", config, "--metrics",
+                       QStringLiteral("127.0.0.1:%1").arg(metricsPort_), "--alarm", "1 program"});
+        QVERIFY(logger_.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link2_).isSymLink() && QFileInfo(link3_).isSymLink(),
+                                 kEventTimeoutMs);
+        // Only those who may use the real port may use the shared one.
+        const QFileInfo device(QFileInfo(link2_).symLinkTarget());
+        QCOMPARE(device.permissions() & (QFile::ReadOther | QFile::WriteOther),
+                 QFileDevice::Permissions());
+        QVERIFY(device.permissions() & QFile::WriteGroup);
+        QCOMPARE(device.group(), QStringLiteral("dialout"));
+    }
+
+    void cleanupTestCase() {
+        if (logger_.state() == QProcess::NotRunning)
+            return;
+        ::kill(static_cast<pid_t>(logger_.processId()), SIGTERM);
+        QVERIFY(logger_.waitForFinished(kEventTimeoutMs));
+        QCOMPARE(logger_.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(link2_) && !QFileInfo(link2_).isSymLink());
+        QVERIFY(!QFileInfo(link3_).isSymLink());
+    }
+
+    void twoClientsAtOnceEachGetTheirOwnChamber() {
+        for (int round = 0; round < 5; ++round) {
+            QProcess a, b;
+            a.start(QStringLiteral(CLI_BINARY), {"read", "2", "--port", link2_});
+            b.start(QStringLiteral(CLI_BINARY), {"read", "3", "--port", link3_});
+            QVERIFY(a.waitForFinished(kEventTimeoutMs) && b.waitForFinished(kEventTimeoutMs));
+            const QString outA = QString::fromUtf8(a.readAllStandardOutput());
+            const QString outB = QString::fromUtf8(b.readAllStandardOutput());
+            QVERIFY2(a.exitCode() == 0 && outA.contains(QStringLiteral("°C: 23.5\n")),
+                     qPrintable(outA + QString::fromUtf8(a.readAllStandardError())));
+            QVERIFY2(b.exitCode() == 0 && outB.contains(QStringLiteral("°C: 65.1\n")),
+                     qPrintable(outB + QString::fromUtf8(b.readAllStandardError())));
+            QVERIFY(outA.contains(QStringLiteral("Step: 3(12)")));
+        }
+    }
+
+    void refusedRequestsNeverReachTheBus_data() {
+        QTest::addColumn<Bytes>("bytes");
+        Bytes damaged = ReadRequest(2, 0, 7);
+        damaged.back() ^= 0x55;
+        const Bytes whole = ReadRequest(2, 0, 7);
+        QTest::newRow("damaged CRC") << damaged;
+        QTest::newRow("function 3") << WithCrc({2, 3, 0, 0, 0, 7});
+        QTest::newRow("half a request, then silence") << Bytes(whole.begin(), whole.begin() + 4);
+    }
+    void refusedRequestsNeverReachTheBus() {
+        QFETCH(Bytes, bytes);
+        RawClient client(link2_);
+        QVERIFY(client.fd >= 0);
+        line_->clearReceived();
+        QVERIFY(client.write(bytes));
+        QVERIFY(ReadFor(client.fd, 1, 1000ms).empty()); // the client gets silence
+        for (const ReceivedFrame &frame : line_->received())
+            QVERIFY2(frame.isRequest && IsLoggersOwn(frame.bytes),
+                     qPrintable(HexText(frame.bytes)));
+        // The link serves on, and what was dropped is never joined to the next request.
+        const Bytes request = ReadRequest(2, 0, 7);
+        QVERIFY(client.write(request));
+        const Bytes reply = ReadFor(client.fd, 19, std::chrono::milliseconds(kEventTimeoutMs));
+        QCOMPARE(
+            HexText(Bytes(reply.begin(), reply.begin() + std::min<std::size_t>(3, reply.size()))),
+            QStringLiteral("02 04 0E"));
+    }
+
+    // A client that asks again before its first request went out wants only the newer answer.
+    void newerRequestReplacesOneNotYetSent() {
+        RawClient client(link2_);
+        QVERIFY(client.fd >= 0);
+        line_->clearReceived();
+        const Bytes older = ReadRequest(2, 0, 7);
+        const Bytes newer = ReadRequest(2, 0, 8);
+        Bytes both = older;
+        both.insert(both.end(), newer.begin(), newer.end());
+        QVERIFY(client.write(both));
+        const Bytes reply = ReadFor(client.fd, 21, std::chrono::milliseconds(kEventTimeoutMs));
+        QCOMPARE(reply.size(), std::size_t(21));
+        QCOMPARE(HexText(Bytes(reply.begin(), reply.begin() + 3)), QStringLiteral("02 04 10"));
+        QVERIFY(ReadFor(client.fd, 1, 500ms).empty()); // nothing more: the older one never went
+        int newerSeen = 0;
+        for (const ReceivedFrame &frame : line_->received()) {
+            QVERIFY(frame.bytes != older);
+            newerSeen += frame.bytes == newer;
+        }
+        QCOMPARE(newerSeen, 1);
+    }
+
+    // After the drops above: counted by reason, and one warning for the link, not one each.
+    void dropsAreCountedAndWarnedOnce() {
+        const QString prefix =
+            QStringLiteral("kalvora_client_dropped_total{link=\"%1\",reason=").arg(link2_);
+        QString text;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (text = QString::fromStdString(metrics())).contains(prefix + "\"replaced\"} 1\n"),
+            kEventTimeoutMs);
+        QVERIFY2(text.contains(prefix + "\"damaged\"} 1\n"), qPrintable(text));
+        QVERIFY(text.contains(prefix + "\"unsupported\"} 1\n"));
+        QVERIFY(text.contains(prefix + "\"incomplete\"} 1\n"));
+        QVERIFY(text.contains(
+            QStringLiteral("kalvora_client_requests_total{link=\"%1\",result=\"ok\"} ")
+                .arg(link3_)));
+        QVERIFY(text.contains(QStringLiteral("# TYPE kalvora_client_bus_seconds_total counter")));
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += QString::fromUtf8(logger_.readAllStandardError())).contains(link2_),
+            kEventTimeoutMs);
+        QCOMPARE(err.count(QStringLiteral("--share %1: dropped").arg(link2_)), 1);
+        QCOMPARE(err.count(QStringLiteral("--share %1: dropped").arg(link3_)), 0);
+    }
+
+    void writesGoToTheJournal_data() {
+        QTest::addColumn<QString>("chamber");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("answered") << "2"
+                                  << "ok";
+        QTest::newRow("no chamber there") << "9"
+                                          << "silence";
+    }
+    void writesGoToTheJournal() {
+        QFETCH(QString, chamber);
+        QFETCH(QString, answer);
+        // A write nobody answers is a warning, not a failure, for the tool as for the window.
+        QCOMPARE(RunCli({"set-point", chamber, "-20", "--port", link3_}).exitCode, 0);
+        QJsonObject event;
+        QTRY_VERIFY_WITH_TIMEOUT((event = LastEvent(events(), QStringLiteral("client_write")))
+                                         .value(QStringLiteral("chamber"))
+                                         .toInt() == chamber.toInt(),
+                                 kEventTimeoutMs);
+        QCOMPARE(event.value(QStringLiteral("link")).toString(), link3_);
+        QCOMPARE(event.value(QStringLiteral("start")).toInt(), 13);
+        QCOMPARE(event.value(QStringLiteral("count")).toInt(), 3);
+        QCOMPARE(QJsonDocument(event.value(QStringLiteral("values")).toArray())
+                     .toJson(QJsonDocument::Compact),
+                 QByteArray("[20,0,2]"));
+        QCOMPARE(event.value(QStringLiteral("answer")).toString(), answer);
+    }
+
+    // A program started by a client shows in the logger's next reading, as a change made at the
+    // chamber would: the alarms' notice follows the journal's record of the writes.
+    void programStartedThroughALinkRaisesTheNotice() {
+        const QString csv = dir_.filePath(QStringLiteral("program.csv"));
+        QVERIFY(WriteFile(csv, "25,0,5,0,10\n30,0,5,0,10\n"));
+        QCOMPARE(
+            RunCli({"write-program", "1", "--program", "3", "--cycles", "1", csv, "--port", link3_})
+                .exitCode,
+            0);
+        QCOMPARE(RunCli({"start-program", "1", "3", "--port", link3_}).exitCode, 0);
+        QJsonObject notice;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(notice = LastEvent(events(), QStringLiteral("notice"))).isEmpty(), kEventTimeoutMs);
+        QCOMPARE(notice.value(QStringLiteral("chamber")).toInt(), 1);
+        QCOMPARE(notice.value(QStringLiteral("previous_program")).toInt(), 0);
+        QCOMPARE(notice.value(QStringLiteral("program")).toInt(), 3);
+        const QJsonObject start = LastEvent(events(), QStringLiteral("client_write"));
+        QCOMPARE(QJsonDocument(start.value(QStringLiteral("values")).toArray())
+                     .toJson(QJsonDocument::Compact),
+                 QByteArray("[1,3]"));
+    }
+
+    void linkThatCannotBeMadeEndsTheStart_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no such folder") << "missing/COM2"
+                                        << "No such file or directory";
+        QTest::newRow("a file that is no link") << "plain"
+                                                << "exists and is not a symlink";
+    }
+    void linkThatCannotBeMadeEndsTheStart() {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        SimulatedLine line({1});
+        QTemporaryDir dir;
+        QVERIFY(WriteFile(dir.filePath(QStringLiteral("plain")), "kept"));
+        const QString path = dir.filePath(name);
+        const CliRun run =
+            RunCli({"log", "1", "--dir", dir.path(), "--port", line.slavePath(), "--share",
+                    dir.filePath(QStringLiteral("fine")), "--share", path});
+        QCOMPARE(run.exitCode, 6);
+        QVERIFY2(run.err.contains(QStringLiteral("--share %1: ").arg(path)) &&
+                     run.err.contains(reason),
+                 qPrintable(run.err));
+        QVERIFY(!QFileInfo(dir.filePath(QStringLiteral("fine"))).isSymLink()); // undone
+        QCOMPARE(ReadAll(dir.filePath(QStringLiteral("plain"))), QByteArray("kept"));
+        QVERIFY(!ReadAll(dir.filePath(QStringLiteral("events.jsonl"))).contains("started"));
+    }
+
+    void mbpollReadsTheInputRegisters() {
+        const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+        QVERIFY2(!mbpoll.isEmpty(), "mbpoll is missing (./test.sh installs the Debian package)");
+        QProcess run;
+        // -r counts registers from 1: register 1 is the chamber's input register 0.
+        run.start(mbpoll, {"-m", "rtu",  "-a", "2", "-b", "57600", "-d", "8",  "-s", "1",
+                           "-P", "none", "-t", "3", "-r", "1",     "-c", "15", "-1", link2_});
+        QVERIFY(run.waitForFinished(kEventTimeoutMs));
+        const QString out = QString::fromUtf8(run.readAllStandardOutput());
+        QVERIFY2(run.exitCode() == 0,
+                 qPrintable(out + QString::fromUtf8(run.readAllStandardError())));
+        static const QRegularExpression value(QStringLiteral("^\\[(\\d+)\\]:\\s+(-?\\d+)$"),
+                                              QRegularExpression::MultilineOption);
+        QList<int> got;
+        for (auto it = value.globalMatch(out); it.hasNext();) {
+            const auto match = it.next();
+            QCOMPARE(match.captured(1).toInt(), got.size() + 1);
+            got << match.captured(2).toInt();
+        }
+        QList<int> expected;
+        for (std::uint16_t v : kChamber2Registers)
+            expected << static_cast<std::int16_t>(v); // mbpoll prints them signed
+        QCOMPARE(got, expected);
+    }
+
+    // A client's exclusive use (TIOCEXCL) would outlive it while the logger holds the pty, and
+    // every later client but root's would find the link busy.
+    void exclusiveUseEndsWithTheClient() {
+        QCOMPARE(RunCli({"read", "2", "--port", link2_}).exitCode, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [this] {
+                RawClient probe(link2_);
+                int exclusive = 1;
+                return probe.fd >= 0 && ::ioctl(probe.fd, TIOCGEXCL, &exclusive) == 0 &&
+                       exclusive == 0;
+            }(),
+            kEventTimeoutMs);
+    }
+};
+
+QTEST_MAIN(tst_CliShare)
+#include "tst_CliShare.moc"
