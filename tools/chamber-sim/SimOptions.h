@@ -18,6 +18,7 @@ struct SimOptions {
     bool verbose = false;
     bool echo = false;      // the line hands every request back to the master
     bool lineSpeed = false; // requests take their time on the line; replies are paced
+    bool commands = false;  // standard input carries commands (see SimCommand)
     bool help = false;
     bool version = false;
     std::optional<int> faultAddress; // faults and raw values apply to this chamber only
@@ -42,5 +43,21 @@ struct ParsedOptions {
 // Arguments without the program name. Numbers are read without the locale.
 ParsedOptions parseOptions(const std::vector<std::string> &args);
 std::string usageText();
+
+// One line of --commands input: "raw ADDR REG=VALUE" (input register REG of chamber ADDR reads
+// VALUE from now on) or "clear ADDR" (its registers follow the model again).
+struct SimCommand {
+    enum class Kind { Raw, Clear } kind = Kind::Raw;
+    int address = 0;
+    int reg = 0;
+    std::uint16_t value = 0;
+};
+
+struct ParsedCommand {
+    SimCommand command;
+    std::string error; // empty on success
+};
+
+ParsedCommand parseCommand(const std::string &line);
 
 } // namespace chambersim
