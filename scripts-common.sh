@@ -4,9 +4,10 @@
 
 KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev
     fonts-liberation fontconfig util-linux pkg-config libcpp-httplib-dev libssl-dev
-    libcurl4-openssl-dev openssl prometheus faketime tzdata)
-# The tests alone: pdftotext and pdftoppm read the reports back.
-KALVORA_TEST_PACKAGES=(poppler-utils)
+    libcurl4-openssl-dev openssl prometheus faketime tzdata libjs-dygraphs)
+# The tests alone: pdftotext and pdftoppm read the reports back; Chromium with its WebDriver,
+# driven from Debian's python3 through Selenium, loads the logger's pages.
+KALVORA_TEST_PACKAGES=(poppler-utils chromium chromium-driver python3-selenium)
 # package.sh and its test: manual pages, icons, CPack's dpkg-shlibdeps (with file), and checks.
 KALVORA_PACKAGING_PACKAGES=(help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils systemd)
 

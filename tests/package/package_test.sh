@@ -56,7 +56,7 @@ for file in /etc/kalvora/example.conf /etc/kalvora/ports.conf; do
     grep -qxF "$file" <<<"$conffiles" || fail "$file is not a conffile"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in fonts-liberation libqt6core6 libc6; do
+for package in fonts-liberation libqt6core6 libc6 libjs-dygraphs; do
     [[ "$depends" == *"$package"* ]] || fail "Depends lacks $package: $depends"
 done
 
