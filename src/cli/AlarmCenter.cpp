@@ -72,8 +72,24 @@ QString AlarmCenter::metricsText() const {
     return AlarmMetricsText(monitor_.status(), failures);
 }
 
+std::vector<AlarmCenter::Active> AlarmCenter::active() const {
+    std::vector<Active> out;
+    for (const AlarmStatus &status : monitor_.status()) {
+        if (!status.active)
+            continue;
+        const auto raised = raisedAt_.find({status.chamber, status.kind});
+        out.push_back({status.chamber, status.kind,
+                       raised == raisedAt_.end() ? QDateTime() : raised->second});
+    }
+    return out;
+}
+
 void AlarmCenter::handle(const std::vector<AlarmNotification> &notifications) {
     for (const AlarmNotification &n : notifications) {
+        if (n.state == AlarmState::Raised && !n.repeated)
+            raisedAt_.try_emplace({n.chamber, n.kind}, n.time);
+        else if (n.state == AlarmState::Cleared)
+            raisedAt_.erase({n.chamber, n.kind});
         if (journal_)
             journal_(AlarmJournalEvent(n));
         if (warn_)

@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <functional>
+#include <map>
 #include <vector>
 
 // "alarm raised: Chamber 3: temperature 61.2 °C above the limit 60 °C", and the like.
@@ -39,6 +40,13 @@ public:
 
     // kalvora_alarm_active and kalvora_alarm_delivery_failures_total, to append to /metrics.
     QString metricsText() const;
+    // The alarms active now, each chamber's in the rules' order, with the time each was raised.
+    struct Active {
+        int chamber = 0;
+        AlarmKind kind = AlarmKind::High;
+        QDateTime since;
+    };
+    std::vector<Active> active() const;
 
 private:
     void handle(const std::vector<AlarmNotification> &notifications);
@@ -47,5 +55,6 @@ private:
     WarningSink warn_;
     AlarmMonitor monitor_;
     std::vector<AlarmChannel> channels_;
+    std::map<std::pair<int, AlarmKind>, QDateTime> raisedAt_;
     AlarmDelivery delivery_; // last: its threads stop before the sinks go
 };

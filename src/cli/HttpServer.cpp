@@ -10,6 +10,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -112,58 +113,43 @@ public:
     using httplib::Server::process_request;
 };
 
-// A client's socket as cpp-httplib's stream. Every wait ends at the first of: the socket being
-// ready, one I/O time-out, the deadline of the whole exchange, and stop().
+// What the reading thread knows of one connection. While `busy`, a worker has it and the
+// reading thread leaves it alone.
+struct HttpServer::Client {
+    explicit Client(int fd) : fd(fd) {}
+    int fd;
+    std::string received; // not yet answered
+    Clock::time_point deadline;
+    int served = 0;
+    bool busy = false;
+    bool lastRequest = false; // the client has sent all it will
+    bool keep = false;        // the worker's verdict: another request may follow
+};
+
+// A complete request as cpp-httplib's stream: it reads the bytes the reading thread gathered
+// and writes to the socket. Every wait to write ends at the first of: the socket being ready,
+// one I/O time-out, the deadline of the answer, and stop().
 class HttpServer::Connection final : public httplib::Stream {
 public:
-    Connection(int fd, int stopFd, const HttpLimits &limits)
-        : fd_(fd), stopFd_(stopFd), limits_(limits) {}
-    ~Connection() override {
-        ::shutdown(fd_, SHUT_RDWR);
-        ::close(fd_);
-    }
-    Connection(const Connection &) = delete;
-    Connection &operator=(const Connection &) = delete;
+    Connection(const std::string &request, int fd, int stopFd, const HttpLimits &limits)
+        : request_(request), fd_(fd), stopFd_(stopFd), limits_(limits),
+          deadline_(Clock::now() + limits.exchangeTimeout) {}
 
-    void beginExchange() {
-        deadline_ = Clock::now() + limits_.exchangeTimeout;
-        budget_ = limits_.requestBytes;
-    }
-    // True when the next request has begun to arrive within the keep-alive time.
-    bool awaitRequest() {
-        deadline_ = Clock::now() + limits_.keepAlive;
-        return begin_ < end_ || wait(POLLIN, limits_.keepAlive);
-    }
-    bool overBudget() const { return budget_ == 0 && begin_ == end_; }
+    std::size_t consumed() const { return begin_; }
 
-    bool is_readable() const override { return begin_ < end_ || wait(POLLIN, limits_.ioTimeout); }
-    bool is_writable() const override { return wait(POLLOUT, limits_.ioTimeout); }
+    bool is_readable() const override { return begin_ < request_.size(); }
+    bool is_writable() const override { return wait(POLLOUT); }
 
     ssize_t read(char *ptr, size_t size) override {
-        if (begin_ == end_) {
-            if (budget_ == 0)
-                return -1;
-            ssize_t n;
-            do {
-                if (!wait(POLLIN, limits_.ioTimeout))
-                    return -1;
-                n = ::recv(fd_, buffer_, std::min(sizeof buffer_, budget_), 0);
-            } while (n < 0 && (errno == EAGAIN || errno == EINTR));
-            if (n <= 0)
-                return n;
-            budget_ -= static_cast<std::size_t>(n);
-            begin_ = 0;
-            end_ = static_cast<std::size_t>(n);
-        }
-        const std::size_t n = std::min(size, end_ - begin_);
-        std::memcpy(ptr, buffer_ + begin_, n);
+        const std::size_t n = std::min(size, request_.size() - begin_);
+        std::memcpy(ptr, request_.data() + begin_, n);
         begin_ += n;
-        return static_cast<ssize_t>(n);
+        return static_cast<ssize_t>(n); // 0 past the request: nothing else is read here
     }
 
     ssize_t write(const char *ptr, size_t size) override {
         while (true) {
-            if (!wait(POLLOUT, limits_.ioTimeout))
+            if (!wait(POLLOUT))
                 return -1;
             const ssize_t n = ::send(fd_, ptr, size, MSG_NOSIGNAL);
             if (n >= 0 || (errno != EAGAIN && errno != EINTR))
@@ -180,8 +166,8 @@ public:
     socket_t socket() const override { return fd_; }
 
 private:
-    bool wait(short events, milliseconds ioTimeout) const {
-        const auto limit = std::min(Clock::now() + ioTimeout, deadline_);
+    bool wait(short events) const {
+        const auto limit = std::min(Clock::now() + limits_.ioTimeout, deadline_);
         while (true) {
             const auto left = std::chrono::ceil<milliseconds>(limit - Clock::now()).count();
             if (left <= 0)
@@ -210,15 +196,65 @@ private:
         }
     }
 
+    const std::string &request_;
     const int fd_;
     const int stopFd_;
     const HttpLimits &limits_;
-    Clock::time_point deadline_ = Clock::now();
-    std::size_t budget_ = 0;
-    char buffer_[4096];
+    const Clock::time_point deadline_;
     std::size_t begin_ = 0;
-    std::size_t end_ = 0;
 };
+
+namespace {
+
+// Answers the reading thread gives itself, without a worker.
+constexpr std::string_view kTooLarge = "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\n"
+                                       "Content-Length: 18\r\nConnection: close\r\n\r\n"
+                                       "request too large\n";
+constexpr std::string_view kBusy =
+    "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
+    "Retry-After: 1\r\nContent-Length: 24\r\n"
+    "Connection: close\r\n\r\ntoo many connections\r\n\r\n";
+
+// Connections the server has ended, kept a moment so that the client reads the last answer:
+// closing a socket with unread bytes resets the connection, and the reset may overtake it.
+constexpr std::size_t kClosingAtMost = 64;
+constexpr milliseconds kClosingFor{1000};
+
+// The request line and headers have all arrived.
+bool HeadComplete(const std::string &bytes) {
+    return bytes.find("\r\n\r\n") != std::string::npos || bytes.find("\n\n") != std::string::npos;
+}
+
+void WakeUp(int eventFd) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(eventFd, &one, sizeof one);
+}
+
+enum class Drained { Open, Closed, Failed };
+
+// Reads everything available, into `into` up to atMost bytes (or throws it away).
+Drained Drain(int fd, std::string *into, std::size_t atMost) {
+    char buffer[4096];
+    while (true) {
+        const std::size_t room =
+            into ? std::min(sizeof buffer, atMost - std::min(atMost, into->size())) : sizeof buffer;
+        if (room == 0)
+            return Drained::Open;
+        const ssize_t n = ::recv(fd, buffer, room, 0);
+        if (n > 0) {
+            if (into)
+                into->append(buffer, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            return Drained::Closed;
+        return errno == EAGAIN ? Drained::Open : Drained::Failed;
+    }
+}
+
+} // namespace
 
 HttpServer::HttpServer(const ListenAddress &address, const QString &addressText, HttpLimits limits)
     : address_(address), addressText_(addressText), limits_(limits),
@@ -246,24 +282,37 @@ HttpServer::HttpServer(const ListenAddress &address, const QString &addressText,
 
 HttpServer::~HttpServer() { stop(); }
 
-void HttpServer::get(const std::string &path, Handler handler) {
+namespace {
+
+std::string Literal(const std::string &path) {
     std::string pattern;
     for (char c : path) { // the route is a regular expression; the path is literal
         if (std::strchr(".^$|()[]{}*+?\\", c))
             pattern += '\\';
         pattern += c;
     }
-    routes_->Get(pattern, std::move(handler));
+    return pattern;
+}
+
+} // namespace
+
+void HttpServer::get(const std::string &path, Handler handler) {
+    routes_->Get(Literal(path), std::move(handler));
+}
+
+void HttpServer::getUnder(const std::string &prefix, Handler handler) {
+    routes_->Get(Literal(prefix) + "(.+)", std::move(handler));
 }
 
 void HttpServer::start(EventHandler onEvent) {
     onEvent_ = std::move(onEvent);
     stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (stopFd_ < 0) {
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stopFd_ < 0 || wakeFd_ < 0) {
         report(HttpServerEvent::Kind::Failed, SystemText(errno));
         return;
     }
-    acceptor_ = std::thread([this] { run(); });
+    reader_ = std::thread([this] { run(); });
     for (int i = 0; i < std::max(limits_.workers, 1); ++i)
         workers_.emplace_back([this] { work(); });
 }
@@ -274,33 +323,22 @@ void HttpServer::stop() {
         stopping_ = true;
     }
     queueChanged_.notify_all();
-    if (stopFd_ >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(stopFd_, &one, sizeof one);
-    }
-    if (acceptor_.joinable())
-        acceptor_.join();
+    if (stopFd_ >= 0)
+        WakeUp(stopFd_);
+    if (reader_.joinable())
+        reader_.join();
     for (std::thread &worker : workers_)
         worker.join();
     workers_.clear();
-    for (int fd : pending_)
-        ::close(fd);
-    pending_.clear();
-    if (stopFd_ >= 0)
-        ::close(stopFd_);
-    stopFd_ = -1;
-}
-
-bool HttpServer::waitForStop(milliseconds timeout) const {
-    pollfd watched{stopFd_, POLLIN, 0};
-    const auto deadline = Clock::now() + timeout;
-    while (true) {
-        const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
-        const int ready = ::poll(&watched, 1, static_cast<int>(std::max<long long>(left, 0)));
-        if (ready > 0)
-            return true;
-        if (ready == 0 && Clock::now() >= deadline)
-            return false;
+    for (const auto &client : clients_)
+        ::close(client->fd);
+    clients_.clear();
+    ready_.clear();
+    answered_.clear();
+    for (int *fd : {&stopFd_, &wakeFd_}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
     }
 }
 
@@ -310,102 +348,216 @@ void HttpServer::report(HttpServerEvent::Kind kind, const std::string &reason) {
 }
 
 void HttpServer::run() {
+    std::vector<int> listening;
     std::string reported;
-    while (!waitForStop(milliseconds(0))) {
-        std::string failure;
-        const std::vector<int> listening = Listen(address_, failure);
-        if (failure.empty()) {
-            report(HttpServerEvent::Kind::Listening, {});
-            reported.clear();
-            failure = acceptUntilStopped(listening);
-            for (int fd : listening)
-                ::close(fd);
-            if (failure.empty())
-                return;
-        }
-        if (failure != reported)
-            report(HttpServerEvent::Kind::Failed, failure);
-        reported = failure;
-        if (waitForStop(limits_.retryInterval))
+    auto nextAttempt = Clock::now();
+    auto acceptAgainAt = Clock::now(); // later while out of descriptors
+    // Server-ended connections being drained before they close, with their deadlines.
+    std::vector<int> closing;
+    std::vector<Clock::time_point> closingUntil;
+    auto closeGently = [&](int fd) {
+        ::shutdown(fd, SHUT_WR);
+        if (closing.size() >= kClosingAtMost) {
+            ::close(fd);
             return;
-    }
-}
-
-// Empty when stop() ended it, else why the listening sockets are no use any more.
-std::string HttpServer::acceptUntilStopped(const std::vector<int> &listening) {
-    std::vector<pollfd> fds;
-    for (int fd : listening)
-        fds.push_back({fd, POLLIN, 0});
-    fds.push_back({stopFd_, POLLIN, 0});
-    while (true) {
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return SystemText(errno);
         }
-        if (fds.back().revents)
-            return {};
-        for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
+        closing.push_back(fd);
+        closingUntil.push_back(Clock::now() + kClosingFor);
+    };
+    std::vector<int> ended; // by accept() and received(): to close gently
+    std::vector<pollfd> fds;
+    std::vector<Client *> polled;
+    while (true) {
+        const auto now = Clock::now();
+        if (listening.empty() && now >= nextAttempt) {
+            std::string failure;
+            listening = Listen(address_, failure);
+            if (failure.empty()) {
+                report(HttpServerEvent::Kind::Listening, {});
+                reported.clear();
+            } else {
+                if (failure != reported)
+                    report(HttpServerEvent::Kind::Failed, failure);
+                reported = failure;
+                nextAttempt = now + limits_.retryInterval;
+            }
+        }
+
+        fds.clear();
+        polled.clear();
+        fds.push_back({stopFd_, POLLIN, 0});
+        fds.push_back({wakeFd_, POLLIN, 0});
+        const bool accepting = now >= acceptAgainAt;
+        if (accepting)
+            for (int fd : listening)
+                fds.push_back({fd, POLLIN, 0});
+        const std::size_t firstClient = fds.size();
+        auto wakeAt = listening.empty() ? nextAttempt
+                      : accepting       ? Clock::time_point::max()
+                                        : acceptAgainAt;
+        for (const auto &client : clients_) {
+            if (client->busy)
+                continue;
+            fds.push_back({client->fd, POLLIN, 0});
+            polled.push_back(client.get());
+            wakeAt = std::min(wakeAt, client->deadline);
+        }
+        const std::size_t firstClosing = fds.size();
+        for (std::size_t i = 0; i < closing.size(); ++i) {
+            fds.push_back({closing[i], POLLIN, 0});
+            wakeAt = std::min(wakeAt, closingUntil[i]);
+        }
+        int timeout = -1;
+        if (wakeAt != Clock::time_point::max())
+            timeout = static_cast<int>(std::clamp<long long>(
+                std::chrono::ceil<milliseconds>(wakeAt - Clock::now()).count(), 0, 60000));
+        if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR)
+            break; // only a bad descriptor set gets here: nothing this loop could mend
+        if (fds[0].revents)
+            break;
+
+        if (fds[1].revents) {
+            std::uint64_t count;
+            [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+            std::vector<Client *> back;
+            {
+                std::lock_guard lock(mutex_);
+                back.swap(answered_);
+            }
+            for (Client *client : back) {
+                client->busy = false;
+                ++client->served;
+                if (!client->keep || client->served >= limits_.keepAliveRequests) {
+                    ended.push_back(client->fd);
+                    client->fd = -1;
+                    continue;
+                }
+                client->deadline =
+                    Clock::now() +
+                    (client->received.empty() ? limits_.keepAlive : limits_.exchangeTimeout);
+                received(*client, ended); // a request sent before the answer came
+            }
+        }
+
+        for (std::size_t i = 2; i < firstClient; ++i) {
             if (!fds[i].revents)
                 continue;
-            const int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd < 0) {
-                switch (errno) {
-                case EAGAIN:
-                case EINTR:
-                case ECONNABORTED:
-                case EPROTO:
-                case EPERM:
-                    continue; // that one client's trouble
-                case EMFILE:
-                case ENFILE:
-                case ENOBUFS:
-                case ENOMEM:
-                    // The pending connection stays; let descriptors free up instead of spinning.
-                    if (waitForStop(milliseconds(100)))
-                        return {};
-                    continue;
-                default:
-                    return SystemText(errno);
-                }
+            if (fds[i].revents & (POLLERR | POLLNVAL)) {
+                const std::string failure = "listening failed";
+                for (int fd : listening)
+                    ::close(fd);
+                listening.clear();
+                report(HttpServerEvent::Kind::Failed, failure);
+                reported = failure;
+                nextAttempt = Clock::now() + limits_.retryInterval;
+                break;
             }
-            std::unique_lock lock(mutex_);
-            if (pending_.size() >= static_cast<std::size_t>(std::max(limits_.pending, 1))) {
-                lock.unlock();
-                ::close(fd);
-                continue;
-            }
-            pending_.push_back(fd);
-            lock.unlock();
-            queueChanged_.notify_one();
+            if (accept(fds[i].fd, ended))
+                acceptAgainAt = Clock::now() + milliseconds(100);
         }
+
+        const auto after = Clock::now();
+        for (std::size_t i = firstClient; i < firstClosing; ++i) {
+            Client &client = *polled[i - firstClient];
+            if (fds[i].revents) {
+                const std::size_t before = client.received.size();
+                const Drained drained = Drain(client.fd, &client.received, limits_.requestBytes);
+                // A client may end its sending after a request and still read the answer.
+                if (drained == Drained::Failed ||
+                    (drained == Drained::Closed && !HeadComplete(client.received))) {
+                    ::close(client.fd);
+                    client.fd = -1;
+                    continue;
+                }
+                client.lastRequest = drained == Drained::Closed;
+                if (before == 0 && !client.received.empty())
+                    client.deadline = after + limits_.exchangeTimeout;
+                received(client, ended);
+            }
+            if (client.fd >= 0 && !client.busy && after >= client.deadline) {
+                ::close(client.fd);
+                client.fd = -1;
+            }
+        }
+        for (std::size_t i = closing.size(); i-- > 0;) {
+            const pollfd &watched = fds[firstClosing + i];
+            if ((watched.revents && Drain(closing[i], nullptr, 0) != Drained::Open) ||
+                after >= closingUntil[i]) {
+                ::close(closing[i]);
+                closing.erase(closing.begin() + static_cast<std::ptrdiff_t>(i));
+                closingUntil.erase(closingUntil.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+        }
+        std::erase_if(clients_, [](const auto &client) { return client->fd < 0; });
+        for (int fd : ended)
+            closeGently(fd);
+        ended.clear();
+    }
+    for (int fd : listening)
+        ::close(fd);
+    for (int fd : closing)
+        ::close(fd);
+}
+
+bool HttpServer::accept(int listening, std::vector<int> &ended) {
+    for (int accepted = 0; accepted < 64; ++accepted) {
+        const int fd = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) // EAGAIN or one client's trouble; out of descriptors: wait for some to free
+            return errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
+        if (clients_.size() >= static_cast<std::size_t>(std::max(limits_.connections, 1))) {
+            [[maybe_unused]] const ssize_t sent =
+                ::send(fd, kBusy.data(), kBusy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            ended.push_back(fd);
+            continue;
+        }
+        auto client = std::make_unique<Client>(fd);
+        client->deadline = Clock::now() + limits_.keepAlive;
+        clients_.push_back(std::move(client));
+    }
+    return false;
+}
+
+// A complete request goes to a worker; one that grew past the limit is refused.
+void HttpServer::received(Client &client, std::vector<int> &ended) {
+    if (HeadComplete(client.received)) {
+        client.busy = true;
+        {
+            std::lock_guard lock(mutex_);
+            ready_.push_back(&client);
+        }
+        queueChanged_.notify_one();
+    } else if (client.received.size() >= limits_.requestBytes) {
+        [[maybe_unused]] const ssize_t sent =
+            ::send(client.fd, kTooLarge.data(), kTooLarge.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ended.push_back(client.fd);
+        client.fd = -1;
     }
 }
 
 void HttpServer::work() {
     while (true) {
         std::unique_lock lock(mutex_);
-        queueChanged_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+        queueChanged_.wait(lock, [this] { return stopping_ || !ready_.empty(); });
         if (stopping_)
             return;
-        const int fd = pending_.front();
-        pending_.pop_front();
+        Client *client = ready_.front();
+        ready_.pop_front();
         lock.unlock();
-        serve(fd);
+        client->keep = answer(*client);
+        lock.lock();
+        answered_.push_back(client);
+        lock.unlock();
+        WakeUp(wakeFd_);
     }
 }
 
-void HttpServer::serve(int fd) {
-    Connection connection(fd, stopFd_, limits_);
-    for (int served = 0; served < limits_.keepAliveRequests; ++served) {
-        if (served > 0 && !connection.awaitRequest())
-            return;
-        connection.beginExchange();
-        tCloseAfterAnswer = false;
-        bool closed = false;
-        const bool last = served + 1 == limits_.keepAliveRequests;
-        if (!routes_->process_request(connection, last, closed, [](httplib::Request &) {}) ||
-            closed || tCloseAfterAnswer || connection.overBudget())
-            return;
-    }
+// True when the connection may carry another request.
+bool HttpServer::answer(Client &client) {
+    Connection connection(client.received, client.fd, stopFd_, limits_);
+    tCloseAfterAnswer = false;
+    bool closed = false;
+    const bool last = client.lastRequest || client.served + 1 >= limits_.keepAliveRequests;
+    const bool ok = routes_->process_request(connection, last, closed, [](httplib::Request &) {});
+    client.received.erase(0, connection.consumed());
+    return ok && !closed && !tCloseAfterAnswer && !last;
 }

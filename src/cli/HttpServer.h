@@ -3,6 +3,10 @@
 // of its own. Whether it can listen never decides whether the logger runs: start() returns at
 // once, and a failure to listen is reported through the event handler and retried. Every wait
 // of its threads ends on stop(), so stopping never waits for a client or a retry.
+//
+// One thread accepts and reads every connection without blocking; only a request whose headers
+// have all arrived goes to a worker. A client that never finishes its request so holds nothing
+// but its socket, until its deadline.
 #include <QString>
 #include <chrono>
 #include <condition_variable>
@@ -29,12 +33,12 @@ struct ListenAddress {
 std::optional<ListenAddress> ParseListenAddress(const QString &text);
 
 struct HttpLimits {
-    int workers = 4;  // connections served at once
-    int pending = 16; // accepted connections waiting for a worker (at least 1); more are closed
-    std::size_t requestBytes = 16384; // request line, headers and any body together
+    int workers = 4;                  // requests answered at once
+    int connections = 256;            // open at once; one more is answered 503 and closed
+    std::size_t requestBytes = 16384; // request line and headers together
     std::size_t headerCount = 64;
-    std::chrono::milliseconds ioTimeout{5000};        // one wait to read or write
-    std::chrono::milliseconds exchangeTimeout{10000}; // a whole request and its answer
+    std::chrono::milliseconds ioTimeout{5000};        // one wait to write an answer
+    std::chrono::milliseconds exchangeTimeout{10000}; // from a request's first byte to its answer
     std::chrono::milliseconds keepAlive{5000};        // an idle connection between requests
     int keepAliveRequests = 100;
     std::chrono::milliseconds retryInterval{30000}; // between attempts to listen
@@ -63,9 +67,12 @@ public:
     HttpServer(const HttpServer &) = delete;
     HttpServer &operator=(const HttpServer &) = delete;
 
-    // Serves GET and HEAD of `path` (an exact path, no query) with `handler`, called on a
-    // worker thread. Before start() only.
+    // Serves GET and HEAD of `path` (an exact path; any query is in Request::params) with
+    // `handler`, called on a worker thread. Before start() only.
     void get(const std::string &path, Handler handler);
+    // Serves every path that begins with `prefix`; the rest of the path (never empty) is
+    // Request::matches[1]. Routes are tried in the order they were added.
+    void getUnder(const std::string &prefix, Handler handler);
     // Starts the threads and returns at once; listening happens on the server's thread.
     void start(EventHandler onEvent);
     // Ends every connection and thread and returns when all have ended. Safe at any moment,
@@ -75,12 +82,13 @@ public:
 private:
     class Routes;
     class Connection;
+    struct Client;
 
     void run();
-    std::string acceptUntilStopped(const std::vector<int> &listening);
+    bool accept(int listening, std::vector<int> &ended);
+    void received(Client &client, std::vector<int> &ended);
     void work();
-    void serve(int fd);
-    bool waitForStop(std::chrono::milliseconds timeout) const;
+    bool answer(Client &client);
     void report(HttpServerEvent::Kind kind, const std::string &reason);
 
     const ListenAddress address_;
@@ -90,11 +98,15 @@ private:
     EventHandler onEvent_;
     int stopFd_ = -1;
 
+    int wakeFd_ = -1;                              // a worker has handed a client back
+    std::vector<std::unique_ptr<Client>> clients_; // the reading thread's, and closed by stop()
+
     std::mutex mutex_;
     std::condition_variable queueChanged_;
-    std::deque<int> pending_;
+    std::deque<Client *> ready_;     // complete requests for the workers
+    std::vector<Client *> answered_; // back from the workers
     bool stopping_ = false;
 
-    std::thread acceptor_;
+    std::thread reader_;
     std::vector<std::thread> workers_;
 };

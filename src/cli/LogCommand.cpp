@@ -4,7 +4,7 @@
 #include "Commands.h"
 #include "ConfigFile.h"
 #include "Logger.h"
-#include "MetricsServer.h"
+#include "OverviewServer.h"
 
 #include "core/RetrySchedule.h"
 #include "platform/ServiceNotifier.h"
@@ -123,6 +123,41 @@ QString LogDescription() {
             AlarmHelpText();
 }
 
+// "--http" or "--metrics", whichever gives the server's address (the same when both do); empty
+// for none.
+QString ServerOption(const CommandLine &line) {
+    const bool http = line.isSet(QStringLiteral("http"));
+    const bool metrics = line.isSet(QStringLiteral("metrics"));
+    if (http && metrics &&
+        line.value(QStringLiteral("http")) != line.value(QStringLiteral("metrics")))
+        throw CliError{kExitUsage, QStringLiteral("--http and --metrics name one server: give "
+                                                  "one address (%1 or %2)")
+                                       .arg(line.value(QStringLiteral("http")),
+                                            line.value(QStringLiteral("metrics")))};
+    return http ? QStringLiteral("--http") : metrics ? QStringLiteral("--metrics") : QString();
+}
+
+// The page beside the metrics; with --csv, its trends start from the files of the last day.
+void ServeOverview(OverviewServer &server, const LogSettings &settings, const QString &eventsPath,
+                   const LoggerClock &clock, EventJournal &journal) {
+    server.serveOverview({settings.addresses, eventsPath, QStringLiteral(KALVORA_DYGRAPHS_DIR)},
+                         clock, [&journal](const QString &path, const QString &reason) {
+                             PrintWarning(QStringLiteral("the overview page's charts cannot be "
+                                                         "shown: %1: %2 (install libjs-dygraphs)")
+                                              .arg(path, reason));
+                             journal.write(QStringLiteral("page_asset_missing"),
+                                           {{QStringLiteral("path"), path},
+                                            {QStringLiteral("reason"), reason}});
+                         });
+    if (settings.csv) {
+        const auto period = std::chrono::duration_cast<std::chrono::milliseconds>(settings.period);
+        // Rows come a period apart while a chamber answers; a late round must not read as an
+        // outage.
+        server.fillHistoryFromCsv(settings.dir, clock.now().toMSecsSinceEpoch(),
+                                  std::max<qint64>(3 * period.count(), period.count() + 5000));
+    }
+}
+
 } // namespace
 
 void AddLogOptions(CommandLine &line) {
@@ -138,11 +173,17 @@ void AddLogOptions(CommandLine &line) {
     line.addValueOption(QStringLiteral("events"), QStringLiteral("FILE"),
                         QStringLiteral("The events journal, one JSON object a line (default: "
                                        "events.jsonl in --dir)."));
+    line.addValueOption(
+        QStringLiteral("http"), QStringLiteral("HOST:PORT"),
+        QStringLiteral("Serve a read-only overview page at http://HOST:PORT/ (every chamber's "
+                       "last reading, alarms, a day's trend, the events), its JSON API under "
+                       "/api/ and Prometheus metrics at /metrics; an IPv6 address in brackets: "
+                       "[::1]:9731 (default: off). No login: 127.0.0.1 keeps it to this "
+                       "machine, 0.0.0.0 opens it to the network. A port that cannot be "
+                       "listened on gives a warning and is tried again every 30 s; logging "
+                       "goes on."));
     line.addValueOption(QStringLiteral("metrics"), QStringLiteral("HOST:PORT"),
-                        QStringLiteral("Serve Prometheus metrics at http://HOST:PORT/metrics, an "
-                                       "IPv6 address in brackets: [::1]:9731 (default: off). "
-                                       "A port that cannot be listened on gives a warning and "
-                                       "is tried again every 30 s; logging goes on."));
+                        QStringLiteral("The same as --http (the same server, page included)."));
     line.addValueOption(QStringLiteral("chambers"), QStringLiteral("ADDRS"),
                         QStringLiteral("The chambers, when ADDRS is not given (for --config)."));
     line.addValueOption(QStringLiteral("config"), QStringLiteral("FILE"),
@@ -184,9 +225,11 @@ int RunLog(const QStringList &arguments) {
 
     // A malformed address is a usage error before anything starts; whether it can be listened
     // on never decides whether the chambers are logged.
-    std::unique_ptr<MetricsServer> metrics;
-    if (line.isSet(QStringLiteral("metrics")))
-        metrics = std::make_unique<MetricsServer>(line.value(QStringLiteral("metrics")));
+    std::unique_ptr<OverviewServer> metrics;
+    const QString httpOption = ServerOption(line);
+    if (!httpOption.isEmpty())
+        metrics = std::make_unique<OverviewServer>(line.value(httpOption.mid(2)), HttpLimits{},
+                                                   httpOption);
 
     std::optional<TerminationSignals> watched;
     try {
@@ -205,12 +248,14 @@ int RunLog(const QStringList &arguments) {
         if (metrics)
             metrics->stop();
     });
-    if (metrics)
-        metrics->start([&journal, failed = false](const HttpServerEvent &event) mutable {
+    if (metrics) {
+        ServeOverview(*metrics, settings, eventsPath, clock, journal);
+        metrics->start([&journal, httpOption,
+                        failed = false](const HttpServerEvent &event) mutable {
             if (event.kind == HttpServerEvent::Kind::Failed) {
-                PrintWarning(QStringLiteral("--metrics %1: %2; logging goes on without metrics, "
-                                            "listening is tried again every %3 s")
-                                 .arg(event.address, event.reason)
+                PrintWarning(QStringLiteral("%1 %2: %3; logging goes on without the page and "
+                                            "metrics, listening is tried again every %4 s")
+                                 .arg(httpOption, event.address, event.reason)
                                  .arg(std::chrono::duration_cast<std::chrono::seconds>(
                                           HttpLimits{}.retryInterval)
                                           .count()));
@@ -220,12 +265,14 @@ int RunLog(const QStringList &arguments) {
                 failed = true;
             } else {
                 if (failed)
-                    PrintWarning(QStringLiteral("--metrics %1: listening now").arg(event.address));
+                    PrintWarning(
+                        QStringLiteral("%1 %2: listening now").arg(httpOption, event.address));
                 journal.write(QStringLiteral("metrics_listening"),
                               {{QStringLiteral("address"), event.address}});
                 failed = false;
             }
         });
+    }
     const ServiceNotifier notifier;
     struct Stopping {
         const ServiceNotifier &notifier;

@@ -7,6 +7,7 @@
 #include "core/ModbusRtu.h"
 #include "core/ReadingValues.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <algorithm>
 
@@ -63,6 +64,7 @@ void Logger::createFiles() {
                                                     {QStringLiteral("why"), WhyText(why)}});
     };
     const QDateTime now = clock_.now();
+    startedAt_ = now;
     for (int address : settings_.addresses) {
         Chamber c(ChamberFiles(address, settings_.dir, regional_, settings_.csv, onNewFile),
                   SilentChamberBackoff(MaxBackoffRounds(settings_.period)));
@@ -195,6 +197,9 @@ void Logger::took(Chamber &c, const std::vector<std::uint8_t> &reply) {
     c.metrics.sensorOk = sensorOk;
     c.metrics.values = values;
     c.metrics.lastGoodReadingAt = now.toMSecsSinceEpoch() / 1000.0;
+    c.metrics.lastValues = values;
+    c.metrics.lastGoodReading = now;
+    c.metrics.silentSince = QDateTime();
 }
 
 void Logger::missed(Chamber &c, const QString &reason, const QString &warning) {
@@ -207,6 +212,7 @@ void Logger::missed(Chamber &c, const QString &reason, const QString &warning) {
         journal_.write(QStringLiteral("chamber_lost"),
                        {{QStringLiteral("chamber"), c.address}, {QStringLiteral("reason"), reason}});
         c.lostAt = clock_.now();
+        c.metrics.silentSince = c.lostAt;
     }
     c.answering = false;
     c.metrics.up = false;
@@ -258,9 +264,18 @@ void Logger::publish() {
         return;
     BusMetrics metrics;
     metrics.portUp = portUp_;
-    if (alarms_)
-        metrics.alarmsText = alarms_->metricsText();
-    for (const Chamber &c : chambers_)
+    metrics.version = QCoreApplication::applicationVersion();
+    metrics.started = startedAt_;
+    metrics.port = bus_.portName();
+    metrics.device = bus_.devicePath();
+    metrics.periodSeconds = static_cast<int>(settings_.period.count());
+    const std::vector<AlarmCenter::Active> active =
+        alarms_ ? alarms_->active() : std::vector<AlarmCenter::Active>{};
+    for (const Chamber &c : chambers_) {
         metrics.chambers.push_back(c.metrics);
+        for (const AlarmCenter::Active &alarm : active)
+            if (alarm.chamber == c.address)
+                metrics.chambers.back().alarms.push_back({AlarmKindName(alarm.kind), alarm.since});
+    }
     publish_(metrics);
 }

@@ -90,6 +90,7 @@ private:
     AlarmCenter *alarms_;
     std::vector<Chamber> chambers_;
     long round_ = 0;
+    QDateTime startedAt_;
     AlarmClock::time_point observedAt_{}; // the alarms' time of the readings now taken
     bool portUp_ = true;
     QDateTime portLostAt_;

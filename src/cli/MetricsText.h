@@ -2,6 +2,7 @@
 // The Prometheus text exposition of the chambers a `log` run reads.
 #include "core/ReadingValues.h"
 
+#include <QDateTime>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -14,19 +15,35 @@ struct ExchangeCounts {
     unsigned long long lineNeverQuiet = 0;
 };
 
+struct ActiveAlarm {
+    QString kind;    // "high", as the rules and the metrics name it
+    QDateTime since; // when it was raised; invalid when not known
+};
+
 struct ChamberMetrics {
     int address = 0;
     bool up = false;
-    std::optional<ReadingValues> values;         // of the last good reading, while up
-    std::optional<double> lastGoodReadingAt;     // Unix time, seconds
-    std::optional<bool> sensorOk;                // of the last reply; none before the first
+    std::optional<ReadingValues> values;     // of the last good reading, while up
+    std::optional<double> lastGoodReadingAt; // Unix time, seconds
+    std::optional<bool> sensorOk;            // of the last reply; none before the first
     ExchangeCounts exchanges;
+    // For the overview page, which shows the last reading through an outage, marked as old.
+    std::optional<ReadingValues> lastValues; // of the last good reading, kept while down
+    QDateTime lastGoodReading;               // invalid before the first
+    QDateTime silentSince;                   // the outage's start; invalid while up
+    std::vector<ActiveAlarm> alarms;
 };
 
 struct BusMetrics {
     bool portUp = true;
     std::vector<ChamberMetrics> chambers;
     QString alarmsText; // the alarms' own metrics, appended as they are
+    // The run, for the overview page.
+    QString version;
+    QDateTime started;
+    QString port;
+    QString device;
+    int periodSeconds = 0;
 };
 
 // Every metric with its # HELP and # TYPE; a chamber that is down, or a value that failed its

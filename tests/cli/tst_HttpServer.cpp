@@ -1,7 +1,7 @@
 // The logger's HTTP server through real sockets on the loopbacks: the address forms, a port
 // already taken (reported once, retried), stopping at any moment, and what it refuses.
 #include "HttpServer.h"
-#include "MetricsServer.h"
+#include "OverviewServer.h"
 
 #include <QtTest>
 
@@ -223,7 +223,8 @@ private slots:
     void answersOnlyWhatItServes();
     void slowClientsDoNotBlockOthers();
     void slowClientIsCutOff();
-    void connectionsBeyondTheLimitAreClosed();
+    void connectionsBeyondTheLimitAreAnswered();
+    void routesUnderAPrefix();
 };
 
 void tst_HttpServer::parsesListenAddress_data() {
@@ -299,7 +300,7 @@ void tst_HttpServer::servesEveryAddressForm() {
     const int port = FreePort();
     const QString text = QStringLiteral("%1:%2").arg(host).arg(port);
     Events events; // outlives the server, whose thread reports to it
-    MetricsServer server(text);
+    OverviewServer server(text);
     server.http().get("/extra", [](const httplib::Request &, httplib::Response &response) {
         response.set_content("more", "text/plain");
     });
@@ -468,19 +469,21 @@ void tst_HttpServer::answersOnlyWhatItServes() {
         QVERIFY2(answer.endsWith(body), answer.constData());
 }
 
-// Clients that never finish their requests hold a worker each, and no more.
+// Clients that never finish their requests, or never send one, hold no worker: many times
+// as many as there are workers leave every other client served.
 void tst_HttpServer::slowClientsDoNotBlockOthers() {
     const int port = FreePort();
     HttpLimits limits;
-    limits.ioTimeout = limits.exchangeTimeout = 1h;
+    limits.ioTimeout = limits.exchangeTimeout = limits.keepAlive = 1h;
     Events events;
     auto server = Serving(port, "x", limits);
     server->start(events.handler());
     QVERIFY(events.waitFor(Kind::Listening));
     std::vector<int> slow;
-    for (int i = 0; i + 1 < limits.workers; ++i) {
+    for (int i = 0; i < 10 * limits.workers; ++i) {
         slow.push_back(Connect("127.0.0.1", port));
-        ::send(slow.back(), "GET /na", 7, MSG_NOSIGNAL);
+        if (i % 2)
+            ::send(slow.back(), "GET /name HTTP/1.1\r\nHost:", 26, MSG_NOSIGNAL);
     }
     for (int i = 0; i < 3; ++i)
         QCOMPARE(Body("127.0.0.1", port, "/name"), std::string("x"));
@@ -514,29 +517,54 @@ void tst_HttpServer::slowClientIsCutOff() {
     ::close(fd);
 }
 
-void tst_HttpServer::connectionsBeyondTheLimitAreClosed() {
+// One connection more than the limit gets a clear refusal, not a reset; the others stay served.
+void tst_HttpServer::connectionsBeyondTheLimitAreAnswered() {
     const int port = FreePort();
     HttpLimits limits;
     limits.workers = 1;
-    limits.pending = 1;
-    limits.ioTimeout = limits.exchangeTimeout = 1h;
+    limits.connections = 2;
+    limits.ioTimeout = limits.exchangeTimeout = limits.keepAlive = 1h;
     Events events;
     auto server = Serving(port, "x", limits);
     server->start(events.handler());
     QVERIFY(events.waitFor(Kind::Listening));
-    const int served = Connect("127.0.0.1", port);
-    std::this_thread::sleep_for(200ms); // the worker takes it
+    const int idle = Connect("127.0.0.1", port);
     const int waiting = Connect("127.0.0.1", port);
-    std::this_thread::sleep_for(200ms); // it waits in the queue
+    std::this_thread::sleep_for(200ms); // both accepted
     const int refused = Connect("127.0.0.1", port);
-    QVERIFY(!ReadUntilClosed(refused).endsWith("<open>"));
-    QVERIFY(ReadUntilClosed(waiting, 100ms).endsWith("<open>"));
-    ::close(served); // the worker is free for the waiting one
     const QByteArray request = "GET /name HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    ::send(refused, request.constData(), request.size(), MSG_NOSIGNAL);
+    const QByteArray refusal = ReadUntilClosed(refused);
+    QVERIFY2(refusal.startsWith("HTTP/1.1 503 "), refusal.constData());
+    QVERIFY(!refusal.endsWith("<open>"));
+    QVERIFY(ReadUntilClosed(idle, 100ms).endsWith("<open>"));
     ::send(waiting, request.constData(), request.size(), MSG_NOSIGNAL);
     QVERIFY(ReadUntilClosed(waiting).startsWith("HTTP/1.1 200"));
-    ::close(waiting);
+    ::close(waiting); // room for one more
+    std::this_thread::sleep_for(200ms);
+    QCOMPARE(Body("127.0.0.1", port, "/name"), std::string("x"));
+    ::close(idle);
     ::close(refused);
+}
+
+void tst_HttpServer::routesUnderAPrefix() {
+    const int port = FreePort();
+    Events events;
+    auto server = Serving(port, "x");
+    server->get("/api/exact", [](const httplib::Request &, httplib::Response &response) {
+        response.set_content("exact", "text/plain");
+    });
+    server->getUnder("/api/", [](const httplib::Request &request, httplib::Response &response) {
+        response.set_content(
+            "under:" + request.matches[1].str() + ":" + request.get_param_value("m"), "text/plain");
+    });
+    server->start(events.handler());
+    QVERIFY(events.waitFor(Kind::Listening));
+    QCOMPARE(Body("127.0.0.1", port, "/api/exact"), std::string("exact"));
+    QCOMPARE(Body("127.0.0.1", port, "/api/1/history?m=5"), std::string("under:1/history:5"));
+    QCOMPARE(Body("127.0.0.1", port, "/api/a.b"), std::string("under:a.b:"));
+    QCOMPARE(Body("127.0.0.1", port, "/api/"), std::string("<failed>")); // nothing under it
+    QCOMPARE(Body("127.0.0.1", port, "/apiX/1"), std::string("<failed>"));
 }
 
 QTEST_GUILESS_MAIN(tst_HttpServer)
