@@ -8,6 +8,7 @@ does what --screenshots does.
 """
 
 import argparse
+import datetime
 import json
 import os
 import queue
@@ -45,6 +46,36 @@ def tenths(celsius):
 CHAMBER_1 = {0: tenths(25.3), 2: tenths(60.0), 1: 3, 10: 2, 11: 5, 12: 1, 13: 10,
              4: 0, 5: 10, 6: 1, 7: 20, 8: 0, 9: 30, 14: 120}
 CHAMBER_2 = {0: tenths(-12.5), 2: tenths(-40.0)}
+
+
+HISTORY_HOURS = 6
+OUTAGE = (150, 180)  # minutes into the history without rows: the chart's gap
+
+
+def write_history(folder, address):
+    """A readings CSV of the hours before the logger starts, as an earlier run of it left (a row
+    every 5 s): program 2 heating, holding and cooling in two cycles, with a half-hour outage.
+    Its last row is two minutes old."""
+    end = datetime.datetime.now().astimezone().replace(microsecond=0) - datetime.timedelta(minutes=2)
+    start = end - datetime.timedelta(hours=HISTORY_HOURS)
+    lines = ["time,current_temperature,set_temperature,time_to_mode,stabilisation_time,"
+             "time_to_mode_set_point,stabilisation_set_point,program,step,steps,cycle,cycles"]
+    profile = [80.0, 80.0, -20.0, -20.0]  # the set temperature of each step, 45 minutes each
+    current = 20.0
+    for second in range(0, HISTORY_HOURS * 3600 + 1, 5):
+        minute = second // 60
+        index = minute // 45
+        step, cycle = index % 4 + 1, min(index // 4 + 1, 2)
+        target = profile[step - 1]
+        current += max(-0.2, min(0.2, target - current))
+        if OUTAGE[0] <= minute < OUTAGE[1]:
+            continue
+        t = start + datetime.timedelta(seconds=second)
+        lines.append(f"{t.isoformat()},{current:.1f},{target:g},00:{minute % 45:02d},00:00,"
+                     f"00:45,00:30,2,{step},4,{cycle},2")
+    name = f"ЖЫМ№{address} {start.strftime('%m_%d_%y %H_%M_%S')}.csv"
+    with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n")
 
 
 class Failure(Exception):
@@ -209,11 +240,25 @@ def set_point_changes_without_reload(driver, simulator, loaded_at):
 
 
 def chamber_page(driver, base, simulator, shots):
+    if shots:
+        driver.set_window_size(1280, 1250)
     driver.get(base + "/chamber/1")
+    # The earlier run's hours, a point a minute, then the logger's own readings.
     rows = wait_in_browser(
         driver, "the chart's points",
         lambda d: d.execute_script(
-            "return window.kalvoraChart ? window.kalvoraChart.numRows() : 0") >= 3)
+            "return window.kalvoraChart ? window.kalvoraChart.numRows() : 0") >= 300)
+    gaps = driver.execute_script("""
+        const g = window.kalvoraChart;
+        let gaps = 0;
+        for (let i = 0; i < g.numRows(); ++i)
+            if (g.getValue(i, 1) === null && g.getValue(i, 2) === null) gaps++;
+        return gaps;""")
+    # The outage in the history, and the pause between the earlier run and this one.
+    check(gaps >= 2, f"{gaps} gaps in the chart")
+    chart = driver.find_element(By.ID, "chart")
+    marks = int(chart.get_attribute("data-marks"))
+    check(marks >= 7, f"{marks} step and cycle changes marked, 7 in the history")
     check(field(driver, 1, "current_temperature").text == "25,3", "the tile above the chart")
     drawn = driver.execute_script("""
         const canvas = document.querySelector('#chart canvas');
@@ -228,10 +273,12 @@ def chamber_page(driver, base, simulator, shots):
     simulator.set_registers(1, {10: 3})
     wait_in_browser(driver, "more points and a step mark",
                     lambda d: d.execute_script("return window.kalvoraChart.numRows()") > rows
-                    and field(d, 1, "step").text == "3 (5)")
+                    and field(d, 1, "step").text == "3 (5)"
+                    and int(chart.get_attribute("data-marks")) > marks)
     if shots:
         time.sleep(1.5)  # one more round on the chart
         driver.save_screenshot(os.path.join(shots, "chamber-page.png"))
+        driver.set_window_size(1280, 900)
 
 
 def connection_lost(driver, base, logger):
@@ -260,6 +307,7 @@ def run(args, tmp):
     try:
         simulator.set_registers(1, CHAMBER_1)
         simulator.set_registers(2, CHAMBER_2)
+        write_history(tmp, 1)
         port = free_port()
         base = f"http://127.0.0.1:{port}"
         env = dict(os.environ, KALVORA_COM1=link, HOME=tmp, LC_ALL="C.UTF-8")
@@ -314,6 +362,7 @@ def main():
     parser.add_argument("--sim", required=True)
     parser.add_argument("--screenshots", metavar="DIR")
     args = parser.parse_args()
+    args.cli, args.sim = os.path.abspath(args.cli), os.path.abspath(args.sim)
     missing = [name for name, there in (("python3-selenium", webdriver is not None),
                                          ("chromium", os.access(CHROMIUM, os.X_OK)),
                                          ("chromium-driver", os.access(CHROMEDRIVER, os.X_OK)))

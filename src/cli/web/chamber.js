@@ -108,6 +108,7 @@
   function draw() {
     const chart = document.getElementById("chart");
     chart.dataset.rows = String(rows.length);
+    chart.dataset.marks = String(marks.length);
     if (!hasValues()) {
       note.textContent = "За последние 24 часа показаний нет.";
       note.hidden = false;
