@@ -9,11 +9,12 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reply fuzz_integer_text fuzz_input_checks fuzz_alarm_rule)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reply fuzz_integer_text fuzz_input_checks fuzz_alarm_rule
+    fuzz_overview_query)
 build=build-fuzz
 
 declare -A max_len=([fuzz_reply]=256 [fuzz_integer_text]=128 [fuzz_input_checks]=1024
-    [fuzz_alarm_rule]=128)
+    [fuzz_alarm_rule]=128 [fuzz_overview_query]=64)
 
 for tool in clang clang++; do
     if ! command -v "$tool" >/dev/null; then

@@ -147,7 +147,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Libraries come from dpkg-shlibdeps; the window also needs its fonts and a Qt platform plugin,
-# and the logger's trend page the chart library that it serves from Debian's own path.
+# the logger's overview page the chart library it serves from the package's folder.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, qt6-qpa-plugins, libjs-dygraphs")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${generated_dir}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -79,9 +79,10 @@ void ReadingHistory::addGap(int address, qint64 t) {
 }
 
 void ReadingHistory::add(Series &series, const Stored &point) {
-    const auto later = [&point](const Stored &s) { return s.t > point.t; };
-    std::erase_if(series.recent, later);
-    std::erase_if(series.minutes, later);
+    while (!series.recent.empty() && series.recent.back().t > point.t)
+        series.recent.pop_back();
+    while (series.recent.empty() && !series.minutes.empty() && series.minutes.back().t > point.t)
+        series.minutes.pop_back();
     const Stored *last = !series.recent.empty()    ? &series.recent.back()
                          : !series.minutes.empty() ? &series.minutes.back()
                                                    : nullptr;
