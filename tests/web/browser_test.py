@@ -223,6 +223,11 @@ def overview(driver, base, shots):
     wait_in_browser(driver, "chamber 2's alarm",
                     lambda d: "ТРЕВОГА: ниже предела" in field(d, 2, "banners").text)
     check("silent" not in tile(driver, 1).get_attribute("data-state"), "chamber 1 not silent")
+    # The journal beneath, newest first, in words.
+    wait_in_browser(driver, "the outage and the alarm in the journal", lambda d: any(
+        "Камера 3: нет ответа" in e.text
+        for e in d.find_elements(By.CSS_SELECTOR, '#events li[data-event="chamber_lost"]'))
+        and d.find_elements(By.CSS_SELECTOR, '#events li[data-event="alarm_raised"]'))
     header = driver.find_element(By.CSS_SELECTOR, ".bar").text
     check("COM1" in header and "открыт" in header, f"the header's port: {header!r}")
     if shots:

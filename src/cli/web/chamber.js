@@ -13,6 +13,7 @@
     message.textContent = text;
     message.hidden = false;
     document.getElementById("trend").hidden = true;
+    document.getElementById("journal").hidden = true;
     document.getElementById("tiles").hidden = true;
     document.body.dataset.unknown = "true";
   }
@@ -159,6 +160,7 @@
     draw();
   }
 
+  const readEvents = Kalvora.eventsInto(document.getElementById("events"), address, 20);
   let gone = false;
   Kalvora.every(async (period) => {
     if (gone) return 3600;
@@ -180,6 +182,7 @@
       return 3600;
     }
     Kalvora.renderTile(tile, chamber, logger);
+    readEvents(timeout).catch(() => {});
     if (offsetMs === null) offsetMs = offsetOf(logger.now);
     try {
       await readHistory(timeout);

@@ -265,6 +265,104 @@ const Kalvora = (() => {
     }
   }
 
+  function reasonOf(reason) {
+    const known = {
+      silence: "нет ответа",
+      "damaged replies": "искажённые ответы",
+      "line never quiet": "линия не затихает",
+      "port lost": "порт потерян",
+    };
+    if (typeof reason !== "string") return "";
+    if (reason.startsWith("exception ")) return `ответ-исключение ${reason.slice(10)}`;
+    return known[reason] || reason;
+  }
+
+  // One line of the events journal in words; the alarms' own Russian text where they have one.
+  function eventText(e) {
+    if (typeof e.message_ru === "string") {
+      if (e.event === "alarm_raised") return `ТРЕВОГА. ${e.message_ru}`;
+      if (e.event === "alarm_cleared") return `Тревога снята. ${e.message_ru}`;
+      return e.message_ru;
+    }
+    const chamber = isNumber(e.chamber) ? `Камера ${e.chamber}: ` : "";
+    const seconds = (v) => (isNumber(v) ? ` (${age(v)})` : "");
+    switch (e.event) {
+      case "started":
+        return `Регистратор запущен, порт ${plain(e.port)}`;
+      case "stopped":
+        return `Регистратор остановлен${e.signal ? ` (${e.signal})` : e.reason ? `: ${e.reason}` : ""}`;
+      case "port_lost":
+        return `Порт ${plain(e.port)} потерян: ${plain(e.reason)}`;
+      case "port_back":
+        return `Порт ${plain(e.port)} снова открыт${seconds(e.outage_seconds)}`;
+      case "chamber_lost":
+        return `${chamber}${reasonOf(e.reason)}`;
+      case "chamber_back":
+        return `${chamber}снова отвечает${seconds(e.outage_seconds)}`;
+      case "sensor_implausible":
+        return `${chamber}недостоверная температура`;
+      case "sensor_back":
+        return `${chamber}температура снова достоверна: ${temperature(e.temperature)} °C`;
+      case "metrics_listening":
+        return `Страница и метрики на ${plain(e.address)}`;
+      case "metrics_failed":
+        return `Не удалось слушать ${plain(e.address)}: ${plain(e.reason)}`;
+      case "page_asset_missing":
+        return `Нет файла страницы ${plain(e.path)}`;
+      case "new_file":
+        return `${chamber}новый файл журнала`;
+      case "delivery_failed":
+      case "notification_dropped":
+        return `${chamber}уведомление не доставлено (${plain(e.channel)}): ${plain(e.reason)}`;
+      default:
+        return `${chamber}${plain(e.event)}`;
+    }
+  }
+
+  // The newest lines of the events journal in `list`, newest first; only those of `address`
+  // (and the logger's own) when given. Returns a function that reads what is new since.
+  function eventsInto(list, address, limit) {
+    const shown = [];
+    let since = null;
+    let seenAtSince = new Set(); // "since" is inclusive: the lines of that moment come again
+    const wanted = (e) =>
+      address === undefined ||
+      e.chamber === address ||
+      (e.chamber === undefined && ["started", "stopped", "port_lost", "port_back"].includes(e.event));
+    return async (timeoutSeconds) => {
+      const url = since === null ? "/api/events" : `/api/events?since=${encodeURIComponent(since)}`;
+      const data = await fetchJson(url, timeoutSeconds);
+      let added = false;
+      for (const e of Array.isArray(data.events) ? data.events : []) {
+        if (typeof e !== "object" || e === null || typeof e.time !== "string") continue;
+        const key = JSON.stringify(e);
+        if (e.time === since && seenAtSince.has(key)) continue;
+        if (e.time !== since) {
+          since = e.time;
+          seenAtSince = new Set();
+        }
+        seenAtSince.add(key);
+        if (!wanted(e)) continue;
+        shown.push(e);
+        added = true;
+      }
+      if (!added && list.childElementCount > 0) return;
+      shown.splice(0, Math.max(0, shown.length - limit));
+      list.replaceChildren(
+        ...shown
+          .slice()
+          .reverse()
+          .map((e) => {
+            const item = element("li");
+            item.dataset.event = String(e.event);
+            item.append(element("time", "", moment(e.time, since) + clockOf(e.time, true).slice(5)), " ", eventText(e));
+            return item;
+          })
+      );
+      if (shown.length === 0) list.replaceChildren(element("li", "none", "Событий нет"));
+    };
+  }
+
   function periodOf(logger) {
     const p = logger && logger.period_seconds;
     return isNumber(p) && p > 0 ? p : kDefaultPeriodSeconds;
@@ -288,14 +386,18 @@ const Kalvora = (() => {
   function startOverview() {
     const tiles = document.getElementById("tiles");
     const byAddress = new Map();
+    const readEvents = eventsInto(document.getElementById("events"), undefined, 15);
     every(async (period) => {
       let data;
+      const timeout = Math.max(5, period * 2);
       try {
-        data = await fetchJson("/api/chambers", Math.max(5, period * 2));
+        data = await fetchJson("/api/chambers", timeout);
       } catch (e) {
         setLink(false, null, e);
         return null;
       }
+      // The journal is an extra: when it cannot be read, the tiles still count as fresh.
+      readEvents(timeout).catch(() => {});
       const logger = data.logger || {};
       const chambers = Array.isArray(data.chambers) ? data.chambers : [];
       renderHeader(logger);
@@ -319,5 +421,5 @@ const Kalvora = (() => {
 
   if (document.body.classList.contains("overview")) startOverview();
 
-  return { makeTile, renderTile, renderHeader, setLink, fetchJson, periodOf, every, temperature };
+  return { makeTile, renderTile, renderHeader, setLink, fetchJson, periodOf, every, temperature, eventsInto };
 })();
