@@ -103,8 +103,13 @@ class Simulator:
         self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT, text=True, bufsize=1)
         self.lines = queue.Queue()
+        self.said = []
         threading.Thread(target=self._read, daemon=True).start()
-        self.wait_for("chambers ")
+        try:
+            self.wait_for("chambers ")
+        except Failure:
+            self.stop()
+            raise
 
     def _read(self):
         for line in self.process.stdout:
@@ -117,9 +122,10 @@ class Simulator:
                 line = self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
             except queue.Empty:
                 break
+            self.said.append(line)
             if text in line:
                 return line
-        raise Failure(f"the simulator never said '{text}'")
+        raise Failure(f"the simulator never said '{text}'; it said: {self.said[-10:]}")
 
     def set_registers(self, address, registers):
         for reg, value in registers.items():
@@ -129,6 +135,7 @@ class Simulator:
 
     def stop(self):
         stop(self.process)
+        return self.process.returncode
 
 
 def stop(process):
@@ -358,7 +365,8 @@ def run(args, tmp):
             driver.quit()
         if logger is not None:
             stop(logger)
-        simulator.stop()
+        simulator_exit = simulator.stop()
+    check(simulator_exit == 0, f"the simulator exited {simulator_exit}")
 
 
 def main():
