@@ -205,6 +205,8 @@ def overview(driver, base, shots):
     addresses = [t.get_attribute("data-address")
                  for t in driver.find_elements(By.CSS_SELECTOR, ".tile")]
     check(addresses == ["1", "2", "3"], f"tiles in the logger's order: {addresses}")
+    lefts = {t.rect["x"] for t in driver.find_elements(By.CSS_SELECTOR, ".tile")}
+    check(len(lefts) == 3, f"three tiles side by side on a wide screen: {lefts}")
 
     # What each tile shows against what the simulator's chambers read.
     shown = {(a, f): field(driver, a, f).text
@@ -343,15 +345,18 @@ def run(args, tmp):
         errors = console_errors(driver)
         check(not errors, f"console errors on the chamber page: {errors}")
 
+        # A phone: one column of tiles, nothing wider than the screen.
+        driver.set_window_size(360, 800)
+        driver.get(base + "/")
+        wait_in_browser(driver, "the tiles on a phone",
+                        lambda d: len(d.find_elements(By.CSS_SELECTOR, ".tile")) == 3)
+        width = driver.execute_script("return document.documentElement.scrollWidth")
+        check(width <= 360, f"the phone page is {width} px wide, wider than its screen")
+        lefts = {t.rect["x"] for t in driver.find_elements(By.CSS_SELECTOR, ".tile")}
+        check(len(lefts) == 1, f"the tiles on a phone stand in one column: {lefts}")
         if shots:
-            driver.set_window_size(360, 800)
-            driver.get(base + "/")
-            wait_in_browser(driver, "the tiles on a phone",
-                            lambda d: len(d.find_elements(By.CSS_SELECTOR, ".tile")) == 3)
-            width = driver.execute_script("return document.documentElement.scrollWidth")
-            check(width <= 360, f"the phone page is {width} px wide, wider than its screen")
             driver.save_screenshot(os.path.join(shots, "overview-phone.png"))
-            driver.set_window_size(1280, 900)
+        driver.set_window_size(1280, 900)
         check(logger.poll() is None, "the logger ended by itself")
         connection_lost(driver, base, logger)
     except Failure:

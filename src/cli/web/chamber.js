@@ -52,6 +52,16 @@
   }
 
   function addPoints(points) {
+    const newest = points.length > 0 ? points[points.length - 1][0] : null;
+    if (lastT !== null && typeof newest === "number" && newest < lastT) {
+      // The logger's clock went back and its history with it: start again from what it has.
+      rows.length = 0;
+      marks.length = 0;
+      previous = null;
+      lastT = null;
+      historyAt = null;
+      return;
+    }
     for (const point of points) {
       const [t, current, set, program, step, cycle] = point;
       if (typeof t !== "number" || (lastT !== null && t <= lastT)) continue;
