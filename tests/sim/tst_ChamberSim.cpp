@@ -811,9 +811,12 @@ void tst_ChamberSim::commandLineTakesCommandsOnItsInput() {
     QVERIFY(sim.waitForStarted());
     QByteArray output;
     QVERIFY(waitForLine(sim, output, "chambers 1,2 on"));
-    const auto registerOf = [&link](int address, int reg) {
+    // -1: no reply (a silent chamber's is awaited only kNoReplyWait).
+    const auto registerOf = [&link](int address, int reg,
+                                    std::chrono::milliseconds wait = kEventTimeout) {
         ProgramEnd port(link);
-        const Bytes reply = port.exchange(ReadRequest(address, 0, 15), 35);
+        port.send(ReadRequest(address, 0, 15));
+        const Bytes reply = port.receive(35, wait);
         return reply.size() == 35 ? reply[3 + 2 * reg] << 8 | reply[4 + 2 * reg] : -1;
     };
 
@@ -834,6 +837,20 @@ void tst_ChamberSim::commandLineTakesCommandsOnItsInput() {
     QVERIFY(waitForLine(sim, output, "chamber 1 follows its model"));
     QCOMPARE(registerOf(1, 0), 200);
 
+    // Silent and back, with its raw values still in force; an overlong line changes nothing.
+    sim.write("silent 2\n" + QByteArray(5000, 'x') + "\nsilent 1\n");
+    QVERIFY(waitForLine(sim, output, "chamber 1 is silent"));
+    QVERIFY(output.contains("chamber 2 is silent"));
+    QCOMPARE(registerOf(2, 2, kNoReplyWait), -1);
+    QCOMPARE(registerOf(1, 0, kNoReplyWait), -1);
+    sim.write("answer 2\n");
+    QVERIFY(waitForLine(sim, output, "chamber 2 answers"));
+    QCOMPARE(registerOf(2, 2), 800);
+    QCOMPARE(registerOf(1, 0, kNoReplyWait), -1);
+    QByteArray more;
+    QTRY_VERIFY((more += sim.readAllStandardError()).contains("longer than 4096 bytes"));
+    QVERIFY2(!more.contains("not a command"), more.constData()); // its end is no command
+
     // The end of the input ends no serving, and the simulator does not spin on it.
     sim.closeWriteChannel();
     std::this_thread::sleep_for(200ms);
@@ -841,6 +858,7 @@ void tst_ChamberSim::commandLineTakesCommandsOnItsInput() {
     std::this_thread::sleep_for(500ms);
     QCOMPARE_LE(cpuTicks(sim.processId()) - ticksBefore, 5);
     QCOMPARE(registerOf(2, 2), 800);
+    QCOMPARE(registerOf(1, 0, kNoReplyWait), -1);
 
     sim.terminate();
     QVERIFY(sim.waitForFinished(kEventTimeoutMs));

@@ -127,11 +127,14 @@ class Simulator:
                 return line
         raise Failure(f"the simulator never said '{text}'; it said: {self.said[-10:]}")
 
+    def command(self, line, answer):
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+        self.wait_for(answer)
+
     def set_registers(self, address, registers):
         for reg, value in registers.items():
-            self.process.stdin.write(f"raw {address} {reg}={value}\n")
-            self.process.stdin.flush()
-            self.wait_for(f"chamber {address} register {reg} reads {value}")
+            self.command(f"raw {address} {reg}={value}", f"chamber {address} register {reg} reads {value}")
 
     def stop(self):
         stop(self.process)
@@ -253,6 +256,25 @@ def set_point_changes_without_reload(driver, simulator, loaded_at):
           "the page was reloaded to show the new set-point")
 
 
+def silent_figures_are_old(driver, simulator):
+    """A chamber that stops answering keeps its last figures on the tile, marked as old."""
+    simulator.command("silent 2", "chamber 2 is silent")
+    wait_in_browser(driver, "chamber 2 marked silent",
+                    lambda d: "silent" in tile(d, 2).get_attribute("data-state").split())
+    check("stale" in tile(driver, 2).get_attribute("class").split(), "chamber 2's figures old")
+    check(field(driver, 2, "current_temperature").text == "\u221212,5", "the last reading kept")
+    check(field(driver, 2, "age").text.startswith("Устарело."),
+          f"its age: {field(driver, 2, 'age').text!r}")
+    check("НЕТ ОТВЕТА с " in field(driver, 2, "banners").text, "since when, in words")
+    opacity = driver.execute_script(
+        "return getComputedStyle(arguments[0].querySelector('.figures')).opacity", tile(driver, 2))
+    check(float(opacity) < 0.6, f"the old figures are faded (opacity {opacity})")
+    simulator.command("answer 2", "chamber 2 answers")
+    wait_in_browser(driver, "chamber 2 fresh again",
+                    lambda d: "stale" not in tile(d, 2).get_attribute("class").split()
+                    and "silent" not in tile(d, 2).get_attribute("data-state").split())
+
+
 def chamber_page(driver, base, simulator, shots):
     if shots:
         driver.set_window_size(1280, 1250)
@@ -338,6 +360,7 @@ def run(args, tmp):
         driver = browser(1280, 900)
         loaded_at = overview(driver, base, shots)
         set_point_changes_without_reload(driver, simulator, loaded_at)
+        silent_figures_are_old(driver, simulator)
         errors = console_errors(driver)
         check(not errors, f"console errors on the overview: {errors}")
 

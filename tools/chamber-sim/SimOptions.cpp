@@ -202,13 +202,19 @@ ParsedCommand parseCommand(const std::string &line) {
                  static_cast<std::uint16_t>(*value)};
             return parsed;
         }
-    } else if (words.size() == 2 && words[0] == "clear" && address) {
-        c = {SimCommand::Kind::Clear, static_cast<int>(*address), 0, 0};
-        return parsed;
+    } else if (words.size() == 2 && address) {
+        const std::map<std::string, SimCommand::Kind> kinds = {
+            {"clear", SimCommand::Kind::Clear},
+            {"silent", SimCommand::Kind::Silent},
+            {"answer", SimCommand::Kind::Answer}};
+        if (const auto kind = kinds.find(words[0]); kind != kinds.end()) {
+            c = {kind->second, static_cast<int>(*address), 0, 0};
+            return parsed;
+        }
     }
     parsed.error = "not a command: '" + line +
                    "' (raw ADDR REG=VALUE, ADDR 0 to 250, REG 0 to 14, VALUE 0 to 65535; "
-                   "clear ADDR)";
+                   "clear ADDR; silent ADDR; answer ADDR)";
     return parsed;
 }
 
@@ -229,7 +235,8 @@ Simulates climatic chambers, Modbus RTU slaves at 57600 8N1, on a pseudo-termina
   --commands           read commands from standard input, one a line, each answered
                        on standard output: "raw ADDR REG=VALUE" makes input register REG
                        of chamber ADDR read VALUE (as --raw does), "clear ADDR" lets its
-                       registers follow the model again; the end of the input ends no
+                       registers follow the model again, "silent ADDR" makes it answer
+                       nothing, "answer ADDR" answer again; the end of the input ends no
                        serving
   --help               show this text
   --version            show the version

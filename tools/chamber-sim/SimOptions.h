@@ -45,9 +45,10 @@ ParsedOptions parseOptions(const std::vector<std::string> &args);
 std::string usageText();
 
 // One line of --commands input: "raw ADDR REG=VALUE" (input register REG of chamber ADDR reads
-// VALUE from now on) or "clear ADDR" (its registers follow the model again).
+// VALUE from now on), "clear ADDR" (its registers follow the model again), "silent ADDR" (it
+// answers nothing) or "answer ADDR" (it answers again, with the faults it had before).
 struct SimCommand {
-    enum class Kind { Raw, Clear } kind = Kind::Raw;
+    enum class Kind { Raw, Clear, Silent, Answer } kind = Kind::Raw;
     int address = 0;
     int reg = 0;
     std::uint16_t value = 0;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
 #include <poll.h>
@@ -130,9 +131,26 @@ private:
         pending_.append(chunk, static_cast<std::size_t>(got));
         std::size_t end;
         while ((end = pending_.find('\n')) != std::string::npos) {
-            run(pending_.substr(0, end));
+            if (dropping_ || end > kLongestLine)
+                overlong();
+            else
+                run(pending_.substr(0, end));
+            dropping_ = false;
             pending_.erase(0, end + 1);
         }
+        if (pending_.size() > kLongestLine) { // its end is dropped when it comes
+            overlong();
+            pending_.clear();
+            dropping_ = true;
+        }
+    }
+
+    void overlong() const {
+        if (!dropping_)
+            std::fprintf(stderr,
+                         "kalvora-chamber-sim: a command line longer than %zu bytes, "
+                         "dropped\n",
+                         kLongestLine);
     }
 
     void run(const std::string &line) {
@@ -153,15 +171,31 @@ private:
             bus_.setRawInput(c.address, c.reg, c.value);
             say(chamber + " register " + std::to_string(c.reg) + " reads " +
                 std::to_string(c.value));
-        } else {
+        } else if (c.kind == SimCommand::Kind::Clear) {
             bus_.clearRawInputs(c.address);
             say(chamber + " follows its model");
+        } else if (c.kind == SimCommand::Kind::Silent) {
+            ChamberFaults faults = bus_.faults(c.address);
+            silenced_.try_emplace(c.address, faults);
+            faults.dropEvery = 1;
+            bus_.setFaults(c.address, faults);
+            say(chamber + " is silent");
+        } else {
+            if (const auto was = silenced_.find(c.address); was != silenced_.end()) {
+                bus_.setFaults(c.address, was->second);
+                silenced_.erase(was);
+            }
+            say(chamber + " answers");
         }
     }
+
+    static constexpr std::size_t kLongestLine = 4096;
 
     ChamberBus &bus_;
     bool open_;
     std::string pending_;
+    bool dropping_ = false;
+    std::map<int, ChamberFaults> silenced_; // the faults each had before "silent"
 };
 
 int serve(const SimOptions &options) {
