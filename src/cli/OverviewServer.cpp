@@ -120,10 +120,10 @@ void OverviewServer::serveOverview(OverviewSettings settings, const LoggerClock 
             serveAsset(QStringLiteral("chamber.html"), "text/html; charset=utf-8", response);
             return;
         }
-        response.status = chamber.isNumber ? 404 : 400;
-        response.set_content(chamber.isNumber ? "No such chamber in this logger.\n"
-                                              : "Not a chamber number.\n",
-                             "text/plain; charset=utf-8");
+        // The page itself tells the reader, in its own language, that there is no such chamber.
+        serveAsset(QStringLiteral("chamber.html"), "text/html; charset=utf-8", response);
+        if (response.status != 500)
+            response.status = chamber.isNumber ? 404 : 400;
     });
     http.get("/api/chambers", [this](const Request &, Response &response) {
         BusMetrics snapshot;

@@ -317,6 +317,21 @@ def chamber_page(driver, base, simulator, shots):
         driver.set_window_size(1280, 900)
 
 
+def unknown_chamber(driver, base):
+    """A chamber this logger does not read, or no number at all: the page says so in words."""
+    for path, says in (("/chamber/9", "Камера 9 не опрашивается регистратором."),
+                       ("/chamber/x1", "Нет такой камеры: «/chamber/x1».")):
+        driver.get(base + path)
+        wait_in_browser(driver, f"the message on {path}",
+                        lambda d: d.find_element(By.ID, "unknown").is_displayed()
+                        and d.find_element(By.ID, "unknown").text == says)
+        check(not driver.find_element(By.ID, "trend").is_displayed(), f"no chart on {path}")
+        # The browser reports the page's own error status, and nothing else.
+        errors = [e for e in console_errors(driver)
+                  if not e["message"].startswith(f"{base}{path} - Failed to load resource")]
+        check(not errors, f"console errors on {path}: {errors}")
+
+
 def connection_lost(driver, base, logger):
     """The logger gone: the page says so and keeps trying; its figures are no longer fresh."""
     driver.get(base + "/")
@@ -380,6 +395,7 @@ def run(args, tmp):
         if shots:
             driver.save_screenshot(os.path.join(shots, "overview-phone.png"))
         driver.set_window_size(1280, 900)
+        unknown_chamber(driver, base)
         check(logger.poll() is None, "the logger ended by itself")
         connection_lost(driver, base, logger)
     except Failure:
