@@ -120,10 +120,11 @@ void OverviewServer::serveOverview(OverviewSettings settings, const LoggerClock 
             serveAsset(QStringLiteral("chamber.html"), "text/html; charset=utf-8", response);
             return;
         }
-        // The page itself tells the reader, in its own language, that there is no such chamber.
+        // A page that is not there, whatever the path holds; the page itself tells the reader,
+        // in its own language, that there is no such chamber.
         serveAsset(QStringLiteral("chamber.html"), "text/html; charset=utf-8", response);
         if (response.status != 500)
-            response.status = chamber.isNumber ? 404 : 400;
+            response.status = 404;
     });
     http.get("/api/chambers", [this](const Request &, Response &response) {
         BusMetrics snapshot;

@@ -18,14 +18,10 @@ private slots:
 
 void tst_ReadingValues::agreesWithWindow_data() {
     QTest::addColumn<Registers>("registers");
-    QTest::newRow("plausible") << Registers{235, 2, 65336, 7,  1, 30,    123, 45,
-                                            9,   0, 3,     12, 2, 65535, 605};
-    QTest::newRow("bounds fail") << Registers{2500, 20, 64536, 0,  200,  1, 1000, 5,
-                                              1,    60, 3,     20, 1000, 4, 12000};
-    QTest::newRow("edges pass") << Registers{64537, 19, 2499, 0,  199, 59, 999,  0,
-                                             0,     59, 19,   19, 999, 0,  11999};
-    QTest::newRow("50000 and 50001")
-        << Registers{50000, 0, 50001, 0, 0, 60, 0, 0, 0, 0, 20, 0, 0, 0, 59};
+    QTest::newRow("plausible") << Registers{235, 2, 65336, 7, 1, 30, 123, 45, 9, 0, 3, 12, 2, 65535, 605};
+    QTest::newRow("bounds fail") << Registers{2500, 20, 64536, 0, 200, 1, 1000, 5, 1, 60, 3, 20, 1000, 4, 12000};
+    QTest::newRow("edges pass") << Registers{64537, 19, 2499, 0, 199, 59, 999, 0, 0, 59, 19, 19, 999, 0, 11999};
+    QTest::newRow("50000 and 50001") << Registers{50000, 0, 50001, 0, 0, 60, 0, 0, 0, 0, 20, 0, 0, 0, 59};
 }
 
 void tst_ReadingValues::agreesWithWindow() {
@@ -63,8 +59,7 @@ void tst_ReadingValues::agreesWithWindow() {
     time(v.stabilisationSetPoint, figures.stabilisationSetPoint);
     QCOMPARE(figures.program, v.program ? QString::number(*v.program) : before);
     QCOMPARE(figures.step, v.step ? QStringLiteral("%1(%2)").arg(*v.step).arg(*v.steps) : before);
-    QCOMPARE(figures.cycle,
-             v.cycle ? QStringLiteral("%1(%2)").arg(*v.cycle).arg(*v.cycles) : before);
+    QCOMPARE(figures.cycle, v.cycle ? QStringLiteral("%1(%2)").arg(*v.cycle).arg(*v.cycles) : before);
 }
 
 QTEST_GUILESS_MAIN(tst_ReadingValues)

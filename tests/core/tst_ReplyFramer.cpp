@@ -39,8 +39,8 @@ void tst_ReplyFramer::streams_data() {
     QTest::addColumn<bool>("damaged");
     using S = ReplyFramer::State;
     QTest::newRow("reply") << kReadRequest << kReply << S::Reply << kReply << false;
-    QTest::newRow("reply, then more bytes")
-        << kReadRequest << Join({kReply, {0xAA, 0xBB}}) << S::Reply << kReply << false;
+    QTest::newRow("reply, then more bytes") << kReadRequest << Join({kReply, {0xAA, 0xBB}})
+                                            << S::Reply << kReply << false;
     QTest::newRow("incomplete") << kReadRequest << Bytes(kReply.begin(), kReply.end() - 1)
                                 << S::Waiting << Bytes{} << false;
     QTest::newRow("echo first") << kReadRequest << Join({kReadRequest, kReply}) << S::Reply
@@ -52,16 +52,16 @@ void tst_ReplyFramer::streams_data() {
     Bytes broken = kReply;
     broken.back() ^= 0xFF;
     QTest::newRow("bad CRC") << kReadRequest << broken << S::Waiting << Bytes{} << true;
-    QTest::newRow("bad CRC, then the reply")
-        << kReadRequest << Join({broken, kReply}) << S::Reply << kReply << true;
+    QTest::newRow("bad CRC, then the reply") << kReadRequest << Join({broken, kReply}) << S::Reply
+                                             << kReply << true;
     QTest::newRow("wrong byte count, right CRC")
         << kReadRequest << WithCrc({1, 4, 4, 0, 1, 0, 2}) << S::Waiting << Bytes{} << true;
     QTest::newRow("exception") << kReadRequest << ExceptionReply(1, 4, 2) << S::Exception << Bytes{}
                                << false;
     QTest::newRow("write reply") << kWriteRequest << kWriteReply << S::Reply << kWriteReply
                                  << false;
-    QTest::newRow("write reply after echo")
-        << kWriteRequest << Join({kWriteRequest, kWriteReply}) << S::Reply << kWriteReply << false;
+    QTest::newRow("write reply after echo") << kWriteRequest << Join({kWriteRequest, kWriteReply})
+                                            << S::Reply << kWriteReply << false;
     QTest::newRow("echo alone") << kWriteRequest << kWriteRequest << S::Waiting << Bytes{} << false;
 }
 

@@ -12,7 +12,7 @@ private slots:
 
 void tst_SilentChamberBackoff::askedRounds_data() {
     QTest::addColumn<long>("maxInterval");
-    QTest::addColumn<long>("answersFrom");  // the round from which it answers; -1: never
+    QTest::addColumn<long>("answersFrom"); // the round from which it answers; -1: never
     QTest::addColumn<QList<long>>("asked"); // the rounds 0..40 in which it was asked
     QTest::newRow("answering: every round")
         << 15L << 0L << QList<long>{0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13,
@@ -25,8 +25,9 @@ void tst_SilentChamberBackoff::askedRounds_data() {
                                     14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
                                     28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40};
     QTest::newRow("back at round 10: asked at 16, then every round again")
-        << 15L << 10L << QList<long>{0,  1,  2,  4,  8,  16, 17, 18, 19, 20, 21, 22, 23, 24, 25,
-                                     26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40};
+        << 15L << 10L << QList<long>{0,  1,  2,  4,  8,  16, 17, 18, 19, 20, 21, 22, 23, 24,
+                                     25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38,
+                                     39, 40};
 }
 
 void tst_SilentChamberBackoff::askedRounds() {
