@@ -120,8 +120,11 @@ void OverviewServer::serveOverview(OverviewSettings settings, const LoggerClock 
             serveAsset(QStringLiteral("chamber.html"), "text/html; charset=utf-8", response);
             return;
         }
-        response.status = 404; // a page that is not there, whatever the path holds
-        response.set_content("No such chamber in this logger.\n", "text/plain; charset=utf-8");
+        // A page that is not there, whatever the path holds; the page itself tells the reader,
+        // in its own language, that there is no such chamber.
+        serveAsset(QStringLiteral("chamber.html"), "text/html; charset=utf-8", response);
+        if (response.status != 500)
+            response.status = 404;
     });
     http.get("/api/chambers", [this](const Request &, Response &response) {
         BusMetrics snapshot;

@@ -138,6 +138,7 @@ private slots:
     void vanishedLineComesBackAtItsLink();
     void commandLineServesThroughItsLink();
     void commandLineNoiseAndVanishingLine();
+    void commandLineTakesCommandsOnItsInput();
     void commandLineRejectsBadArguments_data();
     void commandLineRejectsBadArguments();
 };
@@ -815,6 +816,69 @@ void tst_ChamberSim::commandLineNoiseAndVanishingLine() {
     QVERIFY(!QFileInfo(link).isSymLink());
 }
 
+void tst_ChamberSim::commandLineTakesCommandsOnItsInput() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath("ttyCHAMBER");
+    QProcess sim;
+    sim.start(SIM_BINARY, {"--link", link, "--chamber", "1", "--chamber", "2", "--commands"});
+    QVERIFY(sim.waitForStarted());
+    QByteArray output;
+    QVERIFY(waitForLine(sim, output, "chambers 1,2 on"));
+    // -1: no reply (a silent chamber's is awaited only kNoReplyWait).
+    const auto registerOf = [&link](int address, int reg,
+                                    std::chrono::milliseconds wait = kEventTimeout) {
+        ProgramEnd port(link);
+        port.send(ReadRequest(address, 0, 15));
+        const Bytes reply = port.receive(35, wait);
+        return reply.size() == 35 ? reply[3 + 2 * reg] << 8 | reply[4 + 2 * reg] : -1;
+    };
+
+    // Split across writes, with blanks around, and a bad line between that changes nothing.
+    sim.write("raw 2 2=");
+    sim.waitForBytesWritten();
+    sim.write("800 \n\nbogus 1\nraw 9 0=1\nraw 1 0=70000\n  raw 1 0=65036\n");
+    QVERIFY2(waitForLine(sim, output, "chamber 1 register 0 reads 65036"), output.constData());
+    QVERIFY(output.contains("chamber 2 register 2 reads 800"));
+    QCOMPARE(registerOf(2, 2), 800);
+    QCOMPARE(registerOf(1, 0), 65036);
+    const QString errors = QString::fromUtf8(sim.readAllStandardError());
+    QVERIFY2(errors.contains("not a command: 'bogus 1'"), qPrintable(errors));
+    QVERIFY(errors.contains("no chamber 9"));
+    QVERIFY(errors.contains("not a command: 'raw 1 0=70000'"));
+
+    sim.write("clear 1\n");
+    QVERIFY(waitForLine(sim, output, "chamber 1 follows its model"));
+    QCOMPARE(registerOf(1, 0), 200);
+
+    // Silent and back, with its raw values still in force; an overlong line changes nothing.
+    sim.write("silent 2\n" + QByteArray(5000, 'x') + "\nsilent 1\n");
+    QVERIFY(waitForLine(sim, output, "chamber 1 is silent"));
+    QVERIFY(output.contains("chamber 2 is silent"));
+    QCOMPARE(registerOf(2, 2, kNoReplyWait), -1);
+    QCOMPARE(registerOf(1, 0, kNoReplyWait), -1);
+    sim.write("answer 2\n");
+    QVERIFY(waitForLine(sim, output, "chamber 2 answers"));
+    QCOMPARE(registerOf(2, 2), 800);
+    QCOMPARE(registerOf(1, 0, kNoReplyWait), -1);
+    QByteArray more;
+    QTRY_VERIFY((more += sim.readAllStandardError()).contains("longer than 4096 bytes"));
+    QVERIFY2(!more.contains("not a command"), more.constData()); // its end is no command
+
+    // The end of the input ends no serving, and the simulator does not spin on it.
+    sim.closeWriteChannel();
+    std::this_thread::sleep_for(200ms);
+    const long ticksBefore = cpuTicks(sim.processId());
+    std::this_thread::sleep_for(500ms);
+    QCOMPARE_LE(cpuTicks(sim.processId()) - ticksBefore, 5);
+    QCOMPARE(registerOf(2, 2), 800);
+    QCOMPARE(registerOf(1, 0, kNoReplyWait), -1);
+
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(kEventTimeoutMs));
+    QCOMPARE(sim.exitCode(), 0);
+}
+
 void tst_ChamberSim::commandLineRejectsBadArguments_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
@@ -822,6 +886,7 @@ void tst_ChamberSim::commandLineRejectsBadArguments_data() {
 
     QTest::newRow("help") << QStringList{"--help"} << 0 << "--split-gap MS";
     QTest::newRow("help on line faults") << QStringList{"--help"} << 0 << "--vanish-after S";
+    QTest::newRow("help on commands") << QStringList{"--help"} << 0 << "raw ADDR REG=VALUE";
     QTest::newRow("noise timing without noise")
         << QStringList{"--noise-every", "1"} << 2 << "need --noise";
     QTest::newRow("negative noise time") << QStringList{"--noise", "-1"} << 2 << "'-1'";

@@ -40,6 +40,7 @@ public:
             {"--verbose", [&o] { o.verbose = true; }},
             {"--echo", [&o] { o.echo = true; }},
             {"--line-speed", [&o] { o.lineSpeed = true; }},
+            {"--commands", [&o] { o.commands = true; }},
             {"--stray-byte", [&f] { f.strayByte = true; }},
             {"--exception", [&f] { f.exceptionReply = true; }},
             {"--bad-crc", [&f] { f.breakCrc = true; }},
@@ -179,6 +180,45 @@ private:
 
 ParsedOptions parseOptions(const std::vector<std::string> &args) { return Parser(args).parse(); }
 
+ParsedCommand parseCommand(const std::string &line) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while ((at = line.find_first_not_of(" \t\r", at)) != std::string::npos) {
+        const std::size_t end = line.find_first_of(" \t\r", at);
+        words.push_back(line.substr(at, end - at));
+        at = end;
+    }
+    ParsedCommand parsed;
+    SimCommand &c = parsed.command;
+    const auto address =
+        words.size() >= 2 ? parseInteger(words[1], 0, kHighestAddress) : std::optional<long long>();
+    if (words.size() == 3 && words[0] == "raw" && address) {
+        const auto eq = words[2].find('=');
+        const auto reg = parseInteger(words[2].substr(0, eq), 0, kInputRegisterCount - 1);
+        const auto value = eq == std::string::npos
+                               ? std::nullopt
+                               : parseInteger(words[2].substr(eq + 1), 0, 65535);
+        if (reg && value) {
+            c = {SimCommand::Kind::Raw, static_cast<int>(*address), static_cast<int>(*reg),
+                 static_cast<std::uint16_t>(*value)};
+            return parsed;
+        }
+    } else if (words.size() == 2 && address) {
+        const std::map<std::string, SimCommand::Kind> kinds = {
+            {"clear", SimCommand::Kind::Clear},
+            {"silent", SimCommand::Kind::Silent},
+            {"answer", SimCommand::Kind::Answer}};
+        if (const auto kind = kinds.find(words[0]); kind != kinds.end()) {
+            c = {kind->second, static_cast<int>(*address), 0, 0};
+            return parsed;
+        }
+    }
+    parsed.error = "not a command: '" + line +
+                   "' (raw ADDR REG=VALUE, ADDR 0 to 250, REG 0 to 14, VALUE 0 to 65535; "
+                   "clear ADDR; silent ADDR; answer ADDR)";
+    return parsed;
+}
+
 std::string usageText() {
     return R"(Usage: kalvora-chamber-sim [options]
 Simulates climatic chambers, Modbus RTU slaves at 57600 8N1, on a pseudo-terminal.
@@ -195,6 +235,12 @@ Simulates climatic chambers, Modbus RTU slaves at 57600 8N1, on a pseudo-termina
   --line-speed         act on a request only after its own time on the line at 57600
                        baud, and send every reply one byte per character time (implies
                        --byte-by-byte for every chamber): the timing of a real bus
+  --commands           read commands from standard input, one a line, each answered
+                       on standard output: "raw ADDR REG=VALUE" makes input register REG
+                       of chamber ADDR read VALUE (as --raw does), "clear ADDR" lets its
+                       registers follow the model again, "silent ADDR" makes it answer
+                       nothing, "answer ADDR" answer again; the end of the input ends no
+                       serving
   --help               show this text
   --version            show the version
 

@@ -19,6 +19,7 @@ struct SimOptions {
     std::string tracePath;  // empty: no trace file
     bool echo = false;      // the line hands every request back to the master
     bool lineSpeed = false; // requests take their time on the line; replies are paced
+    bool commands = false;  // standard input carries commands (see SimCommand)
     bool help = false;
     bool version = false;
     std::optional<int> faultAddress; // faults and raw values apply to this chamber only
@@ -43,5 +44,22 @@ struct ParsedOptions {
 // Arguments without the program name. Numbers are read without the locale.
 ParsedOptions parseOptions(const std::vector<std::string> &args);
 std::string usageText();
+
+// One line of --commands input: "raw ADDR REG=VALUE" (input register REG of chamber ADDR reads
+// VALUE from now on), "clear ADDR" (its registers follow the model again), "silent ADDR" (it
+// answers nothing) or "answer ADDR" (it answers again, with the faults it had before).
+struct SimCommand {
+    enum class Kind { Raw, Clear, Silent, Answer } kind = Kind::Raw;
+    int address = 0;
+    int reg = 0;
+    std::uint16_t value = 0;
+};
+
+struct ParsedCommand {
+    SimCommand command;
+    std::string error; // empty on success
+};
+
+ParsedCommand parseCommand(const std::string &line);
 
 } // namespace chambersim

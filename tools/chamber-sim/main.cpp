@@ -6,12 +6,14 @@
 #include "platform/PseudoTerminal.h"
 #include "platform/TerminationSignals.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
 #include <poll.h>
@@ -93,6 +95,109 @@ void say(const std::string &text) {
     std::fflush(stdout);
 }
 
+// --commands: lines on standard input change the chambers while they serve, so that a test
+// driving another program can change what the chambers read.
+class CommandInput {
+public:
+    CommandInput(ChamberBus &bus, bool open) : bus_(bus), open_(open) {}
+
+    // Waits for a signal (taking it), a line of input or the deadline, whichever comes first;
+    // the signal's number or 0.
+    int wait(TerminationSignals &signals, std::optional<Clock::time_point> deadline) {
+        if (!open_)
+            return signals.waitAndTake(deadline);
+        int timeout = -1;
+        if (deadline) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+            timeout = static_cast<int>(std::max<long long>(0, left.count()));
+        }
+        pollfd fds[2] = {{signals.fd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        if (::poll(fds, 2, timeout) > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
+            readInput();
+        return signals.take();
+    }
+
+private:
+    void readInput() {
+        char chunk[4096];
+        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (got <= 0) {
+            open_ = false; // the end of the input; the chambers serve on
+            return;
+        }
+        pending_.append(chunk, static_cast<std::size_t>(got));
+        std::size_t end;
+        while ((end = pending_.find('\n')) != std::string::npos) {
+            if (dropping_ || end > kLongestLine)
+                overlong();
+            else
+                run(pending_.substr(0, end));
+            dropping_ = false;
+            pending_.erase(0, end + 1);
+        }
+        if (pending_.size() > kLongestLine) { // its end is dropped when it comes
+            overlong();
+            pending_.clear();
+            dropping_ = true;
+        }
+    }
+
+    void overlong() const {
+        if (!dropping_)
+            std::fprintf(stderr,
+                         "kalvora-chamber-sim: a command line longer than %zu bytes, "
+                         "dropped\n",
+                         kLongestLine);
+    }
+
+    void run(const std::string &line) {
+        if (line.find_first_not_of(" \t\r") == std::string::npos)
+            return;
+        const ParsedCommand parsed = parseCommand(line);
+        const SimCommand &c = parsed.command;
+        if (!parsed.error.empty()) {
+            std::fprintf(stderr, "kalvora-chamber-sim: %s\n", parsed.error.c_str());
+            return;
+        }
+        if (!bus_.hasChamber(c.address)) {
+            std::fprintf(stderr, "kalvora-chamber-sim: no chamber %d\n", c.address);
+            return;
+        }
+        const std::string chamber = "chamber " + std::to_string(c.address);
+        if (c.kind == SimCommand::Kind::Raw) {
+            bus_.setRawInput(c.address, c.reg, c.value);
+            say(chamber + " register " + std::to_string(c.reg) + " reads " +
+                std::to_string(c.value));
+        } else if (c.kind == SimCommand::Kind::Clear) {
+            bus_.clearRawInputs(c.address);
+            say(chamber + " follows its model");
+        } else if (c.kind == SimCommand::Kind::Silent) {
+            ChamberFaults faults = bus_.faults(c.address);
+            silenced_.try_emplace(c.address, faults);
+            faults.dropEvery = 1;
+            bus_.setFaults(c.address, faults);
+            say(chamber + " is silent");
+        } else {
+            if (const auto was = silenced_.find(c.address); was != silenced_.end()) {
+                bus_.setFaults(c.address, was->second);
+                silenced_.erase(was);
+            }
+            say(chamber + " answers");
+        }
+    }
+
+    static constexpr std::size_t kLongestLine = 4096;
+
+    ChamberBus &bus_;
+    bool open_;
+    std::string pending_;
+    bool dropping_ = false;
+    std::map<int, ChamberFaults> silenced_; // the faults each had before "silent"
+};
+
 int serve(const SimOptions &options) {
     TerminationSignals signals({SIGUSR1}); // throws when it cannot watch them
     ChamberBus bus(options.addresses, options.degreesPerMinute);
@@ -142,12 +247,13 @@ int serve(const SimOptions &options) {
     if (options.vanishAfter)
         vanishAt = start + millisecondsOf(*options.vanishAfter);
     const auto vanishFor = millisecondsOf(options.vanishFor);
+    CommandInput input(bus, options.commands);
     while (true) {
         std::optional<Clock::time_point> next;
         for (const auto &at : {noiseAt, vanishAt, backAt})
             if (at && (!next || *at < *next))
                 next = at;
-        const int signal = signals.waitAndTake(next);
+        const int signal = input.wait(signals, next);
         if (signal != 0 && signal != SIGUSR1)
             break;
         const auto now = Clock::now();
