@@ -175,7 +175,9 @@ void tst_CliFormats::metricsOmitStaleValues() {
     down.address = 2;
     down.up = false; // its last values must not show as current
     down.exchanges.timeout = 2;
-    const QString text = PrometheusText(BusMetrics{true, {up, down}});
+    BusMetrics bus;
+    bus.chambers = {up, down};
+    const QString text = PrometheusText(bus);
     QVERIFY(text.contains(QStringLiteral("kalvora_chamber_up{chamber=\"1\"} 1\nkalvora_chamber_up{chamber=\"2\"} 0\n")));
     QVERIFY(text.contains(QStringLiteral("kalvora_chamber_temperature_celsius{chamber=\"1\"} 23.5\n")));
     QVERIFY(!text.contains(QStringLiteral("kalvora_chamber_temperature_celsius{chamber=\"2\"}")));

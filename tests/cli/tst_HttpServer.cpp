@@ -307,7 +307,9 @@ void tst_HttpServer::servesEveryAddressForm() {
     ChamberMetrics chamber;
     chamber.address = 7;
     chamber.up = true;
-    server.update(BusMetrics{true, {chamber}});
+    BusMetrics bus;
+    bus.chambers = {chamber};
+    server.update(bus);
     server.start(events.handler());
     QVERIFY(events.waitFor(Kind::Listening));
     QCOMPARE(events.all().front().address, text);
