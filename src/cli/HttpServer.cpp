@@ -31,8 +31,13 @@ std::optional<ListenAddress> ParseListenAddress(const QString &text) {
         port = text.mid(close + 2);
     } else {
         const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
-        if (colon < 0)
-            return std::nullopt;
+        if (colon < 0) {
+            // A port alone stays on this machine: the pages have no login.
+            const auto number = ParseDecimal(text, 1, 65535);
+            if (!number)
+                return std::nullopt;
+            return ListenAddress{"127.0.0.1", *number};
+        }
         host = text.left(colon);
         port = text.mid(colon + 1);
         if (host.contains(QLatin1Char(':'))) // an IPv6 address without brackets is ambiguous

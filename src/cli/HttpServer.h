@@ -29,7 +29,7 @@ struct ListenAddress {
     std::string host; // without the brackets
     int port = 0;
 };
-// Empty when the text is not HOST:PORT (port 1 to 65535).
+// Empty when the text is not HOST:PORT (port 1 to 65535); a PORT alone is 127.0.0.1:PORT.
 std::optional<ListenAddress> ParseListenAddress(const QString &text);
 
 struct HttpLimits {

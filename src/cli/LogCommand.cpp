@@ -188,15 +188,16 @@ void AddLogOptions(CommandLine &line) {
                         QStringLiteral("The events journal, one JSON object a line (default: "
                                        "events.jsonl in --dir)."));
     line.addValueOption(
-        QStringLiteral("http"), QStringLiteral("HOST:PORT"),
+        QStringLiteral("http"), QStringLiteral("[HOST:]PORT"),
         QStringLiteral("Serve a read-only overview page at http://HOST:PORT/ (every chamber's "
                        "last reading, alarms, a day's trend, the events), its JSON API under "
                        "/api/ and Prometheus metrics at /metrics; an IPv6 address in brackets: "
-                       "[::1]:9731 (default: off). No login: 127.0.0.1 keeps it to this "
-                       "machine, 0.0.0.0 opens it to the network. A port that cannot be "
+                       "[::1]:9731; a PORT alone is 127.0.0.1:PORT (default: off). No login: "
+                       "127.0.0.1 keeps it to this machine, 0.0.0.0 opens it to the network. "
+                       "A port that cannot be "
                        "listened on gives a warning and is tried again every 30 s; logging "
                        "goes on."));
-    line.addValueOption(QStringLiteral("metrics"), QStringLiteral("HOST:PORT"),
+    line.addValueOption(QStringLiteral("metrics"), QStringLiteral("[HOST:]PORT"),
                         QStringLiteral("The same as --http (the same server, page included)."));
     line.addValueOption(QStringLiteral("share"), QStringLiteral("PATH"),
                         QStringLiteral("Share the bus through a pseudo-terminal linked at PATH, "

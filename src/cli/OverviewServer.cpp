@@ -23,7 +23,7 @@ constexpr char kJson[] = "application/json; charset=utf-8";
 ListenAddress Parsed(const QString &hostAndPort, const QString &option) {
     const auto address = ParseListenAddress(hostAndPort);
     if (!address)
-        throw CliError{kExitUsage, QStringLiteral("%1: '%2' is not HOST:PORT (an IPv6 "
+        throw CliError{kExitUsage, QStringLiteral("%1: '%2' is not [HOST:]PORT (an IPv6 "
                                                   "address in brackets: [::1]:9731)")
                                        .arg(option, hostAndPort)};
     return *address;

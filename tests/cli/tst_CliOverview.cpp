@@ -406,7 +406,7 @@ void tst_CliOverview::conflictingAddressesAreAUsageError_data() {
     QTest::newRow("one in the config file")
         << QStringList{"--metrics", "127.0.0.1:2"} << "http=127.0.0.1:1\n"
         << 2;
-    QTest::newRow("malformed in the config file") << QStringList{} << "http=9731\n" << 2;
+    QTest::newRow("malformed in the config file") << QStringList{} << "http=localhost\n" << 2;
 }
 
 void tst_CliOverview::conflictingAddressesAreAUsageError() {

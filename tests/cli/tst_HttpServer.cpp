@@ -253,8 +253,10 @@ void tst_HttpServer::parsesListenAddress_data() {
                              << "" << 0;
     QTest::newRow("no port") << "localhost:"
                              << "" << 0;
-    QTest::newRow("no colon") << "9731"
-                              << "" << 0;
+    QTest::newRow("a port alone stays on this machine") << "9731"
+                                                        << "127.0.0.1" << 9731;
+    QTest::newRow("a port alone out of range") << "0"
+                                               << "" << 0;
     QTest::newRow("port 0") << "localhost:0"
                             << "" << 0;
     QTest::newRow("port too high") << "localhost:65536"
