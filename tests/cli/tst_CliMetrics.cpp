@@ -18,22 +18,11 @@
 #include <thread>
 #include <unistd.h>
 
+#include "LoopbackPort.h"
+
 using namespace std::chrono_literals;
 
 namespace {
-
-// A loopback port that nobody listens on right now.
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 // Ends a child on every way out of the test.
 struct Stopper {

@@ -26,35 +26,12 @@
 #include <thread>
 #include <unistd.h>
 
+#include "LoopbackPort.h"
+
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-int Connect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 struct Stopper {
     QProcess &process;
@@ -473,7 +450,7 @@ void tst_CliOverview::roundsStayOnTimeUnderLoad() {
                 return false;
             });
             while (slow.size() < 10) {
-                const int fd = Connect(logger.port());
+                const int fd = ConnectLoopback(logger.port());
                 if (fd < 0)
                     break;
                 ::send(fd, "GET /api/chambers HTTP/1.1\r\nHost:", 33, MSG_NOSIGNAL);

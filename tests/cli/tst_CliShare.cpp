@@ -28,23 +28,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "LoopbackPort.h"
+
 Q_DECLARE_METATYPE(Bytes)
 
 using namespace std::chrono_literals;
 
 namespace {
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 // A client's end of a link, opened raw as a master's port would be.
 struct RawClient {
