@@ -261,9 +261,15 @@ void BusShare::take(Link &link, std::vector<ClientFrame> frames) {
     for (ClientFrame &frame : frames) {
         std::unique_lock lock(mutex_);
         if (frame.verdict == ClientVerdict::Request) {
-            if (link.waiting)
+            if (!link.waiting.empty() && link.waiting.back().bytes[1] != kWriteMultipleRegisters) {
                 ++link.counts.replaced;
-            link.waiting = Waiting{std::move(frame.bytes), link.lastByteAt};
+                link.waiting.pop_back();
+            }
+            if (link.waiting.size() >= kMaxWaiting) {
+                ++link.counts.overflow;
+                continue;
+            }
+            link.waiting.push_back(Waiting{std::move(frame.bytes), link.lastByteAt});
             queued = true;
             continue;
         }
@@ -286,50 +292,46 @@ void BusShare::take(Link &link, std::vector<ClientFrame> frames) {
 void BusShare::serve() {
     std::uint64_t count;
     [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
-    // Each link once, starting after the one served last: no client waits behind another's
-    // second request.
+    // One request of each link, starting after the link served last: no client waits behind
+    // another's second request.
     const std::size_t total = links_.size();
     const std::size_t first = nextLink_;
+    bool more = false;
     for (std::size_t k = 0; k < total; ++k) {
         Link &link = *links_[(first + k) % total];
         std::optional<Waiting> request;
+        Clock::time_point dueAt;
         {
             std::lock_guard lock(mutex_);
-            if (!link.waiting)
+            if (link.waiting.empty())
                 continue;
-            if (link.lastArrivedAt) {
-                // Its gap to the write, as the client wrote them, and a margin: the times are
-                // taken by threads that a busy machine may wake late, and the write itself
-                // went on the line after a wait for a quiet line.
-                const auto due = link.lastSentAt + (link.waiting->arrivedAt - *link.lastArrivedAt) +
-                                 kPauseMargin;
-                if (Clock::now() < due) {
-                    link.dueAt = due;
-                    poke();
-                    continue;
-                }
+            dueAt = link.pacing.dueFor(link.waiting.front().arrivedAt);
+            if (Clock::now() < dueAt) {
+                link.dueAt = dueAt;
+                poke();
+                continue;
             }
             link.dueAt.reset();
-            request.swap(link.waiting);
+            request = std::move(link.waiting.front());
+            link.waiting.pop_front();
+            more = more || !link.waiting.empty();
         }
         nextLink_ = (first + k + 1) % total;
-        relay(link, std::move(*request));
+        relay(link, std::move(*request), dueAt);
     }
+    if (more)
+        wake();
 }
 
-void BusShare::relay(Link &link, Waiting request) {
+void BusShare::relay(Link &link, Waiting request, Clock::time_point dueAt) {
     const auto startedAt = Clock::now();
-    if (startedAt - request.arrivedAt > kStaleAfter) {
+    if (startedAt - dueAt > kStaleAfter) {
         std::lock_guard lock(mutex_);
         ++link.counts.stale;
         return;
     }
-    // Only a write needs its pause kept: a read's delay must not be handed on to the next.
     if (request.bytes[1] == kWriteMultipleRegisters)
-        link.lastArrivedAt = request.arrivedAt;
-    else
-        link.lastArrivedAt.reset();
-    link.lastSentAt = startedAt;
+        link.pacing.wrote(request.arrivedAt, startedAt);
     // One try: the client makes its own retries.
     const ExchangeResult result = bus_.exchangeOnce(request.bytes);
     const auto endedAt = Clock::now();
@@ -414,8 +416,8 @@ QString BusShare::metricsText() const {
     family("kalvora_client_dropped_total", "counter",
            "Requests of clients on a shared link dropped before the bus, by reason: damaged "
            "(CRC), unsupported (not function 4 or 16, a wrong count, an address above 250), "
-           "incomplete (silence before the end), replaced (a newer request came first), stale "
-           "(waited too long).");
+           "incomplete (silence before the end), replaced (a read not yet sent when a newer "
+           "request came), stale (waited too long for the bus), overflow (more than 32 waiting).");
     for (const auto &link : links_) {
         const Counts &c = link->counts;
         const std::pair<const char *, unsigned long long> reasons[] = {
@@ -423,7 +425,8 @@ QString BusShare::metricsText() const {
             {"unsupported", c.unsupported},
             {"incomplete", c.incomplete},
             {"replaced", c.replaced},
-            {"stale", c.stale}};
+            {"stale", c.stale},
+            {"overflow", c.overflow}};
         for (const auto &[reason, count] : reasons)
             sample("kalvora_client_dropped_total", *link, "reason", reason, QString::number(count));
     }

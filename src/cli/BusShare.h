@@ -3,19 +3,20 @@
 // client (the window program, kalvora-cli, any Modbus RTU master) opens as if it were the bus.
 // A thread reads the clients and frames their requests; the logger's thread sends each valid
 // one on the real bus between its own tries (serve()), one try, and hands the reply, or
-// silence, back to that client only. Each link holds at most one request: a newer one replaces
-// one not yet sent, as a client that gave up and asked again no longer waits for the old one.
-// After a write, a client's next request reaches the bus no sooner than the client wrote it
-// after the write: the pause it keeps (a chamber's time to store a program step) is never
-// shortened by a wait for the bus that held up only the write.
+// silence, back to that client only. A newer request replaces a read not yet sent, as a client
+// that gave up and asked again no longer waits for the old one; writes are never replaced, they
+// queue and go in the order written. After a write, the client's next request keeps the pause
+// the client kept (core/ClientPacing).
 #include "Bus.h"
 #include "EventJournal.h"
 
+#include "core/ClientPacing.h"
 #include "core/ClientRequestFramer.h"
 
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,11 +28,12 @@ class PseudoTerminal;
 class BusShare {
 public:
     using Clock = std::chrono::steady_clock;
-    // A request that waited this long is dropped unsent: every client has given up on it by
-    // then, and a write sent that late would surprise whoever asked.
+    // A request that waited this long for the bus (beyond the pause it keeps) is dropped
+    // unsent: every client has given up on it by then, and a write sent that late would
+    // surprise whoever asked.
     static constexpr std::chrono::seconds kStaleAfter{2};
-    // Added to the pause a client kept after a write: a little longer, never shorter.
-    static constexpr std::chrono::milliseconds kPauseMargin{50};
+    // Requests a link holds; beyond, a new one is dropped. A program is 15 writes.
+    static constexpr std::size_t kMaxWaiting = 32;
 
     // Makes every link (its pty given to the group dialout, mode 0660) and starts reading.
     // Throws CliError(kExitFile) when a link cannot be made, naming it.
@@ -52,7 +54,8 @@ public:
 private:
     struct Counts {
         unsigned long long ok = 0, exception = 0, timeout = 0, damagedReply = 0, notSent = 0;
-        unsigned long long damaged = 0, unsupported = 0, incomplete = 0, replaced = 0, stale = 0;
+        unsigned long long damaged = 0, unsupported = 0, incomplete = 0, replaced = 0, stale = 0,
+                           overflow = 0;
         double busSeconds = 0;
         double waitSeconds = 0;
     };
@@ -66,19 +69,17 @@ private:
         int watch = -1; // inotify watch of the slave's closes
         ClientRequestFramer framer;
         Clock::time_point lastByteAt;
-        std::optional<Waiting> waiting;         // under mutex_
-        std::optional<Clock::time_point> dueAt; // under mutex_: the waiting one may go then
+        std::deque<Waiting> waiting;            // under mutex_, oldest first
+        std::optional<Clock::time_point> dueAt; // under mutex_: the first waiting may go then
         Counts counts;                          // under mutex_
         bool dropWarned = false;
-        // Of the last request sent, when it was a write (the bus's thread only).
-        std::optional<Clock::time_point> lastArrivedAt;
-        Clock::time_point lastSentAt;
+        ClientPacing pacing; // the bus's thread only
     };
 
     void readClients();
     void take(Link &link, std::vector<ClientFrame> frames);
     void released();
-    void relay(Link &link, Waiting request);
+    void relay(Link &link, Waiting request, Clock::time_point dueAt);
     void wake();
     void poke();
 

@@ -26,6 +26,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 #include "LoopbackPort.h"
@@ -337,6 +338,43 @@ private slots:
                        exclusive == 0;
             }(),
             kEventTimeoutMs);
+    }
+
+    // The window writes a program's steps half a second apart without waiting for replies. The
+    // pause each step keeps on the bus must not make the next step find it still waiting, nor
+    // the last steps go stale: a program arrives whole, however many steps it has.
+    void programOfFifteenStepsArrivesWhole() {
+        RawClient client(link2_);
+        QVERIFY(client.fd >= 0);
+        line_->clearReceived();
+        std::vector<Bytes> steps;
+        for (int step = 1; step <= 15; ++step) {
+            steps.push_back(WriteRequest(2, 0, {4, step, 20 + step, 0, 5, 0, 10, 0, 0, 0, 0, 15, 1}));
+            QVERIFY(client.write(steps.back()));
+            std::this_thread::sleep_for(500ms);
+        }
+        std::vector<ReceivedFrame> arrived;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                arrived.clear();
+                for (const ReceivedFrame &frame : line_->received())
+                    if (frame.bytes.size() > 1 && frame.bytes[1] == 16)
+                        arrived.push_back(frame);
+                return arrived.size() >= steps.size();
+            }(),
+            kEventTimeoutMs);
+        QVERIFY(ReadFor(client.fd, 15 * 8 + 1, 1000ms).size() == 15 * 8); // every reply, once
+        QCOMPARE(arrived.size(), steps.size());
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            QCOMPARE(HexText(arrived[i].bytes), HexText(steps[i]));
+            if (i > 0)
+                QVERIFY2(arrived[i].at - arrived[i - 1].at >= 500ms,
+                         qPrintable(QStringLiteral("step %1 came %2 ms after the one before")
+                                        .arg(i + 1)
+                                        .arg(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 arrived[i].at - arrived[i - 1].at)
+                                                 .count())));
+        }
     }
 };
 
