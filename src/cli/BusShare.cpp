@@ -421,12 +421,9 @@ QString BusShare::metricsText() const {
     for (const auto &link : links_) {
         const Counts &c = link->counts;
         const std::pair<const char *, unsigned long long> reasons[] = {
-            {"damaged", c.damaged},
-            {"unsupported", c.unsupported},
-            {"incomplete", c.incomplete},
-            {"replaced", c.replaced},
-            {"stale", c.stale},
-            {"overflow", c.overflow}};
+            {"damaged", c.damaged},       {"unsupported", c.unsupported},
+            {"incomplete", c.incomplete}, {"replaced", c.replaced},
+            {"stale", c.stale},           {"overflow", c.overflow}};
         for (const auto &[reason, count] : reasons)
             sample("kalvora_client_dropped_total", *link, "reason", reason, QString::number(count));
     }

@@ -39,8 +39,7 @@ void tst_ClientPacing::dueAfterOneWrite_data() {
         << 0LL << 180LL << 500LL << 700LL;
     QTest::newRow("held 300 ms: the pause, no margin") << 0LL << 300LL << 500LL << 800LL;
     QTest::newRow("a long pause already kept: at once") << 0LL << 100LL << 10000LL << 10000LL;
-    QTest::newRow("long pause, longer wait: at most 2 s kept")
-        << 0LL << 3000LL << 2500LL << 5000LL;
+    QTest::newRow("long pause, longer wait: at most 2 s kept") << 0LL << 3000LL << 2500LL << 5000LL;
 }
 
 void tst_ClientPacing::dueAfterOneWrite() {
@@ -69,9 +68,8 @@ void tst_ClientPacing::clientWritingAtItsOwnPaceKeepsEveryPauseAndStaysClose() {
             sent += 100;
         if (lastSent >= 0)
             QVERIFY2(sent - lastSent >= 500, qPrintable(QString::number(step)));
-        QVERIFY2(sent < written + 500, qPrintable(QStringLiteral("step %1 sent at %2")
-                                                     .arg(step + 1)
-                                                     .arg(sent)));
+        QVERIFY2(sent < written + 500,
+                 qPrintable(QStringLiteral("step %1 sent at %2").arg(step + 1).arg(sent)));
         pacing.wrote(At(written), At(sent));
         lastSent = sent;
     }
