@@ -22,24 +22,6 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-// Ends a child on every way out of the test.
-struct Stopper {
-    QProcess &process;
-    ~Stopper() {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(15000)) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-};
-
-} // namespace
-
 class tst_CliMetrics : public QObject {
     Q_OBJECT
 private slots:
@@ -60,7 +42,7 @@ void tst_CliMetrics::prometheusScrapesTheChambers() {
     QTemporaryDir dir;
     const int metricsPort = FreePort();
     QProcess cli;
-    Stopper stopCli{cli};
+    StopOnExit stopCli{cli};
     cli.start(QStringLiteral(CLI_BINARY),
               {"log", "1,4,9", "--period", "1", "--timeout", "100", "--dir", dir.path(), "--port",
                line.slavePath(), "--metrics", QStringLiteral("127.0.0.1:%1").arg(metricsPort)});
@@ -103,7 +85,7 @@ void tst_CliMetrics::prometheusScrapesTheChambers() {
                        .toUtf8());
     }
     QProcess server;
-    Stopper stopServer{server};
+    StopOnExit stopServer{server};
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server.start(prometheus,
                  {"--config.file=" + config,
@@ -143,7 +125,7 @@ void tst_CliMetrics::metricsPortTakenRecordsStillWritten() {
     line.setRawInput(1, 0, 235);
     QTemporaryDir dir;
     QProcess cli;
-    Stopper stopCli{cli};
+    StopOnExit stopCli{cli};
     const QString metrics = QStringLiteral("127.0.0.1:%1").arg(port);
     cli.start(QStringLiteral(CLI_BINARY),
               {"log", "1", "--period", "1", "--record-every", "1", "--timeout", "100", "--dir",

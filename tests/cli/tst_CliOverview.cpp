@@ -33,19 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Stopper {
-    QProcess &process;
-    ~Stopper() {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(15000)) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-};
-
 struct Answer {
     int status = 0; // 0: no answer
     std::string type;
@@ -87,7 +74,7 @@ public:
 private:
     int port_;
     QProcess process_;
-    Stopper stop_;
+    StopOnExit stop_;
 };
 
 QJsonObject ChamberOf(const QJsonObject &chambers, int address) {

@@ -25,3 +25,17 @@ inline CliRun RunCli(const QStringList &arguments, int timeoutMs = 60000) {
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
 }
+
+// Ends a child on every way out of a test: asked first, killed if it will not go.
+struct StopOnExit {
+    QProcess &process;
+    ~StopOnExit() {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(15000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+};
