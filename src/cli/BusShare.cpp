@@ -261,7 +261,10 @@ void BusShare::take(Link &link, std::vector<ClientFrame> frames) {
     for (ClientFrame &frame : frames) {
         std::unique_lock lock(mutex_);
         if (frame.verdict == ClientVerdict::Request) {
-            if (!link.waiting.empty() && link.waiting.back().bytes[1] != kWriteMultipleRegisters) {
+            // A client that asks again gave up on its request not yet sent: a read, or the
+            // same write repeated. A different write waits its turn: it is the next step.
+            if (!link.waiting.empty() && (link.waiting.back().bytes[1] != kWriteMultipleRegisters ||
+                                          link.waiting.back().bytes == frame.bytes)) {
                 ++link.counts.replaced;
                 link.waiting.pop_back();
             }

@@ -3,9 +3,9 @@
 // client (the window program, kalvora-cli, any Modbus RTU master) opens as if it were the bus.
 // A thread reads the clients and frames their requests; the logger's thread sends each valid
 // one on the real bus between its own tries (serve()), one try, and hands the reply, or
-// silence, back to that client only. A newer request replaces a read not yet sent, as a client
-// that gave up and asked again no longer waits for the old one; writes are never replaced, they
-// queue and go in the order written. After a write, the client's next request keeps the pause
+// silence, back to that client only. A newer request replaces a read not yet sent, or the same
+// write repeated, as a client that gave up and asked again no longer waits for the old one;
+// other writes are never replaced, they queue and go in the order written. After a write, the client's next request keeps the pause
 // the client kept (core/ClientPacing).
 #include "Bus.h"
 #include "EventJournal.h"

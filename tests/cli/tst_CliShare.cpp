@@ -181,26 +181,39 @@ private slots:
             QStringLiteral("02 04 0E"));
     }
 
-    // A client that asks again before its first request went out wants only the newer answer.
+    // A client that asks again before its first request went out wants only the newer answer:
+    // of a read, or of the same write sent again.
+    void newerRequestReplacesOneNotYetSent_data() {
+        QTest::addColumn<Bytes>("older");
+        QTest::addColumn<Bytes>("newer");
+        QTest::addColumn<int>("replyLength");
+        QTest::newRow("a read, then another") << ReadRequest(2, 0, 7) << ReadRequest(2, 0, 8) << 21;
+        const Bytes write = WriteRequest(2, 13, {25, 0, 1}); // set-point 25
+        QTest::newRow("a write, then the same again") << write << write << 8;
+    }
     void newerRequestReplacesOneNotYetSent() {
+        QFETCH(Bytes, older);
+        QFETCH(Bytes, newer);
+        QFETCH(int, replyLength);
         RawClient client(link2_);
         QVERIFY(client.fd >= 0);
         line_->clearReceived();
-        const Bytes older = ReadRequest(2, 0, 7);
-        const Bytes newer = ReadRequest(2, 0, 8);
         Bytes both = older;
         both.insert(both.end(), newer.begin(), newer.end());
         QVERIFY(client.write(both));
-        const Bytes reply = ReadFor(client.fd, 21, std::chrono::milliseconds(kEventTimeoutMs));
-        QCOMPARE(reply.size(), std::size_t(21));
-        QCOMPARE(HexText(Bytes(reply.begin(), reply.begin() + 3)), QStringLiteral("02 04 10"));
+        const Bytes reply =
+            ReadFor(client.fd, replyLength, std::chrono::milliseconds(kEventTimeoutMs));
+        QCOMPARE(reply.size(), std::size_t(replyLength));
+        QCOMPARE(HexText(Bytes(reply.begin(), reply.begin() + 2)),
+                 HexText(Bytes(newer.begin(), newer.begin() + 2)));
         QVERIFY(ReadFor(client.fd, 1, 500ms).empty()); // nothing more: the older one never went
-        int newerSeen = 0;
+        int olderSeen = 0, newerSeen = 0;
         for (const ReceivedFrame &frame : line_->received()) {
-            QVERIFY(frame.bytes != older);
+            olderSeen += frame.bytes == older;
             newerSeen += frame.bytes == newer;
         }
         QCOMPARE(newerSeen, 1);
+        QCOMPARE(olderSeen, older == newer ? 1 : 0);
     }
 
     // After the drops above: counted by reason, and one warning for the link, not one each.
@@ -209,7 +222,7 @@ private slots:
             QStringLiteral("kalvora_client_dropped_total{link=\"%1\",reason=").arg(link2_);
         QString text;
         QTRY_VERIFY_WITH_TIMEOUT(
-            (text = QString::fromStdString(metrics())).contains(prefix + "\"replaced\"} 1\n"),
+            (text = QString::fromStdString(metrics())).contains(prefix + "\"replaced\"} 2\n"),
             kEventTimeoutMs);
         QVERIFY2(text.contains(prefix + "\"damaged\"} 1\n"), qPrintable(text));
         QVERIFY(text.contains(prefix + "\"unsupported\"} 1\n"));
@@ -240,9 +253,11 @@ private slots:
         // A write nobody answers is a warning, not a failure, for the tool as for the window.
         QCOMPARE(RunCli({"set-point", chamber, "-20", "--port", link3_}).exitCode, 0);
         QJsonObject event;
+        // Its own event: on this link, for this chamber (an earlier test wrote through the other).
         QTRY_VERIFY_WITH_TIMEOUT((event = LastEvent(events(), QStringLiteral("client_write")))
-                                         .value(QStringLiteral("chamber"))
-                                         .toInt() == chamber.toInt(),
+                                             .value(QStringLiteral("chamber"))
+                                             .toInt() == chamber.toInt() &&
+                                     event.value(QStringLiteral("link")).toString() == link3_,
                                  kEventTimeoutMs);
         QCOMPARE(event.value(QStringLiteral("link")).toString(), link3_);
         QCOMPARE(event.value(QStringLiteral("start")).toInt(), 13);
