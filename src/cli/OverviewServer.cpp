@@ -235,6 +235,8 @@ void OverviewServer::fillHistory(int address, const QList<Reading> &readings, qi
                                  qint64 until, qint64 gapAfterMs) {
     std::lock_guard lock(historyMutex_);
     FillHistory(history_, address, readings, from, until, gapAfterMs);
+    // Thinned to this moment now, not at the first round: the rows may end hours ago.
+    history_.expire(until);
 }
 
 void OverviewServer::fillHistoryFromCsv(const QString &folder, qint64 now, qint64 gapAfterMs) {
