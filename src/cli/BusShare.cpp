@@ -419,8 +419,9 @@ QString BusShare::metricsText() const {
     family("kalvora_client_dropped_total", "counter",
            "Requests of clients on a shared link dropped before the bus, by reason: damaged "
            "(CRC), unsupported (not function 4 or 16, a wrong count, an address above 250), "
-           "incomplete (silence before the end), replaced (a read not yet sent when a newer "
-           "request came), stale (waited too long for the bus), overflow (more than 32 waiting).");
+           "incomplete (silence before the end), replaced (a read, or the same write, not yet "
+           "sent when the client sent it again), stale (waited too long for the bus), overflow "
+           "(more than 32 waiting).");
     for (const auto &link : links_) {
         const Counts &c = link->counts;
         const std::pair<const char *, unsigned long long> reasons[] = {

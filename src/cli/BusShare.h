@@ -5,8 +5,8 @@
 // one on the real bus between its own tries (serve()), one try, and hands the reply, or
 // silence, back to that client only. A newer request replaces a read not yet sent, or the same
 // write repeated, as a client that gave up and asked again no longer waits for the old one;
-// other writes are never replaced, they queue and go in the order written. After a write, the client's next request keeps the pause
-// the client kept (core/ClientPacing).
+// other writes are never replaced, they queue and go in the order written. After a write, the
+// client's next request keeps the pause the client kept (core/ClientPacing).
 #include "Bus.h"
 #include "EventJournal.h"
 
