@@ -67,6 +67,10 @@ public:
         bus.periodSeconds = 4;
         server_.update(bus);
     }
+    void fill(int address, const QList<Reading> &readings, qint64 gapAfterMs) {
+        const qint64 now = clock.at.toMSecsSinceEpoch();
+        server_.fillHistory(address, readings, now - 24 * 3600 * 1000LL, now, gapAfterMs);
+    }
     QStringList warnings() {
         std::lock_guard lock(mutex_);
         return warned;
@@ -116,7 +120,31 @@ private slots:
     void historyFollowsTheSnapshots();
     void chambersCarryTheirAlarmsAndOutages();
     void missingChartLibraryIsWarnedOnce();
+    void historyFilledAtStartIsThinnedAtOnce();
 };
+
+// Rows of a run that ended two hours ago, filled before any round: served one a minute.
+void tst_OverviewServer::historyFilledAtStartIsThinnedAtOnce() {
+    Fixture f;
+    QList<Reading> rows;
+    const QDateTime first = f.clock.at.addSecs(-3 * 3600);
+    for (int i = 0; i < 1800; ++i) { // an hour, a row every 2 s
+        const QDateTime t = first.addSecs(2 * i);
+        Reading r;
+        r.date = t.date();
+        r.time = t.time();
+        r.utcOffsetSeconds = t.offsetFromUtc();
+        r.temperature = 30.5;
+        rows << r;
+    }
+    f.fill(1, rows, 10000);
+    const QJsonArray points =
+        f.json("/api/chambers/1/history?minutes=240").value("points").toArray();
+    qsizetype readings = 0;
+    for (const QJsonValue &p : points)
+        readings += !p.toArray()[1].isNull();
+    QVERIFY2(readings >= 60 && readings <= 61, QByteArray::number(readings).constData());
+}
 
 // A silent chamber, a lost port and an implausible temperature each break the line once.
 void tst_OverviewServer::historyFollowsTheSnapshots() {
