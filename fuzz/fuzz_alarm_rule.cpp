@@ -1,7 +1,7 @@
 // Any bytes, read as UTF-8, as an alarm rule of the command line or a configuration line. A rule
 // is accepted with settings inside their bounds and reads back the same from its written form,
 // or rejected with a message that names the rule; never both, never a crash.
-#include "AlarmRuleText.h"
+#include "logger/alarms/AlarmRuleText.h"
 #include "FuzzCheck.h"
 
 #include <cstddef>

@@ -1,11 +1,12 @@
 // kalvora-cli alarm-test: one test notification through every configured channel, so that a lab
 // sees its mail settings work before it trusts them.
-#include "AddressList.h"
-#include "AlarmDelivery.h"
-#include "AlarmOptions.h"
-#include "Commands.h"
-#include "ConfigFile.h"
-#include "LoggerClock.h"
+#include "base/AddressList.h"
+#include "base/ConfigFile.h"
+#include "base/LoggerClock.h"
+#include "cli/Commands.h"
+#include "logger/alarms/AlarmDelivery.h"
+#include "logger/alarms/AlarmOptions.h"
+#include "logger/LogCommand.h"
 
 #include <QDateTime>
 #include <QFile>

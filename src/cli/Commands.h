@@ -5,12 +5,8 @@
 
 int RunScan(const QStringList &arguments);
 int RunRead(const QStringList &arguments);
-int RunLog(const QStringList &arguments);
 int RunAlarmTest(const QStringList &arguments);
 
-class CommandLine;
-// The options of `log`, which alarm-test needs to read the same configuration files.
-void AddLogOptions(CommandLine &line);
 int RunWriteProgram(const QStringList &arguments);
 // set-point, start, stop, start-program, stop-program
 int RunControlCommand(const QString &command, const QStringList &arguments);

@@ -1,4 +1,4 @@
-#include "ProgramCsv.h"
+#include "cli/ProgramCsv.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
-#include "Bus.h"
-#include "Commands.h"
-#include "ReadingReport.h"
+#include "base/Bus.h"
+#include "base/ReadingReport.h"
+#include "cli/Commands.h"
 
 #include "core/ModbusRtu.h"
 

@@ -1,5 +1,5 @@
-#include "Bus.h"
-#include "Commands.h"
+#include "base/Bus.h"
+#include "cli/Commands.h"
 
 #include "core/ModbusRtu.h"
 

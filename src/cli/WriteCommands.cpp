@@ -1,7 +1,7 @@
-#include "Bus.h"
-#include "Commands.h"
-#include "OptionNumbers.h"
-#include "ProgramCsv.h"
+#include "base/Bus.h"
+#include "base/OptionNumbers.h"
+#include "cli/Commands.h"
+#include "cli/ProgramCsv.h"
 
 #include "core/ControlFrames.h"
 #include "core/Errors.h"

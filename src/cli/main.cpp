@@ -1,7 +1,8 @@
 // kalvora-cli: unattended multi-chamber logging, scripting and metrics, on the window
 // program's core and port code, without windows.
-#include "CliError.h"
-#include "Commands.h"
+#include "base/CliError.h"
+#include "cli/Commands.h"
+#include "logger/LogCommand.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // The tool's serial line against the simulated chambers: a lost port is named with its device,
 // reopened at the configured path looked up anew, and serves again once it is back.
-#include "Bus.h"
+#include "base/Bus.h"
 #include "SimulatedLine.h"
 
 #include "core/ModbusRtu.h"

@@ -1,9 +1,9 @@
 // The tool's pure pieces: address lists, option files, program CSV, reading reports, metrics.
-#include "AddressList.h"
-#include "ConfigFile.h"
-#include "MetricsText.h"
-#include "ProgramCsv.h"
-#include "ReadingReport.h"
+#include "base/AddressList.h"
+#include "base/ConfigFile.h"
+#include "base/ReadingReport.h"
+#include "cli/ProgramCsv.h"
+#include "logger/metrics/MetricsText.h"
 
 #include "core/ReadingsCsv.h"
 

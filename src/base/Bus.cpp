@@ -1,0 +1,123 @@
+#include "base/Bus.h"
+
+#include "platform/PortNames.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+QString SystemReason(int errorNumber) { return QString::fromLocal8Bit(std::strerror(errorNumber)); }
+
+} // namespace
+
+Bus::Bus(const CommonOptions &options, int stopFd)
+    : options_(options), stopFd_(stopFd), device_(DevicePathForPort(options.port)) {
+    QString reason;
+    int errorNumber = 0;
+    if (!port_.open(device_, &reason, &errorNumber)) {
+        if (errorNumber == EBUSY)
+            throw CliError{kExitPort,
+                           QStringLiteral("port %1 (%2) is in use").arg(options.port, device_)};
+        throw CliError{kExitPort, PortOpenErrorText(options.port, device_, reason, errorNumber)};
+    }
+    line_ = std::make_unique<LineExchange>(port_, stopFd_);
+}
+
+bool Bus::reopen(QString *reason, int *errorNumber) {
+    line_.reset();
+    port_.close();
+    device_ = DevicePathForPort(options_.port);
+    QString why;
+    int error = 0;
+    if (!port_.open(device_, &why, &error)) {
+        closedError_ = error;
+        if (reason)
+            *reason = why;
+        if (errorNumber)
+            *errorNumber = error;
+        return false;
+    }
+    closedError_ = 0;
+    line_ = std::make_unique<LineExchange>(port_, stopFd_);
+    return true;
+}
+
+ExchangeResult Bus::exchangeOnce(std::span<const std::uint8_t> request) {
+    if (!line_) {
+        ExchangeResult result;
+        result.outcome = ExchangeResult::Outcome::PortLost;
+        result.errorNumber = closedError_ != 0 ? closedError_ : ENODEV;
+        return result;
+    }
+    return line_->exchange(request, options_.timeout);
+}
+
+ExchangeResult Bus::exchange(std::span<const std::uint8_t> request,
+                             const std::function<void(const ExchangeResult &)> &onEachTry) {
+    using Outcome = ExchangeResult::Outcome;
+    ExchangeResult result;
+    for (int attempt = 0; attempt < options_.tries; ++attempt) {
+        if (beforeEachTry_)
+            beforeEachTry_();
+        result = exchangeOnce(request);
+        if (onEachTry)
+            onEachTry(result);
+        // Silence, damage and noise may pass; an answer, a stop or a lost port will not.
+        if (result.outcome != Outcome::Timeout && result.outcome != Outcome::BadCrc &&
+            result.outcome != Outcome::LineNeverQuiet)
+            break;
+    }
+    return result;
+}
+
+QString Bus::portLostText(int errorNumber) const {
+    return QStringLiteral("port %1 (%2) lost: %3")
+        .arg(options_.port, device_, SystemReason(errorNumber));
+}
+
+QString Bus::outcomeText(const ExchangeResult &result) const {
+    switch (result.outcome) {
+    case ExchangeResult::Outcome::PortLost:
+        return portLostText(result.errorNumber);
+    case ExchangeResult::Outcome::WriteFailed:
+        return QStringLiteral("cannot write to port %1 (%2): %3")
+            .arg(options_.port, device_, SystemReason(result.errorNumber));
+    default:
+        return OutcomeText(result);
+    }
+}
+
+QString OutcomeText(const ExchangeResult &result) {
+    using Outcome = ExchangeResult::Outcome;
+    switch (result.outcome) {
+    case Outcome::Ok:
+        return QStringLiteral("answered");
+    case Outcome::Timeout:
+        return QStringLiteral("no answer");
+    case Outcome::BadCrc:
+        return QStringLiteral("damaged reply (CRC or layout)");
+    case Outcome::Exception: {
+        static const char *const names[] = {"",
+                                            "illegal function",
+                                            "illegal data address",
+                                            "illegal data value",
+                                            "slave device failure",
+                                            "acknowledge",
+                                            "slave device busy"};
+        const int code = result.exceptionCode;
+        const QString name =
+            code >= 1 && code <= 6 ? QString::fromLatin1(names[code]) : QStringLiteral("unknown");
+        return QStringLiteral("exception %1 (%2)").arg(code).arg(name);
+    }
+    case Outcome::WriteFailed:
+        return QStringLiteral("cannot write to the port: %1").arg(SystemReason(result.errorNumber));
+    case Outcome::Stopped:
+        return QStringLiteral("stopped");
+    case Outcome::LineNeverQuiet:
+        return QStringLiteral("line never quiet");
+    case Outcome::PortLost:
+        return QStringLiteral("port lost: %1").arg(SystemReason(result.errorNumber));
+    }
+    return QString();
+}

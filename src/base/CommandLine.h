@@ -1,0 +1,60 @@
+#pragma once
+// Option parsing shared by the commands: each command has its own parser with the common
+// options and its own defaults, so that `kalvora-cli COMMAND --help` shows every default.
+#include "base/CliError.h"
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <optional>
+
+struct ExchangeDefaults {
+    int tries;
+    int timeoutMs;
+};
+
+struct CommonOptions {
+    QString port;
+    int tries = 1;
+    std::chrono::milliseconds timeout{0};
+};
+
+class CommandLine {
+public:
+    // usage: what follows the command in the usage line, e.g. "ADDR".
+    CommandLine(const QString &command, const QString &usage, const QString &description,
+                ExchangeDefaults defaults);
+
+    QCommandLineParser &parser() { return parser_; }
+    void addValueOption(const QString &name, const QString &valueName, const QString &help);
+    void addFlag(const QString &name, const QString &help);
+
+    // Parses; returns an exit code when the run ends here (help printed: 0), nothing to go on.
+    // Throws CliError(kExitUsage) for a bad command line.
+    std::optional<int> parse(const QStringList &arguments);
+
+    CommonOptions common() const;
+    QStringList positional() const { return parser_.positionalArguments(); }
+    // The option's value as a whole number within [low, high]; fallback when not given.
+    int intValue(const QString &name, int fallback, int low, int high) const;
+    bool isSet(const QString &name) const { return parser_.isSet(name); }
+    QString value(const QString &name) const { return parser_.value(name); }
+    QString helpText() const;
+    // Throws CliError(kExitUsage) unless exactly `count` arguments follow the options.
+    void expectPositional(int count, const QString &names) const;
+    // The names of the options that take a value, and of the flags (--help not counted).
+    const QStringList &valueOptions() const { return valueOptions_; }
+    const QStringList &flags() const { return flags_; }
+
+private:
+    QString command_;
+    QString usage_;
+    ExchangeDefaults defaults_;
+    QCommandLineParser parser_;
+    QStringList valueOptions_;
+    QStringList flags_;
+};
+
+// The bus address argument, 0 to 250. Throws CliError(kExitUsage).
+int BusAddressArgument(const QString &text);

@@ -1,0 +1,100 @@
+#include "logger/metrics/MetricsText.h"
+
+#include "core/NumberText.h"
+
+#include <functional>
+
+namespace {
+
+QString Number(double value) { return FloatToText(value, QLatin1Char('.')); }
+
+QString Label(int address) { return QStringLiteral("chamber=\"%1\"").arg(address); }
+
+struct Gauge {
+    const char *name;
+    const char *help;
+    std::function<std::optional<double>(const ChamberMetrics &)> value;
+};
+
+std::optional<double> FromReading(const ChamberMetrics &c,
+                                  const std::function<std::optional<double>(const ReadingValues &)> &f) {
+    if (!c.up || !c.values)
+        return std::nullopt;
+    return f(*c.values);
+}
+
+template <class T> std::optional<double> AsDouble(const std::optional<T> &v) {
+    return v ? std::optional<double>(static_cast<double>(*v)) : std::nullopt;
+}
+
+const std::vector<Gauge> &Gauges() {
+    static const std::vector<Gauge> gauges{
+        {"kalvora_chamber_up", "Whether the chamber answered its last reading (1) or not (0).",
+         [](const ChamberMetrics &c) { return std::optional<double>(c.up ? 1 : 0); }},
+        {"kalvora_chamber_temperature_celsius", "Current temperature of the chamber in degrees Celsius.",
+         [](const ChamberMetrics &c) {
+             return FromReading(c, [](const ReadingValues &v) { return v.currentTemperature; });
+         }},
+        {"kalvora_chamber_set_temperature_celsius", "Set temperature of the chamber in degrees Celsius.",
+         [](const ChamberMetrics &c) {
+             return FromReading(c, [](const ReadingValues &v) { return v.setTemperature; });
+         }},
+        {"kalvora_chamber_program", "Number of the chamber's current program.",
+         [](const ChamberMetrics &c) {
+             return FromReading(c, [](const ReadingValues &v) { return AsDouble(v.program); });
+         }},
+        {"kalvora_chamber_step", "Current step of the chamber's program.",
+         [](const ChamberMetrics &c) {
+             return FromReading(c, [](const ReadingValues &v) { return AsDouble(v.step); });
+         }},
+        {"kalvora_chamber_cycle", "Current cycle of the chamber's program.",
+         [](const ChamberMetrics &c) {
+             return FromReading(c, [](const ReadingValues &v) { return AsDouble(v.cycle); });
+         }},
+        {"kalvora_chamber_sensor_ok",
+         "Whether the chamber's last reply held a plausible temperature (1) or not (0).",
+         [](const ChamberMetrics &c) {
+             return c.sensorOk ? std::optional<double>(*c.sensorOk ? 1 : 0) : std::nullopt;
+         }},
+        {"kalvora_chamber_last_reading_timestamp_seconds",
+         "Unix time of the chamber's last good reading.",
+         [](const ChamberMetrics &c) { return c.lastGoodReadingAt; }},
+    };
+    return gauges;
+}
+
+} // namespace
+
+QString PrometheusText(const BusMetrics &bus) {
+    const std::vector<ChamberMetrics> &chambers = bus.chambers;
+    QString text = QStringLiteral("# HELP kalvora_port_up Whether the serial port is open and "
+                                  "working (1) or lost (0).\n# TYPE kalvora_port_up gauge\n"
+                                  "kalvora_port_up %1\n")
+                       .arg(bus.portUp ? 1 : 0);
+    for (const Gauge &gauge : Gauges()) {
+        const QString name = QLatin1String(gauge.name);
+        text += QStringLiteral("# HELP %1 %2\n# TYPE %1 gauge\n").arg(name, QLatin1String(gauge.help));
+        for (const ChamberMetrics &c : chambers)
+            if (const auto value = gauge.value(c))
+                text += QStringLiteral("%1{%2} %3\n").arg(name, Label(c.address), Number(*value));
+    }
+    const QString counter = QStringLiteral("kalvora_chamber_exchanges_total");
+    text += QStringLiteral("# HELP %1 Exchanges with the chamber by result: ok, timeout (no "
+                           "reply), bad_crc (damaged reply), exception (refused), line_never_quiet (the line never "
+                           "fell quiet for the request).\n"
+                           "# TYPE %1 counter\n")
+                .arg(counter);
+    for (const ChamberMetrics &c : chambers) {
+        const std::pair<const char *, unsigned long long> results[] = {
+            {"ok", c.exchanges.ok},
+            {"timeout", c.exchanges.timeout},
+            {"bad_crc", c.exchanges.badCrc},
+            {"exception", c.exchanges.exception},
+            {"line_never_quiet", c.exchanges.lineNeverQuiet}};
+        for (const auto &[result, count] : results)
+            text += QStringLiteral("%1{%2,result=\"%3\"} %4\n")
+                        .arg(counter, Label(c.address), QLatin1String(result))
+                        .arg(count);
+    }
+    return text + bus.alarmsText + bus.shareText;
+}

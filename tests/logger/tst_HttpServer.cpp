@@ -1,0 +1,563 @@
+// The logger's HTTP server through real sockets on the loopbacks: the address forms, a port
+// already taken (reported once, retried), stopping at any moment, and what it refuses.
+#include "logger/http/HttpServer.h"
+#include "logger/http/OverviewServer.h"
+
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "LoopbackPort.h"
+#include "TimingSlack.h"
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Kind = HttpServerEvent::Kind;
+
+namespace {
+
+bool HasIpv6Loopback() {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    const bool ok =
+        fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
+QStringList Resolved(const QString &host) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    QStringList numeric;
+    if (::getaddrinfo(host.toLatin1().constData(), nullptr, &hints, &found) != 0)
+        return numeric;
+    for (const addrinfo *a = found; a; a = a->ai_next) {
+        char text[NI_MAXHOST];
+        if (::getnameinfo(a->ai_addr, a->ai_addrlen, text, sizeof text, nullptr, 0,
+                          NI_NUMERICHOST) == 0 &&
+            (a->ai_family == AF_INET || HasIpv6Loopback()))
+            numeric << QString::fromLatin1(text);
+    }
+    ::freeaddrinfo(found);
+    numeric.removeDuplicates();
+    return numeric;
+}
+
+// A plain listener on 127.0.0.1:port, as another program holding the port would be; with
+// SO_REUSEPORT, as a server that shares its port would set it.
+struct PortHolder {
+    int fd = -1;
+    explicit PortHolder(int port) {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+            ::listen(fd, 4) != 0)
+            qFatal("cannot hold port %d", port);
+    }
+    ~PortHolder() { ::close(fd); }
+};
+
+// The events a server reported, as they came from its thread.
+class Events {
+public:
+    HttpServer::EventHandler handler() {
+        return [this](const HttpServerEvent &event) {
+            std::lock_guard lock(mutex_);
+            events_.push_back(event);
+            changed_.notify_all();
+        };
+    }
+    bool waitFor(Kind kind, int count = 1) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kEventTimeout, [&] { return this->count(kind) >= count; });
+    }
+    int count(Kind kind) const {
+        return static_cast<int>(std::count_if(events_.begin(), events_.end(),
+                                              [&](const auto &e) { return e.kind == kind; }));
+    }
+    std::vector<HttpServerEvent> all() {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<HttpServerEvent> events_;
+};
+
+// A hang fails the whole program at once instead of waiting for CTest's time-out.
+class HangGuard {
+public:
+    explicit HangGuard(const QString &what)
+        : what_(what.toLocal8Bit()), watcher_([this] {
+              std::unique_lock lock(mutex_);
+              if (!ended_.wait_for(lock, kEventTimeout * kTimingSlack, [this] { return done_; }))
+                  qFatal("%s: hangs", what_.constData());
+          }) {}
+    ~HangGuard() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        ended_.notify_all();
+        watcher_.join();
+    }
+
+private:
+    QByteArray what_;
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool done_ = false;
+    std::thread watcher_;
+};
+
+int Connect(const char *host, int port) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(host, std::to_string(port).c_str(), &hints, &found) != 0)
+        return -1;
+    int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
+        ::close(fd);
+        fd = -1;
+    }
+    ::freeaddrinfo(found);
+    return fd;
+}
+
+// Everything the server sends until it closes the connection; "<open>" appended when it is
+// still open after the timeout.
+QByteArray ReadUntilClosed(int fd, std::chrono::milliseconds timeout = kEventTimeout) {
+    QByteArray bytes;
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        pollfd watched{fd, POLLIN, 0};
+        if (::poll(&watched, 1, 50) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return bytes;
+        bytes.append(buffer, n);
+    }
+    return bytes + "<open>";
+}
+
+QByteArray Exchange(int port, const QByteArray &request) {
+    const int fd = Connect("127.0.0.1", port);
+    if (fd < 0)
+        return "<no connection>";
+    ::send(fd, request.constData(), request.size(), MSG_NOSIGNAL);
+    const QByteArray answer = ReadUntilClosed(fd);
+    ::close(fd);
+    return answer;
+}
+
+std::string Body(const char *host, int port, const char *path) {
+    httplib::Client client(host, port);
+    client.set_read_timeout(kEventTimeout);
+    const auto response = client.Get(path);
+    return response && response->status == 200 ? response->body : std::string("<failed>");
+}
+
+HttpLimits QuickRetries() {
+    HttpLimits limits;
+    limits.retryInterval = 50ms;
+    return limits;
+}
+
+std::unique_ptr<HttpServer> Serving(int port, const std::string &name, HttpLimits limits = {}) {
+    auto server = std::make_unique<HttpServer>(ListenAddress{"127.0.0.1", port},
+                                               QStringLiteral("127.0.0.1:%1").arg(port), limits);
+    server->get("/name", [name](const httplib::Request &, httplib::Response &response) {
+        response.set_content(name, "text/plain");
+    });
+    return server;
+}
+
+} // namespace
+
+class tst_HttpServer : public QObject {
+    Q_OBJECT
+private slots:
+    void parsesListenAddress_data();
+    void parsesListenAddress();
+    void servesEveryAddressForm_data();
+    void servesEveryAddressForm();
+    void takenPortIsReportedOnceAndRetried();
+    void stopNeverHangs_data();
+    void stopNeverHangs();
+    void answersOnlyWhatItServes_data();
+    void answersOnlyWhatItServes();
+    void slowClientsDoNotBlockOthers();
+    void slowClientIsCutOff();
+    void connectionsBeyondTheLimitAreAnswered();
+    void routesUnderAPrefix();
+};
+
+void tst_HttpServer::parsesListenAddress_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("host"); // empty: malformed
+    QTest::addColumn<int>("port");
+    QTest::newRow("IPv4") << "127.0.0.1:9731"
+                          << "127.0.0.1" << 9731;
+    QTest::newRow("any IPv4") << "0.0.0.0:1"
+                              << "0.0.0.0" << 1;
+    QTest::newRow("name") << "localhost:65535"
+                          << "localhost" << 65535;
+    QTest::newRow("IPv6 in brackets") << "[::1]:9731"
+                                      << "::1" << 9731;
+    QTest::newRow("any IPv6") << "[::]:9731"
+                              << "::" << 9731;
+    QTest::newRow("IPv6 without brackets") << "::1:9731"
+                                           << "" << 0;
+    QTest::newRow("nothing after the bracket") << "[::1]9731"
+                                               << "" << 0;
+    QTest::newRow("unclosed bracket") << "[::1:9731"
+                                      << "" << 0;
+    QTest::newRow("empty brackets") << "[]:9731"
+                                    << "" << 0;
+    QTest::newRow("no host") << ":9731"
+                             << "" << 0;
+    QTest::newRow("no port") << "localhost:"
+                             << "" << 0;
+    QTest::newRow("a port alone stays on this machine") << "9731"
+                                                        << "127.0.0.1" << 9731;
+    QTest::newRow("a port alone out of range") << "0"
+                                               << "" << 0;
+    QTest::newRow("port 0") << "localhost:0"
+                            << "" << 0;
+    QTest::newRow("port too high") << "localhost:65536"
+                                   << "" << 0;
+    QTest::newRow("signed port") << "localhost:+80"
+                                 << "" << 0;
+    QTest::newRow("blank in host") << "local host:80"
+                                   << "" << 0;
+    QTest::newRow("empty") << ""
+                           << "" << 0;
+}
+
+void tst_HttpServer::parsesListenAddress() {
+    QFETCH(QString, text);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    const auto parsed = ParseListenAddress(text);
+    QCOMPARE(parsed.has_value(), !host.isEmpty());
+    if (parsed) {
+        QCOMPARE(QString::fromStdString(parsed->host), host);
+        QCOMPARE(parsed->port, port);
+    }
+}
+
+void tst_HttpServer::servesEveryAddressForm_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QStringList>("reachedAt");
+    QTest::addColumn<bool>("needsIpv6");
+    QTest::newRow("IPv4 loopback") << "127.0.0.1" << QStringList{"127.0.0.1"} << false;
+    QTest::newRow("IPv6 loopback") << "[::1]" << QStringList{"::1"} << true;
+    QTest::newRow("localhost, every address it names") << "localhost" << QStringList{"*"} << false;
+    QTest::newRow("any IPv4") << "0.0.0.0" << QStringList{"127.0.0.1"} << false;
+}
+
+void tst_HttpServer::servesEveryAddressForm() {
+    QFETCH(QString, host);
+    QFETCH(QStringList, reachedAt);
+    QFETCH(bool, needsIpv6);
+    if (reachedAt == QStringList{"*"})
+        reachedAt = Resolved(host);
+    if (needsIpv6 && !HasIpv6Loopback())
+        QSKIP("no IPv6 loopback on this machine");
+    const int port = FreePort();
+    const QString text = QStringLiteral("%1:%2").arg(host).arg(port);
+    Events events; // outlives the server, whose thread reports to it
+    OverviewServer server(text);
+    server.http().get("/extra", [](const httplib::Request &, httplib::Response &response) {
+        response.set_content("more", "text/plain");
+    });
+    ChamberMetrics chamber;
+    chamber.address = 7;
+    chamber.up = true;
+    BusMetrics bus;
+    bus.chambers = {chamber};
+    server.update(bus);
+    server.start(events.handler());
+    QVERIFY(events.waitFor(Kind::Listening));
+    QCOMPARE(events.all().front().address, text);
+    for (const QString &at : reachedAt) {
+        const QByteArray address = at.toLatin1();
+        const std::string metrics = Body(address.constData(), port, "/metrics");
+        QVERIFY2(metrics.find("kalvora_chamber_up{chamber=\"7\"} 1\n") != std::string::npos,
+                 metrics.c_str());
+        QCOMPARE(Body(address.constData(), port, "/extra"), std::string("more"));
+    }
+    QCOMPARE(events.count(Kind::Failed), 0);
+}
+
+// Before, a port in use ended the logger, or (SO_REUSEPORT) two loggers shared it and scrapes
+// alternated between them.
+void tst_HttpServer::takenPortIsReportedOnceAndRetried() {
+    const int port = FreePort();
+    Events firstEvents;
+    auto first = Serving(port, "first");
+    first->start(firstEvents.handler());
+    QVERIFY(firstEvents.waitFor(Kind::Listening));
+
+    Events secondEvents;
+    auto second = Serving(port, "second", QuickRetries());
+    second->start(secondEvents.handler());
+    QVERIFY(secondEvents.waitFor(Kind::Failed));
+    QVERIFY2(secondEvents.all().front().reason.contains(QLatin1String("in use")),
+             qPrintable(secondEvents.all().front().reason));
+    std::this_thread::sleep_for(500ms); // ten retries at least
+    QCOMPARE(secondEvents.count(Kind::Failed), 1);
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(Body("127.0.0.1", port, "/name"), std::string("first"));
+
+    first.reset();
+    QVERIFY(secondEvents.waitFor(Kind::Listening));
+    QCOMPARE(Body("127.0.0.1", port, "/name"), std::string("second"));
+
+    // A holder that set SO_REUSEPORT itself does not make room for this server either.
+    second.reset();
+    const PortHolder holder(port);
+    Events thirdEvents;
+    auto third = Serving(port, "third", QuickRetries());
+    third->start(thirdEvents.handler());
+    QVERIFY(thirdEvents.waitFor(Kind::Failed));
+    QCOMPARE(thirdEvents.count(Kind::Listening), 0);
+}
+
+void tst_HttpServer::stopNeverHangs_data() {
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<int>("times");
+    QTest::newRow("right after start") << "start" << 300;
+    QTest::newRow("never started") << "unstarted" << 100;
+    QTest::newRow("port taken, before the first attempt ends") << "taken" << 300;
+    QTest::newRow("waiting to retry") << "retry wait" << 3;
+    QTest::newRow("client in the middle of a request") << "mid-request" << 3;
+    QTest::newRow("client idle between requests") << "keep-alive" << 3;
+}
+
+void tst_HttpServer::stopNeverHangs() {
+    QFETCH(QString, when);
+    QFETCH(int, times);
+    const int port = FreePort();
+    std::unique_ptr<PortHolder> holder;
+    if (when == QLatin1String("taken") || when == QLatin1String("retry wait"))
+        holder = std::make_unique<PortHolder>(port);
+    // Time-outs far beyond the test's patience: only stop() can end these waits.
+    HttpLimits limits;
+    limits.ioTimeout = limits.exchangeTimeout = limits.keepAlive = limits.retryInterval = 1h;
+    const HangGuard guard(when);
+    {
+        for (int i = 0; i < times; ++i) {
+            Events events;
+            auto server = Serving(port, "x", limits);
+            if (when == QLatin1String("unstarted"))
+                continue;
+            server->start(events.handler());
+            if (when == QLatin1String("retry wait")) {
+                QVERIFY(events.waitFor(Kind::Failed));
+            } else if (when == QLatin1String("mid-request") ||
+                       when == QLatin1String("keep-alive")) {
+                QVERIFY(events.waitFor(Kind::Listening));
+                const int fd = Connect("127.0.0.1", port);
+                QVERIFY(fd >= 0);
+                const QByteArray request =
+                    when == QLatin1String("mid-request")
+                        ? QByteArray("GET /na")
+                        : QByteArray("GET /name HTTP/1.1\r\nHost: x\r\n\r\n");
+                ::send(fd, request.constData(), request.size(), MSG_NOSIGNAL);
+                if (when == QLatin1String("keep-alive")) {
+                    pollfd answered{fd, POLLIN, 0};
+                    QVERIFY(::poll(&answered, 1, kEventTimeoutMs) == 1);
+                } else {
+                    std::this_thread::sleep_for(100ms); // a worker takes it
+                }
+                server.reset();
+                QVERIFY(!ReadUntilClosed(fd).endsWith("<open>"));
+                ::close(fd);
+            }
+        }
+    }
+}
+
+void tst_HttpServer::answersOnlyWhatItServes_data() {
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("statusLine");
+    QTest::addColumn<QByteArray>("body"); // what the answer ends with
+    const QByteArray close = "Host: x\r\nConnection: close\r\n";
+    QTest::newRow("GET") << "GET /name HTTP/1.1\r\n" + close + "\r\n"
+                         << QByteArray("HTTP/1.1 200 OK") << QByteArray("\r\n\r\nx");
+    QTest::newRow("HEAD: no body") << "HEAD /name HTTP/1.1\r\n" + close + "\r\n"
+                                   << QByteArray("HTTP/1.1 200 OK") << QByteArray("\r\n\r\n");
+    QTest::newRow("query string") << "GET /name?x=1 HTTP/1.1\r\n" + close + "\r\n"
+                                  << QByteArray("HTTP/1.1 200 OK") << QByteArray("\r\n\r\nx");
+    QTest::newRow("unknown path") << "GET /other HTTP/1.1\r\n" + close + "\r\n"
+                                  << QByteArray("HTTP/1.1 404") << QByteArray();
+    QTest::newRow("path as a pattern") << "GET /nam. HTTP/1.1\r\n" + close + "\r\n"
+                                       << QByteArray("HTTP/1.1 404") << QByteArray();
+    QTest::newRow("POST with a body, kept alive")
+        << QByteArray("POST /name HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello")
+        << QByteArray("HTTP/1.1 405") << QByteArray();
+    QTest::newRow("PUT") << "PUT /name HTTP/1.1\r\n" + close + "Content-Length: 0\r\n\r\n"
+                         << QByteArray("HTTP/1.1 405") << QByteArray();
+    QTest::newRow("DELETE") << "DELETE /name HTTP/1.1\r\n" + close + "\r\n"
+                            << QByteArray("HTTP/1.1 405") << QByteArray();
+    QTest::newRow("GET with a body, kept alive")
+        << QByteArray("GET /name HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello")
+        << QByteArray("HTTP/1.1 400") << QByteArray();
+    QByteArray manyHeaders = "GET /name HTTP/1.1\r\n" + close;
+    for (int i = 0; i < 100; ++i)
+        manyHeaders += "X-" + QByteArray::number(i) + ": 1\r\n";
+    QTest::newRow("too many headers") << manyHeaders + "\r\n"
+                                      << QByteArray("HTTP/1.1 431") << QByteArray();
+    QByteArray large = "GET /name HTTP/1.1\r\nHost: x\r\n";
+    for (int i = 0; i < 20; ++i)
+        large += "X-" + QByteArray::number(i) + ": " + QByteArray(1000, 'a') + "\r\n";
+    QTest::newRow("request too large, kept alive") << large + "\r\n"
+                                                   << QByteArray("HTTP/1.1 400") << QByteArray();
+    QTest::newRow("not HTTP") << QByteArray("hello\r\n\r\n") << QByteArray("HTTP/1.1 400")
+                              << QByteArray();
+}
+
+// Every refusal closes the connection: nothing left unread is taken for the next request.
+void tst_HttpServer::answersOnlyWhatItServes() {
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, statusLine);
+    QFETCH(QByteArray, body);
+    const int port = FreePort();
+    Events events;
+    auto server = Serving(port, "x");
+    server->start(events.handler());
+    QVERIFY(events.waitFor(Kind::Listening));
+    const QByteArray answer = Exchange(port, request);
+    QVERIFY2(answer.startsWith(statusLine + "\r\n") || answer.startsWith(statusLine + " "),
+             answer.constData());
+    QVERIFY2(!answer.endsWith("<open>"), answer.constData());
+    if (statusLine.contains(" 405"))
+        QVERIFY2(answer.contains("\r\nAllow: GET, HEAD\r\n"), answer.constData());
+    if (!body.isEmpty())
+        QVERIFY2(answer.endsWith(body), answer.constData());
+}
+
+// Clients that never finish their requests, or never send one, hold no worker: many times
+// as many as there are workers leave every other client served.
+void tst_HttpServer::slowClientsDoNotBlockOthers() {
+    const int port = FreePort();
+    HttpLimits limits;
+    limits.ioTimeout = limits.exchangeTimeout = limits.keepAlive = 1h;
+    Events events;
+    auto server = Serving(port, "x", limits);
+    server->start(events.handler());
+    QVERIFY(events.waitFor(Kind::Listening));
+    std::vector<int> slow;
+    for (int i = 0; i < 10 * limits.workers; ++i) {
+        slow.push_back(Connect("127.0.0.1", port));
+        if (i % 2)
+            ::send(slow.back(), "GET /name HTTP/1.1\r\nHost:", 26, MSG_NOSIGNAL);
+    }
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(Body("127.0.0.1", port, "/name"), std::string("x"));
+    for (int fd : slow) {
+        QVERIFY(ReadUntilClosed(fd, 100ms).endsWith("<open>"));
+        ::close(fd);
+    }
+}
+
+// A client that sends a byte now and then, never a whole request, is closed at the deadline of
+// the exchange although no single wait times out.
+void tst_HttpServer::slowClientIsCutOff() {
+    const int port = FreePort();
+    HttpLimits limits;
+    limits.exchangeTimeout = 500ms;
+    Events events;
+    auto server = Serving(port, "x", limits);
+    server->start(events.handler());
+    QVERIFY(events.waitFor(Kind::Listening));
+    const int fd = Connect("127.0.0.1", port);
+    const auto began = Clock::now();
+    bool closed = false;
+    while (!closed && Clock::now() - began < kEventTimeout) {
+        ::send(fd, "X", 1, MSG_NOSIGNAL);
+        pollfd watched{fd, POLLIN, 0};
+        char byte;
+        closed = ::poll(&watched, 1, 50) == 1 && ::recv(fd, &byte, 1, 0) <= 0;
+    }
+    QVERIFY(closed);
+    QVERIFY(Clock::now() - began >= limits.exchangeTimeout);
+    ::close(fd);
+}
+
+// One connection more than the limit gets a clear refusal, not a reset; the others stay served.
+void tst_HttpServer::connectionsBeyondTheLimitAreAnswered() {
+    const int port = FreePort();
+    HttpLimits limits;
+    limits.workers = 1;
+    limits.connections = 2;
+    limits.ioTimeout = limits.exchangeTimeout = limits.keepAlive = 1h;
+    Events events;
+    auto server = Serving(port, "x", limits);
+    server->start(events.handler());
+    QVERIFY(events.waitFor(Kind::Listening));
+    const int idle = Connect("127.0.0.1", port);
+    const int waiting = Connect("127.0.0.1", port);
+    std::this_thread::sleep_for(200ms); // both accepted
+    const int refused = Connect("127.0.0.1", port);
+    const QByteArray request = "GET /name HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    ::send(refused, request.constData(), request.size(), MSG_NOSIGNAL);
+    const QByteArray refusal = ReadUntilClosed(refused);
+    QVERIFY2(refusal.startsWith("HTTP/1.1 503 "), refusal.constData());
+    QVERIFY(!refusal.endsWith("<open>"));
+    QVERIFY(ReadUntilClosed(idle, 100ms).endsWith("<open>"));
+    ::send(waiting, request.constData(), request.size(), MSG_NOSIGNAL);
+    QVERIFY(ReadUntilClosed(waiting).startsWith("HTTP/1.1 200"));
+    ::close(waiting); // room for one more
+    std::this_thread::sleep_for(200ms);
+    QCOMPARE(Body("127.0.0.1", port, "/name"), std::string("x"));
+    ::close(idle);
+    ::close(refused);
+}
+
+void tst_HttpServer::routesUnderAPrefix() {
+    const int port = FreePort();
+    Events events;
+    auto server = Serving(port, "x");
+    server->get("/api/exact", [](const httplib::Request &, httplib::Response &response) {
+        response.set_content("exact", "text/plain");
+    });
+    server->getUnder("/api/", [](const httplib::Request &request, httplib::Response &response) {
+        response.set_content(
+            "under:" + request.matches[1].str() + ":" + request.get_param_value("m"), "text/plain");
+    });
+    server->start(events.handler());
+    QVERIFY(events.waitFor(Kind::Listening));
+    QCOMPARE(Body("127.0.0.1", port, "/api/exact"), std::string("exact"));
+    QCOMPARE(Body("127.0.0.1", port, "/api/1/history?m=5"), std::string("under:1/history:5"));
+    QCOMPARE(Body("127.0.0.1", port, "/api/a.b"), std::string("under:a.b:"));
+    QCOMPARE(Body("127.0.0.1", port, "/api/"), std::string("<failed>")); // nothing under it
+    QCOMPARE(Body("127.0.0.1", port, "/apiX/1"), std::string("<failed>"));
+}
+
+QTEST_GUILESS_MAIN(tst_HttpServer)
+#include "tst_HttpServer.moc"
