@@ -342,3 +342,13 @@ QByteArray WriteProgramFile(const ProgramTexts &texts, bool draft) {
     }
     return "\xEF\xBB\xBF" + (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();
 }
+
+std::optional<QString> FirstFaultOfTexts(const ProgramTexts &texts) {
+    ProgramFileContent content;
+    content.texts = texts;
+    for (int row = 0; row < kMaxSteps; ++row)
+        content.lineOfRow[row] = row + 1;
+    if (const auto fault = FirstProgramFault(content))
+        return fault->where + QStringLiteral(": ") + fault->reason;
+    return std::nullopt;
+}

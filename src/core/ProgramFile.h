@@ -69,3 +69,6 @@ struct ProgramFault {
     QString reason;
 };
 std::optional<ProgramFault> FirstProgramFault(const ProgramFileContent &content);
+
+// The same for the window's own texts, where every row is there: "<where>: <reason>".
+std::optional<QString> FirstFaultOfTexts(const ProgramTexts &texts);
