@@ -39,6 +39,8 @@ endif()
 install(FILES ${packaging_dir}/kalvora.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${packaging_dir}/kalvora-log@.service DESTINATION lib/systemd/system)
+# The service's system user and group, made by the package's postinst through systemd-sysusers.
+install(FILES ${packaging_dir}/kalvora.sysusers DESTINATION lib/sysusers.d RENAME kalvora.conf)
 # Prometheus alerting rules on the logger's metrics, for labs that run Prometheus.
 install(FILES ${packaging_dir}/kalvora-alerts.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/kalvora)
 # Absolute on purpose: configuration belongs in /etc whatever the prefix (the package is made
@@ -149,6 +151,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Libraries come from dpkg-shlibdeps; the window also needs its fonts and a Qt platform plugin,
 # the logger's overview page the chart library it serves from the package's folder.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, qt6-qpa-plugins, libjs-dygraphs")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${generated_dir}/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${generated_dir}/conffiles ${packaging_dir}/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
