@@ -130,6 +130,8 @@ run() {
         echo "ok: $(basename "$1") ${*:2}"
     fi
 }
+run "kalvora $version" "$root/usr/bin/kalvora" --version
+run "KALVORA_COMn" "$root/usr/bin/kalvora" --help
 run "kalvora-chamber-sim $version" "$root/usr/bin/kalvora-chamber-sim" --version
 run "--link PATH" "$root/usr/bin/kalvora-chamber-sim" --help
 is_built kalvora-cli && run "$version" "$root/usr/bin/kalvora-cli" --version
