@@ -69,6 +69,9 @@ file(WRITE ${generated_dir}/README "Kalvora ${PROJECT_VERSION}: ${section}\n")
 string(TIMESTAMP KALVORA_COPYRIGHT_YEAR "%Y" UTC)
 configure_file(${packaging_dir}/copyright ${generated_dir}/copyright @ONLY)
 install(FILES ${generated_dir}/README ${generated_dir}/copyright DESTINATION ${doc_dir})
+# The lab's quick start and the reference pages (formats, the HTTP API, ...), as in the tree.
+file(GLOB documentation_pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
+install(FILES ${documentation_pages} DESTINATION ${doc_dir})
 
 if(NOT KALVORA_PACKAGING)
   return()

@@ -29,7 +29,8 @@ expected=(
     /usr/share/icons/hicolor/scalable/apps/kalvora.svg
     /usr/share/man/man1/kalvora.1.gz /usr/share/man/man1/kalvora-chamber-sim.1.gz
     /usr/share/doc/kalvora/README /usr/share/doc/kalvora/copyright
-    /usr/share/doc/kalvora/changelog.gz
+    /usr/share/doc/kalvora/changelog.gz /usr/share/doc/kalvora/quickstart.md
+    /usr/share/doc/kalvora/events.md /usr/share/doc/kalvora/http-api.md
     /usr/lib/systemd/system/kalvora-log@.service
     /usr/lib/sysusers.d/kalvora.conf
     /usr/share/kalvora/kalvora-alerts.yml
