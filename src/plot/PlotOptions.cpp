@@ -37,8 +37,8 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
                        "written (unreadable, not a log, no records).\n\n"
                        "kalvora-plot report FILE... -o report.pdf writes a test report; see "
                        "kalvora-plot report --help.\n"
-                       "kalvora-plot program FILE [-o profile.png] draws a program file's "
-                       "profile; see kalvora-plot program --help."));
+                       "kalvora-plot program FILE draws a program file's profile; see\n"
+                       "kalvora-plot program --help."));
     // Not addHelpOption(): its --help-all would list Qt's own options, which are no business of
     // this tool's users; --help-all is kept, hidden, as another name of --help.
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},

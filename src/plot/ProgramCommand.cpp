@@ -3,6 +3,7 @@
 #include "ChartExport.h"
 #include "ProgramChart.h"
 #include "core/ExitCodes.h"
+#include "core/HelpText.h"
 #include "core/ProgramFile.h"
 
 #include <QApplication>
@@ -32,7 +33,7 @@ int UsageError(const QString &text) {
 
 int RunProgramPreview(const QStringList &arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    parser.setApplicationDescription(WrapHelpText(QStringLiteral(
         "Draws the profile of a program file (docs/programs.md) as the control window's\n"
         "\"Просмотр…\" does: each step a ramp to its temperature over its time to mode, then a\n"
         "hold for its stabilisation time, for every cycle, with the step and cycle boundaries\n"
@@ -42,7 +43,7 @@ int RunProgramPreview(const QStringList &arguments) {
         "The file is checked as the window checks a program before writing it; a failing\n"
         "file is named with its line and cell (exit 5).\n\n"
         "Exit status: 0 done, 2 wrong command line, 5 the program fails the checks, 6 a file\n"
-        "could not be read or written."));
+        "could not be read or written.")));
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Displays this help.")));
     const QCommandLineOption output(
@@ -61,7 +62,7 @@ int RunProgramPreview(const QStringList &arguments) {
         return UsageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(parser.helpText()
-                       .replace(QStringLiteral("Usage: ") + QFileInfo(rest.first()).fileName(),
+                       .replace(QStringLiteral("Usage: ") + QCoreApplication::arguments().constFirst(),
                                 QStringLiteral("Usage: kalvora-plot program"))
                        .toLocal8Bit(),
                    stdout);
