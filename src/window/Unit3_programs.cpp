@@ -5,6 +5,7 @@
 #include "AppShell.h"
 #include "ProgramPreview.h"
 #include "core/Errors.h"
+#include "core/IntegerText.h"
 #include "core/ProgramLibrary.h"
 
 #include <QAction>
@@ -88,9 +89,13 @@ ProgramTexts TForm3::programTexts() {
 }
 
 void TForm3::fillProgram(const ProgramTexts &texts) {
-    ComboBox1->setCurrentIndex(texts.programNumber.isEmpty()
-                                   ? -1
-                                   : ComboBox1->findText(texts.programNumber));
+    // "02" and " 2" name program 2 as the checks read them; the list shows "2".
+    int number = 0;
+    try {
+        number = texts.programNumber.isEmpty() ? 0 : StrToInt(texts.programNumber);
+    } catch (const ConversionError &) {
+    }
+    ComboBox1->setCurrentIndex(kProgramNumberBounds.Contain(number) ? number - 1 : -1);
     Edit1->setText(texts.steps);
     Edit2->setText(texts.cycles);
     for (int row = 1; row <= kMaxSteps; ++row)

@@ -151,6 +151,23 @@ private slots:
                  qPrintable(app.errorBoxes.first()));
     }
 
+    // The number as the checks read it chooses the list's entry.
+    void programNumberAsTheChecksReadIt() {
+        AppFixture app;
+        QTemporaryDir dir;
+        ChosenPath chosen;
+        chosen.path = dir.filePath("p.csv");
+        ProgramTexts texts;
+        texts.programNumber = " 07";
+        texts.steps = "1";
+        texts.cycles = "1";
+        texts.cells[0] = {"20", "0", "1", "0", "1"};
+        QVERIFY(WriteFile(chosen.path, WriteProgramFile(texts, false)));
+        Form3->openProgramAction->trigger();
+        QCOMPARE(app.errorBoxes, QStringList());
+        QCOMPARE(Form3->ComboBox1->currentIndex(), 6);
+    }
+
     // Ctrl+O and Ctrl+S reach the dialogs, which offer the user's library first.
     void shortcutsOfferTheLibrary() {
         AppFixture app;
