@@ -7,8 +7,9 @@ KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl
     libcurl4-openssl-dev openssl prometheus faketime tzdata libjs-dygraphs)
 # The tests alone: pdftotext and pdftoppm read the reports back; mbpoll is a client of the
 # shared bus; Chromium with its WebDriver, driven from Debian's python3 through Selenium, loads
-# the logger's pages.
-KALVORA_TEST_PACKAGES=(poppler-utils mbpoll chromium chromium-driver python3-selenium)
+# the logger's pages; yaml-cpp reads the shipped alerting rules.
+KALVORA_TEST_PACKAGES=(poppler-utils mbpoll chromium chromium-driver python3-selenium
+    libyaml-cpp-dev)
 # package.sh and its test: manual pages, icons, CPack's dpkg-shlibdeps (with file), and checks.
 KALVORA_PACKAGING_PACKAGES=(help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils systemd)
 
