@@ -88,46 +88,6 @@ QString ServerOption(const CommandLine &line) {
     return http ? QStringLiteral("--http") : metrics ? QStringLiteral("--metrics") : QString();
 }
 
-} // namespace
-
-void AddLogOptions(CommandLine &line) {
-    line.addValueOption(QStringLiteral("dir"), QStringLiteral("DIR"),
-                        QStringLiteral("Folder for the files (default: the current folder)."));
-    line.addValueOption(QStringLiteral("period"), QStringLiteral("S"),
-                        QStringLiteral("Seconds between readings of every chamber (default: 4)."));
-    line.addValueOption(QStringLiteral("record-every"), QStringLiteral("S"),
-                        QStringLiteral("Seconds between log records (default: 60)."));
-    line.addFlag(QStringLiteral("csv"),
-                 QStringLiteral("Also append every good reading to a UTF-8 CSV file per chamber "
-                                "beside its log (same name, .csv)."));
-    line.addValueOption(QStringLiteral("events"), QStringLiteral("FILE"),
-                        QStringLiteral("The events journal, one JSON object a line (default: "
-                                       "events.jsonl in --dir)."));
-    line.addValueOption(
-        QStringLiteral("http"), QStringLiteral("[HOST:]PORT"),
-        QStringLiteral("Serve a read-only overview page at http://HOST:PORT/ (every chamber's "
-                       "last reading, alarms, a day's trend, the events), its JSON API under "
-                       "/api/ and Prometheus metrics at /metrics; an IPv6 address in brackets: "
-                       "[::1]:9731; a PORT alone is 127.0.0.1:PORT (default: off). No login: "
-                       "127.0.0.1 keeps it to this machine, 0.0.0.0 opens it to the network. "
-                       "A port that cannot be "
-                       "listened on gives a warning and is tried again every 30 s; logging "
-                       "goes on."));
-    line.addValueOption(QStringLiteral("metrics"), QStringLiteral("[HOST:]PORT"),
-                        QStringLiteral("The same as --http (the same server, page included)."));
-    line.addValueOption(QStringLiteral("share"), QStringLiteral("PATH"),
-                        QStringLiteral("Share the bus through a pseudo-terminal linked at PATH, "
-                                       "e.g. /run/kalvora/bench1/COM2 (repeatable; default: "
-                                       "none). The link is removed on exit."));
-    line.addValueOption(QStringLiteral("chambers"), QStringLiteral("ADDRS"),
-                        QStringLiteral("The chambers, when ADDRS is not given (for --config)."));
-    line.addValueOption(QStringLiteral("config"), QStringLiteral("FILE"),
-                        QStringLiteral("Read options from FILE first (default: none)."));
-    AddAlarmOptions(line);
-}
-
-namespace {
-
 // Every usage and folder error, before anything starts.
 LogOptions ReadLogOptions(CommandLine &line) {
     LogOptions options;
@@ -169,14 +129,55 @@ LogOptions ReadLogOptions(CommandLine &line) {
 
 } // namespace
 
+void AddLogOptions(CommandLine &line) {
+    line.addValueOption(QStringLiteral("dir"), QStringLiteral("DIR"),
+                        QStringLiteral("Folder for the files (default: the current folder)."));
+    line.addValueOption(QStringLiteral("period"), QStringLiteral("S"),
+                        QStringLiteral("Seconds between readings of every chamber (default: 4)."));
+    line.addValueOption(QStringLiteral("record-every"), QStringLiteral("S"),
+                        QStringLiteral("Seconds between log records (default: 60)."));
+    line.addFlag(QStringLiteral("csv"),
+                 QStringLiteral("Also append every good reading to a UTF-8 CSV file per chamber "
+                                "beside its log (same name, .csv)."));
+    line.addValueOption(QStringLiteral("events"), QStringLiteral("FILE"),
+                        QStringLiteral("The events journal, one JSON object a line (default: "
+                                       "events.jsonl in --dir)."));
+    line.addValueOption(
+        QStringLiteral("http"), QStringLiteral("[HOST:]PORT"),
+        QStringLiteral("Serve a read-only overview page at http://HOST:PORT/ (every chamber's "
+                       "last reading, alarms, a day's trend, the events), its JSON API under "
+                       "/api/ and Prometheus metrics at /metrics; an IPv6 address in brackets: "
+                       "[::1]:9731; a PORT alone is 127.0.0.1:PORT (default: off). No login: "
+                       "127.0.0.1 keeps it to this machine, 0.0.0.0 opens it to the network. "
+                       "A port that cannot be "
+                       "listened on gives a warning and is tried again every 30 s; logging "
+                       "goes on."));
+    line.addValueOption(QStringLiteral("metrics"), QStringLiteral("[HOST:]PORT"),
+                        QStringLiteral("The same as --http (the same server, page included)."));
+    line.addValueOption(QStringLiteral("share"), QStringLiteral("PATH"),
+                        QStringLiteral("Share the bus through a pseudo-terminal linked at PATH, "
+                                       "e.g. /run/kalvora/bench1/COM2 (repeatable; default: "
+                                       "none). The link is removed on exit."));
+    line.addValueOption(QStringLiteral("chambers"), QStringLiteral("ADDRS"),
+                        QStringLiteral("The chambers, when ADDRS is not given (for --config)."));
+    line.addValueOption(QStringLiteral("config"), QStringLiteral("FILE"),
+                        QStringLiteral("Read options from FILE first (default: none)."));
+    AddAlarmOptions(line);
+}
+
 int RunLog(const QStringList &arguments) {
     CommandLine line(QStringLiteral("log"), QStringLiteral("ADDRS"), LogDescription(), {2, 300});
     AddLogOptions(line);
     if (const auto done = line.parse(WithConfigFile(arguments, line)))
         return *done;
-    LogRun run(ReadLogOptions(line)); // a malformed server address is still a usage error
+    // Nothing has started yet: a usage error, or a malformed server address, leaves no trace.
+    LogRun run(ReadLogOptions(line));
+    // Signals, bus, journal, server, service manager, shared links, alarms, logger: LogRun::start
+    // says why in that order. A part that cannot start throws, and what did start is stopped.
     run.start();
+    // Files first, then READY=1, then the rounds until a signal.
     const int exitCode = run.logUntilStopped();
+    // The same parts in the reverse order.
     run.stop();
     return exitCode;
 }

@@ -31,6 +31,13 @@ Clock::time_point NextAfter(Clock::time_point due, std::chrono::seconds every) {
     return due;
 }
 
+QJsonArray ChambersJson(const std::vector<int> &addresses) {
+    QJsonArray chambers;
+    for (int address : addresses)
+        chambers.append(address);
+    return chambers;
+}
+
 QJsonObject OptionsJson(const LogOptions &o) {
     QJsonObject options{
         {QStringLiteral("period"), static_cast<qint64>(o.settings.period.count())},
@@ -75,16 +82,12 @@ void LogRun::start() {
     watchdog_ = std::make_unique<ServiceWatchdog>(*notifier_);
     // 6. Other masters on the bus, served between the logger's tries and while it waits.
     startShare();
+    // The run's first line in the journal, once every link could be made.
     journal_->write(QStringLiteral("started"),
                     {{QStringLiteral("version"), QCoreApplication::applicationVersion()},
                      {QStringLiteral("port"), bus_->portName()},
                      {QStringLiteral("device"), bus_->devicePath()},
-                     {QStringLiteral("chambers"), [this] {
-                          QJsonArray chambers;
-                          for (int address : options_.settings.addresses)
-                              chambers.append(address);
-                          return chambers;
-                      }()},
+                     {QStringLiteral("chambers"), ChambersJson(options_.settings.addresses)},
                      {QStringLiteral("options"), OptionsJson(options_)}});
     // 7. The alarms, told of every chamber's outcome by the logger.
     startAlarms();
