@@ -199,6 +199,15 @@ void AddLogOptions(CommandLine &line) {
                        "goes on."));
     line.addValueOption(QStringLiteral("metrics"), QStringLiteral("[HOST:]PORT"),
                         QStringLiteral("The same as --http (the same server, page included)."));
+    line.addValueOption(
+        QStringLiteral("http-host"), QStringLiteral("NAME"),
+        QStringLiteral("A name the lab reaches the --http server by when it listens on an "
+                       "address other than a loopback, e.g. lab-pc.example.org (repeatable). "
+                       "Requests are answered only when their Host is such a name, the "
+                       "listening address, a loopback name or address, or (on 0.0.0.0 or [::]) "
+                       "any address; any other name gets 421, so that a web page elsewhere "
+                       "cannot read the pages through a name of its own that points here. On a "
+                       "loopback only loopback names and addresses are answered."));
     line.addValueOption(QStringLiteral("share"), QStringLiteral("PATH"),
                         QStringLiteral("Share the bus through a pseudo-terminal linked at PATH, "
                                        "e.g. /run/kalvora/bench1/COM2 (repeatable; default: "
@@ -254,6 +263,14 @@ int RunLog(const QStringList &arguments) {
     if (!httpOption.isEmpty())
         metrics = std::make_unique<OverviewServer>(line.value(httpOption.mid(2)), HttpLimits{},
                                                    httpOption);
+    std::vector<std::string> hostNames;
+    for (const QString &name : line.parser().values(QStringLiteral("http-host"))) {
+        if (name.isEmpty() || name.contains(QLatin1Char(' ')))
+            throw CliError{kExitUsage, QStringLiteral("--http-host: '%1' is no name").arg(name)};
+        hostNames.push_back(name.toStdString());
+    }
+    if (metrics)
+        metrics->http().acceptHostNames(std::move(hostNames));
 
     std::optional<TerminationSignals> watched;
     try {
