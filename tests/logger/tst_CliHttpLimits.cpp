@@ -121,40 +121,41 @@ void tst_CliHttpLimits::manyRangesCostNoMemory() {
     QByteArray ranges = "bytes=0-";
     for (int i = 1; i < 2700; ++i)
         ranges += ",0-";
+    {
+        const Unread unread(logger.port(),
+                            "GET /static/dygraph.min.js HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: " +
+                                ranges + "\r\n\r\n",
+                            4);
+        std::this_thread::sleep_for(3s); // answers composed, stuck in the sockets
+        const long after = MemoryKb(logger.pid(), "VmRSS");
+        const long peak = MemoryKb(logger.pid(), "VmHWM");
+        qInfo("logger RSS %ld kB before, %ld kB with 4 unread answers to 2,700 ranges; peak %ld kB",
+              before, after, peak);
+        QVERIFY2(peak - before < 64 * 1024,
+                 qPrintable(QStringLiteral("%1 kB more").arg(peak - before)));
+    }
     HttpRequest ranged;
     ranged.headers << "Range: " + ranges;
     const HttpReply whole = HttpGet(logger.port(), QStringLiteral("/static/dygraph.min.js"), ranged);
     QVERIFY2(whole.status == 200 || whole.status == 416, QByteArray::number(int(whole.status)));
     if (whole.status == 200)
         QCOMPARE(whole.body.size(), QFileInfo(kDygraphs).size());
-
-    const Unread unread(logger.port(),
-                        "GET /static/dygraph.min.js HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: " +
-                            ranges + "\r\n\r\n",
-                        4);
-    std::this_thread::sleep_for(2s); // answers composed, stuck in the sockets
-    QCOMPARE(HttpGet(logger.port(), QStringLiteral("/api/chambers")).status, 200L);
-    const long after = MemoryKb(logger.pid(), "VmRSS");
-    const long peak = MemoryKb(logger.pid(), "VmHWM");
-    qInfo("logger RSS %ld kB before, %ld kB with 4 unread answers of 2,700 ranges; peak %ld kB",
-          before, after, peak);
-    QVERIFY2(peak - before < 64 * 1024, qPrintable(QStringLiteral("%1 kB more").arg(peak - before)));
 }
 
 // Before, a worker thread sat in each unread answer's write for up to 5 s, and with four of
 // them every other client waited for a worker.
 void tst_CliHttpLimits::unreadAnswersHoldNoOneElse() {
+    if (!QFileInfo::exists(kDygraphs))
+        QSKIP("libjs-dygraphs is not installed (./test.sh installs it)");
     SimulatedLine line({1, 2});
     QTemporaryDir dir;
     Logger logger(line, dir.path());
     QVERIFY(logger.ready());
-    // A large answer where the chart library is installed, the page's own script otherwise;
-    // three of them pipelined on each connection.
-    const QByteArray path = QFileInfo::exists(kDygraphs) ? "/static/dygraph.min.js"
-                                                         : "/static/chamber.js";
+    // The chart library asked for 64 times over on each connection: more than the system's
+    // socket buffers take.
     QByteArray request;
-    for (int i = 0; i < 3; ++i)
-        request += "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    for (int i = 0; i < 64; ++i)
+        request += "GET /static/dygraph.min.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     const Unread unread(logger.port(), request, 4);
     std::this_thread::sleep_for(500ms);
     const auto asked = Clock::now();
