@@ -219,6 +219,7 @@ private slots:
     void hostRule_data();
     void hostRule();
     void tricklingReaderIsCutOff();
+    void keepsTheConnectionAlive();
     void routesUnderAPrefix();
 };
 
@@ -644,6 +645,35 @@ void tst_HttpServer::tricklingReaderIsCutOff() {
     QVERIFY2(ended, QByteArray::number(received));
     QVERIFY(received < big.size());
     QVERIFY(Clock::now() - began >= limits.exchangeTimeout);
+    ::close(fd);
+}
+
+// Requests one after the other on one connection are each answered on it: a server that closed
+// after every answer would cost a connection a request.
+void tst_HttpServer::keepsTheConnectionAlive() {
+    const int port = FreePort();
+    Events events;
+    auto server = Serving(port, "x");
+    server->start(events.handler());
+    QVERIFY(events.waitFor(Kind::Listening));
+    const int fd = Connect("127.0.0.1", port);
+    QVERIFY(fd >= 0);
+    const QByteArray request = "GET /name HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(::send(fd, request.constData(), request.size(), MSG_NOSIGNAL),
+                 ssize_t(request.size()));
+        QByteArray answer;
+        while (!answer.endsWith("\r\n\r\nx")) {
+            pollfd watched{fd, POLLIN, 0};
+            char buffer[1024];
+            QVERIFY2(::poll(&watched, 1, kEventTimeoutMs) == 1, answer.constData());
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            QVERIFY2(n > 0, qPrintable(QStringLiteral("closed after %1 answers").arg(i)));
+            answer.append(buffer, n);
+        }
+        QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
+        QVERIFY2(!answer.contains("Connection: close"), answer.constData());
+    }
     ::close(fd);
 }
 

@@ -71,8 +71,8 @@ struct HttpServer::Connection {
     int served = 0;
     bool overLimit = false; // opened beyond HttpLimits::connections: answered 503
     bool cut = false;
-    std::string target;    // the request line's target as it came
-    bool answered = false; // the current request has its answer
+    std::string target; // the request line's target as it came
+    enum class Stage { Head, Checked, Answered } stage = Stage::Head; // of the current request
 };
 
 namespace {
@@ -113,7 +113,7 @@ void *OnRequestLine(void *server, const char *target, MHD_Connection *connection
     HttpServer::Connection *open = ConnectionOf(connection);
     if (open) {
         open->target = target;
-        open->answered = false;
+        open->stage = HttpServer::Connection::Stage::Head;
         static_cast<HttpServer *>(server)->requestLineArrived(open);
     }
     return open;
@@ -151,29 +151,40 @@ MHD_Result Send(MHD_Connection *connection, const HttpServer::Response &response
 MHD_Result OnRequest(void *server, MHD_Connection *connection, const char *url,
                      const char *method, const char *version, const char *,
                      std::size_t *uploadSize, void **context) {
+    auto *self = static_cast<HttpServer *>(server);
     auto *open = static_cast<HttpServer::Connection *>(*context);
     if (!open)
         open = ConnectionOf(connection);
     if (!open)
         return MHD_NO;
-    if (open->answered) { // a body after the answer: thrown away, the connection then closes
-        *uploadSize = 0;
+    using Stage = HttpServer::Connection::Stage;
+    if (open->stage == Stage::Head) {
+        RequestHead head;
+        head.method = method;
+        MHD_get_connection_values(connection, MHD_HEADER_KIND, CollectHeader, &head.headers);
+        head.bytes = head.method.size() + open->target.size() + std::strlen(version) + 4 + 2;
+        for (const auto &[name, value] : head.headers)
+            head.bytes += name.size() + value.size() + 4;
+        // A refusal goes out at once, and the connection closes after it whatever follows; an
+        // answer waits for the library's next call, when the whole request is in: one queued
+        // before would close the connection too.
+        if (const auto refused = self->refusal(*open, head)) {
+            open->stage = Stage::Answered;
+            return Send(connection, *refused);
+        }
+        open->stage = Stage::Checked;
         return MHD_YES;
     }
-    open->answered = true;
-    RequestHead head;
-    head.method = method;
-    MHD_get_connection_values(connection, MHD_HEADER_KIND, CollectHeader, &head.headers);
-    head.bytes = head.method.size() + open->target.size() + std::strlen(version) + 4 + 2;
-    for (const auto &[name, value] : head.headers)
-        head.bytes += name.size() + value.size() + 4;
+    if (open->stage == Stage::Answered || *uploadSize) {
+        *uploadSize = 0; // nothing of a body is kept
+        return MHD_YES;
+    }
+    open->stage = Stage::Answered;
     HttpServer::Request request;
     request.method = method;
     request.path = url;
     MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, CollectHeader, &request.params);
-    const HttpServer::Response response =
-        static_cast<HttpServer *>(server)->answer(*open, head, std::move(request));
-    return Send(connection, response);
+    return Send(connection, self->serve(*open, std::move(request)));
 }
 
 HttpServer::Response Plain(int status, const char *text) {
@@ -269,20 +280,23 @@ void HttpServer::exchangeEnded(Connection *connection) {
     setDeadline(connection, Clock::now() + limits_.keepAlive);
 }
 
-HttpServer::Response HttpServer::answer(Connection &connection, const RequestHead &head,
-                                        Request request) {
+std::optional<HttpServer::Response> HttpServer::refusal(Connection &connection,
+                                                       const RequestHead &head) const {
     if (connection.overLimit) {
         Response busy = Refusal(503, "too many connections\n");
         busy.setHeader("Retry-After", "1");
         return busy;
     }
     const RequestVerdict verdict = CheckRequest(head, rules_);
-    if (verdict.status) {
-        Response refused = Refusal(verdict.status, verdict.text);
-        if (verdict.status == 405)
-            refused.setHeader("Allow", "GET, HEAD");
-        return refused;
-    }
+    if (!verdict.status)
+        return std::nullopt;
+    Response refused = Refusal(verdict.status, verdict.text);
+    if (verdict.status == 405)
+        refused.setHeader("Allow", "GET, HEAD");
+    return refused;
+}
+
+HttpServer::Response HttpServer::serve(Connection &connection, Request request) const {
     Response response;
     const Route *route = nullptr;
     for (const Route &candidate : routes_) {

@@ -108,8 +108,10 @@ public:
     void connectionClosed(Connection *connection);
     void requestLineArrived(Connection *connection);
     void exchangeEnded(Connection *connection);
-    // The verdict and the answer to one request whose head has arrived.
-    Response answer(Connection &connection, const RequestHead &head, Request request);
+    // The answer to a request whose head the server refuses, once the head has arrived.
+    std::optional<Response> refusal(Connection &connection, const RequestHead &head) const;
+    // The answer to a request let through, once the whole request has arrived.
+    Response serve(Connection &connection, Request request) const;
 
 private:
     struct Route {
