@@ -2,6 +2,7 @@
 # The overview server of `kalvora-cli log --http` under load, against 32 simulated chambers on a
 # pseudo-terminal at line speed, read every 4 s:
 #   bench/http.sh [SECONDS=60] [CLIENTS=100] [SLOW=10]
+# KALVORA_CLI=PATH measures another build's kalvora-cli with the same load (an earlier version).
 # prints requests a second, latency percentiles and the logger's CPU while CLIENTS connections
 # poll /api/chambers and SLOW never finish a request; then the same for a day's history of one
 # chamber, the logger's idle CPU for comparison, and the memory of a full day's history.
@@ -30,7 +31,8 @@ trap cleanup EXIT
 sim_pid=$!
 for _ in $(seq 50); do [ -e "$work/line" ] && break; sleep 0.1; done
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-./build/kalvora-cli log 1-32 --port "$work/line" --dir "$work" --csv \
+cli=${KALVORA_CLI:-./build/kalvora-cli}
+"$cli" log 1-32 --port "$work/line" --dir "$work" --csv \
     --http "127.0.0.1:$port" 2>"$work/stderr" &
 log_pid=$!
 sleep 10 # the first rounds

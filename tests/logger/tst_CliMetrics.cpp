@@ -12,12 +12,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <csignal>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
+#include "HttpClient.h"
 #include "LoopbackPort.h"
 
 using namespace std::chrono_literals;
@@ -49,12 +49,11 @@ void tst_CliMetrics::prometheusScrapesTheChambers() {
     QVERIFY(cli.waitForStarted());
 
     // The exposition itself: every metric with its HELP and TYPE, samples per chamber.
-    httplib::Client direct("127.0.0.1", metricsPort);
     std::string exposition;
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
-            auto response = direct.Get("/metrics");
-            exposition = response ? response->body : std::string();
+            const HttpReply reply = HttpGet(metricsPort, QStringLiteral("/metrics"));
+            exposition = reply.body.toStdString();
             return exposition.find("kalvora_chamber_up{chamber=\"9\"} 0") != std::string::npos;
         }(),
         20000);
@@ -94,13 +93,13 @@ void tst_CliMetrics::prometheusScrapesTheChambers() {
     QVERIFY(server.waitForStarted());
     server.closeReadChannel(QProcess::StandardError);
 
-    httplib::Client query("127.0.0.1", prometheusPort);
     std::string body;
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
-            auto response = query.Get(
+            const HttpReply reply = HttpGet(
+                prometheusPort,
                 "/api/v1/query?query=kalvora_chamber_temperature_celsius%7Bchamber%3D%221%22%7D");
-            body = response ? response->body : std::string();
+            body = reply.body.toStdString();
             return body.find("\"23.5\"") != std::string::npos;
         }(),
         90000);

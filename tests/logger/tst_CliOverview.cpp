@@ -19,13 +19,13 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <csignal>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
+#include "HttpClient.h"
 #include "LoopbackPort.h"
 
 using namespace std::chrono_literals;
@@ -41,13 +41,10 @@ struct Answer {
 };
 
 Answer Get(int port, const std::string &path) {
-    httplib::Client client("127.0.0.1", port);
-    client.set_read_timeout(kEventTimeout);
-    const auto response = client.Get(path);
-    if (!response)
-        return {};
-    return {response->status, response->get_header_value("Content-Type"),
-            QByteArray::fromStdString(response->body)};
+    HttpRequest request;
+    request.timeoutMs = kEventTimeoutMs;
+    const HttpReply reply = HttpGet(port, QString::fromStdString(path), request);
+    return {int(reply.status), reply.header("Content-Type").toStdString(), reply.body};
 }
 
 // A logger of chambers 1, 2 and 3 on a line where only 1 and 2 answer.
@@ -412,13 +409,13 @@ void tst_CliOverview::roundsStayOnTimeUnderLoad() {
     std::vector<std::thread> clients;
     for (int i = 0; i < 100; ++i)
         clients.emplace_back([&] {
-            httplib::Client client("127.0.0.1", logger.port());
-            client.set_keep_alive(true);
-            client.set_read_timeout(kEventTimeout);
+            HttpSession client;
+            HttpRequest request;
+            request.timeoutMs = kEventTimeoutMs;
+            const QString url = QStringLiteral("http://127.0.0.1:%1/api/chambers").arg(logger.port());
             while (!done) {
-                const auto response = client.Get("/api/chambers");
-                if (response && response->status == 200 &&
-                    response->body.find("\"address\": 3") != std::string::npos)
+                const HttpReply reply = client.fetch(url, request);
+                if (reply.status == 200 && reply.body.contains("\"address\": 3"))
                     ++answered;
                 else
                     ++failed;

@@ -21,7 +21,6 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
-#include <httplib.h>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -30,6 +29,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "HttpClient.h"
 #include "LoopbackPort.h"
 
 Q_DECLARE_METATYPE(Bytes)
@@ -86,9 +86,8 @@ class tst_CliShare : public QObject {
     QString events() const { return dir_.filePath(QStringLiteral("events.jsonl")); }
 
     std::string metrics() {
-        httplib::Client client("127.0.0.1", metricsPort_);
-        const auto response = client.Get("/metrics");
-        return response ? response->body : std::string();
+        const HttpReply reply = HttpGet(metricsPort_, QStringLiteral("/metrics"));
+        return reply.ok() ? reply.body.toStdString() : std::string();
     }
 
     // The logger's own requests: the 15 registers of chambers 1 to 3.

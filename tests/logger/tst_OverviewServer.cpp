@@ -10,11 +10,11 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "HttpClient.h"
 #include "LoopbackPort.h"
 #include "TimingSlack.h"
 
@@ -50,11 +50,10 @@ public:
         changed_.wait_for(lock, kEventTimeout, [this] { return listening_; });
     }
     Served get(const std::string &path) {
-        httplib::Client client("127.0.0.1", port_);
-        client.set_read_timeout(kEventTimeout);
-        const auto response = client.Get(path);
-        return response ? Served{response->status, QByteArray::fromStdString(response->body)}
-                        : Served{};
+        HttpRequest request;
+        request.timeoutMs = kEventTimeoutMs;
+        const HttpReply reply = HttpGet(port_, QString::fromStdString(path), request);
+        return Served{int(reply.status), reply.body};
     }
     QJsonObject json(const std::string &path) {
         return QJsonDocument::fromJson(get(path).body).object();

@@ -35,14 +35,18 @@ struct HttpRequest {
     long timeoutMs = 20000;
 };
 
-inline HttpReply HttpFetch(const QString &url, const HttpRequest &request = {}) {
+// `session`, when given, is a handle kept between calls: its connection stays open (keep-alive).
+inline HttpReply HttpFetch(const QString &url, const HttpRequest &request = {},
+                           CURL *session = nullptr) {
     static const bool initialised = [] { return curl_global_init(CURL_GLOBAL_DEFAULT) == 0; }();
     HttpReply reply;
     if (!initialised) {
         reply.error = "curl_global_init failed";
         return reply;
     }
-    CURL *curl = curl_easy_init();
+    CURL *curl = session ? session : curl_easy_init();
+    if (session)
+        curl_easy_reset(session);
     const std::string target = url.toStdString();
     curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -97,9 +101,25 @@ inline HttpReply HttpFetch(const QString &url, const HttpRequest &request = {}) 
     else
         reply.error = QString::fromUtf8(curl_easy_strerror(code));
     curl_slist_free_all(headerList);
-    curl_easy_cleanup(curl);
+    if (!session)
+        curl_easy_cleanup(curl);
     return reply;
 }
+
+// A client that keeps its connection from one request to the next, as a browser does.
+class HttpSession {
+public:
+    HttpSession() : curl_(curl_easy_init()) {}
+    ~HttpSession() { curl_easy_cleanup(curl_); }
+    HttpSession(const HttpSession &) = delete;
+    HttpSession &operator=(const HttpSession &) = delete;
+    HttpReply fetch(const QString &url, const HttpRequest &request = {}) {
+        return HttpFetch(url, request, curl_);
+    }
+
+private:
+    CURL *curl_;
+};
 
 inline HttpReply HttpGet(quint16 port, const QString &path, const HttpRequest &request = {}) {
     return HttpFetch(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path), request);

@@ -320,7 +320,9 @@ def chamber_page(driver, base, simulator, shots):
 def unknown_chamber(driver, base):
     """A chamber this logger does not read, or no number at all: the page says so in words."""
     for path, says in (("/chamber/9", "Камера 9 не опрашивается регистратором."),
-                       ("/chamber/x1", "Нет такой камеры: «/chamber/x1».")):
+                       ("/chamber/x1", "Нет такой камеры: «/chamber/x1»."),
+                       # Before, decodeURIComponent threw and the page kept loading for ever.
+                       ("/chamber/%E0%A4%A", "Нет такой камеры: «/chamber/%E0%A4%A».")):
         driver.get(base + path)
         wait_in_browser(driver, f"the message on {path}",
                         lambda d: d.find_element(By.ID, "unknown").is_displayed()

@@ -1,28 +1,31 @@
 #pragma once
-// A small HTTP server for the logger's read-only pages (GET and HEAD only), served from threads
-// of its own. Whether it can listen never decides whether the logger runs: start() returns at
-// once, and a failure to listen is reported through the event handler and retried. Every wait
-// of its threads ends on stop(), so stopping never waits for a client or a retry.
+// A small HTTP server for the logger's read-only pages (GET and HEAD only), on libmicrohttpd.
+// Whether it can listen never decides whether the logger runs: start() returns at once, and a
+// failure to listen is reported through the event handler and retried. stop() ends every
+// connection and wait at once.
 //
-// One thread accepts and reads every connection without blocking; only a request whose headers
-// have all arrived goes to a worker. A client that never finishes its request so holds nothing
-// but its socket, until its deadline.
+// The library's threads (HttpLimits::workers of them) each wait on many connections at once
+// and run the handlers; a client that sends slowly or never reads holds its connection only,
+// never a thread. Each exchange has a deadline from its request line to its answer's last byte;
+// a supervising thread cuts a connection that passes it, however it trickles.
+//
+// Room for what comes next: TLS and a login go into the daemon's options and the access check
+// in front of the routes (libmicrohttpd does both).
+#include "logger/http/RequestCheck.h"
+
+#include <QByteArray>
 #include <QString>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
-
-namespace httplib {
-struct Request;
-struct Response;
-} // namespace httplib
 
 // HOST:PORT as the user gives it; an IPv6 address goes in brackets: "[::1]:9731".
 struct ListenAddress {
@@ -33,13 +36,14 @@ struct ListenAddress {
 std::optional<ListenAddress> ParseListenAddress(const QString &text);
 
 struct HttpLimits {
-    int workers = 4;                  // requests answered at once
-    int connections = 256;            // open at once; one more is answered 503 and closed
+    int workers = 4;                  // the library's threads, which also run the handlers
+    int connections = 256;            // open at once; more are answered 503 and closed
     std::size_t requestBytes = 16384; // request line and headers together
     std::size_t headerCount = 64;
-    std::chrono::milliseconds ioTimeout{5000};        // one wait to write an answer
-    std::chrono::milliseconds exchangeTimeout{10000}; // from a request's first byte to its answer
-    std::chrono::milliseconds keepAlive{5000};        // an idle connection between requests
+    std::size_t connectionMemory = 64 * 1024; // the library's buffers of one connection
+    std::chrono::milliseconds ioTimeout{5000};        // no byte either way for this long
+    std::chrono::milliseconds exchangeTimeout{10000}; // from a request line to its answer's end
+    std::chrono::milliseconds keepAlive{5000};        // before a connection's next request
     int keepAliveRequests = 100;
     std::chrono::milliseconds retryInterval{30000}; // between attempts to listen
 };
@@ -56,7 +60,22 @@ struct HttpServerEvent {
 
 class HttpServer {
 public:
-    using Handler = std::function<void(const httplib::Request &, httplib::Response &)>;
+    struct Request {
+        std::string method; // GET or HEAD
+        std::string path;   // percent-decoded
+        std::string rest;   // what follows the prefix of a getUnder() route
+        std::vector<std::pair<std::string, std::string>> params; // the query, decoded
+        bool hasParam(const std::string &name) const;
+        std::string param(const std::string &name) const; // the first; empty when absent
+    };
+    struct Response {
+        int status = 200;
+        QByteArray body; // shared, not copied, when the handler hands a kept one
+        std::vector<std::pair<std::string, std::string>> headers;
+        void setContent(const QByteArray &content, const char *type);
+        void setHeader(const std::string &name, const std::string &value);
+    };
+    using Handler = std::function<void(const Request &, Response &)>;
     // Called on the server's thread, at any time until stop() returns. A failure is reported once
     // until its reason changes or the server listens again, so a port taken for days makes one
     // event, not one a retry.
@@ -68,45 +87,54 @@ public:
     HttpServer &operator=(const HttpServer &) = delete;
 
     // Serves GET and HEAD of `path` (an exact path; any query is in Request::params) with
-    // `handler`, called on a worker thread. Before start() only.
+    // `handler`, called on one of the library's threads. Before start() only.
     void get(const std::string &path, Handler handler);
     // Serves every path that begins with `prefix`; the rest of the path (never empty) is
-    // Request::matches[1]. Routes are tried in the order they were added.
+    // Request::rest. Routes are tried in the order they were added.
     void getUnder(const std::string &prefix, Handler handler);
-    // Starts the threads and returns at once; listening happens on the server's thread.
+    // Names besides the bound address that requests may carry in Host when the server listens
+    // on an address other than a loopback. Before start() only.
+    void acceptHostNames(std::vector<std::string> names);
+    // Starts the supervising thread and returns at once; listening happens there.
     void start(EventHandler onEvent);
     // Ends every connection and thread and returns when all have ended. Safe at any moment,
     // also before start() and twice.
     void stop();
 
+    struct Connection; // the server's record of one open connection
+    struct Exchange;   // of one request
+    // The library's callbacks, called on its threads.
+    void connectionOpened(Connection *connection);
+    void connectionClosed(Connection *connection);
+    void requestLineArrived(Connection *connection);
+    void exchangeEnded(Connection *connection);
+    // The answer to a request whose head the server refuses, once the head has arrived.
+    std::optional<Response> refusal(Connection &connection, const RequestHead &head) const;
+    // The answer to a request let through, once the whole request has arrived.
+    Response serve(Connection &connection, Request request) const;
+
 private:
-    class Routes;
-    class Connection;
-    struct Client;
+    struct Route {
+        std::string path;
+        bool prefix;
+        Handler handler;
+    };
 
     void run();
-    bool accept(int listening, std::vector<int> &ended);
-    void received(Client &client, std::vector<int> &ended);
-    void work();
-    bool answer(Client &client);
     void report(HttpServerEvent::Kind kind, const std::string &reason);
+    void setDeadline(Connection *connection, std::chrono::steady_clock::time_point deadline);
 
     const ListenAddress address_;
     const QString addressText_;
     const HttpLimits limits_;
-    std::unique_ptr<Routes> routes_;
+    RequestRules rules_;
+    std::vector<Route> routes_;
     EventHandler onEvent_;
-    int stopFd_ = -1;
-
-    int wakeFd_ = -1;                              // a worker has handed a client back
-    std::vector<std::unique_ptr<Client>> clients_; // the reading thread's, and closed by stop()
 
     std::mutex mutex_;
-    std::condition_variable queueChanged_;
-    std::deque<Client *> ready_;     // complete requests for the workers
-    std::vector<Client *> answered_; // back from the workers
+    std::condition_variable wake_;   // the supervising thread: stop, or an earlier deadline
+    std::set<Connection *> open_;    // every open connection, with its deadline
+    std::chrono::steady_clock::time_point nextWake_;
     bool stopping_ = false;
-
-    std::thread reader_;
-    std::vector<std::thread> workers_;
+    std::thread supervisor_;
 };

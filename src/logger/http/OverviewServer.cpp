@@ -10,7 +10,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <httplib.h>
 
 #include <algorithm>
 
@@ -29,20 +28,20 @@ ListenAddress Parsed(const QString &hostAndPort, const QString &option) {
     return *address;
 }
 
-void Json(httplib::Response &response, int status, const QByteArray &body) {
+void Json(HttpServer::Response &response, int status, const QByteArray &body) {
     response.status = status;
-    response.set_header("Cache-Control", "no-store");
-    response.set_content(body.toStdString(), kJson);
+    response.setHeader("Cache-Control", "no-store");
+    response.setContent(body, kJson);
 }
 
-void JsonError(httplib::Response &response, int status, const QString &text) {
+void JsonError(HttpServer::Response &response, int status, const QString &text) {
     Json(response, status, ErrorJson(text));
 }
 
-std::optional<QString> Parameter(const httplib::Request &request, const char *name) {
-    if (!request.has_param(name))
+std::optional<QString> Parameter(const HttpServer::Request &request, const char *name) {
+    if (!request.hasParam(name))
         return std::nullopt;
-    return QString::fromStdString(request.get_param_value(name));
+    return QString::fromStdString(request.param(name));
 }
 
 // The newest bytes of the journal, enough for `count` lines or back to `since`: read from the
@@ -72,14 +71,14 @@ QList<QByteArray> JournalLines(const QString &path, std::optional<qint64> since,
 
 OverviewServer::OverviewServer(const QString &hostAndPort, HttpLimits limits, const QString &option)
     : http_(std::make_unique<HttpServer>(Parsed(hostAndPort, option), hostAndPort, limits)) {
-    http_->get("/metrics", [this](const httplib::Request &, httplib::Response &response) {
+    http_->get("/metrics", [this](const HttpServer::Request &, HttpServer::Response &response) {
         BusMetrics snapshot;
         {
             std::lock_guard lock(mutex_);
             snapshot = bus_;
         }
-        response.set_content(PrometheusText(snapshot).toStdString(),
-                             "text/plain; version=0.0.4; charset=utf-8");
+        response.setContent(PrometheusText(snapshot).toUtf8(),
+                            "text/plain; version=0.0.4; charset=utf-8");
     });
 }
 
@@ -91,8 +90,8 @@ void OverviewServer::serveOverview(OverviewSettings settings, const LoggerClock 
     settings_ = std::move(settings);
     clock_ = &clock;
     warn_ = std::move(warn);
-    using Request = httplib::Request;
-    using Response = httplib::Response;
+    using Request = HttpServer::Request;
+    using Response = HttpServer::Response;
     HttpServer &http = *http_;
     http.get("/", [this](const Request &, Response &response) {
         serveAsset(QStringLiteral("index.html"), "text/html; charset=utf-8", response);
@@ -115,7 +114,7 @@ void OverviewServer::serveOverview(OverviewSettings settings, const LoggerClock 
     });
     http.getUnder("/chamber/", [this](const Request &request, Response &response) {
         const ChamberInPath chamber =
-            ParseChamberInPath(QString::fromStdString(request.matches[1]));
+            ParseChamberInPath(QString::fromStdString(request.rest));
         if (chamber.address && logs(*chamber.address)) {
             serveAsset(QStringLiteral("chamber.html"), "text/html; charset=utf-8", response);
             return;
@@ -138,7 +137,7 @@ void OverviewServer::serveOverview(OverviewSettings settings, const LoggerClock 
         serveEvents(request, response);
     });
     http.getUnder("/api/chambers/", [this](const Request &request, Response &response) {
-        serveChamber(request.matches[1], request, response);
+        serveChamber(request.rest, request, response);
     });
     http.getUnder("/api/", [](const Request &, Response &response) {
         JsonError(response, 404, QStringLiteral("no such API path"));
@@ -151,19 +150,19 @@ bool OverviewServer::logs(int address) const {
 }
 
 void OverviewServer::serveAsset(const QString &resource, const char *type,
-                                httplib::Response &response) {
+                                HttpServer::Response &response) {
     QFile file(QStringLiteral(":/web/") + resource);
     if (!file.open(QIODevice::ReadOnly)) {
         response.status = 500;
         return;
     }
     const QByteArray bytes = file.readAll();
-    response.set_header("Cache-Control", "no-cache");
-    response.set_content(bytes.toStdString(), type);
+    response.setHeader("Cache-Control", "no-cache");
+    response.setContent(bytes, type);
 }
 
 void OverviewServer::serveDygraphs(const QString &file, const char *type,
-                                   httplib::Response &response) {
+                                   HttpServer::Response &response) {
     const QString path = settings_.dygraphsFolder + QLatin1Char('/') + file;
     QFile source(path);
     if (!source.open(QIODevice::ReadOnly)) {
@@ -175,16 +174,16 @@ void OverviewServer::serveDygraphs(const QString &file, const char *type,
         if (first && warn_)
             warn_(path, source.errorString());
         response.status = 404;
-        response.set_content("The chart library is not installed (libjs-dygraphs).\n",
-                             "text/plain; charset=utf-8");
+        response.setContent("The chart library is not installed (libjs-dygraphs).\n",
+                            "text/plain; charset=utf-8");
         return;
     }
-    response.set_header("Cache-Control", "max-age=3600");
-    response.set_content(source.readAll().toStdString(), type);
+    response.setHeader("Cache-Control", "max-age=3600");
+    response.setContent(source.readAll(), type);
 }
 
-void OverviewServer::serveChamber(const std::string &rest, const httplib::Request &request,
-                                  httplib::Response &response) {
+void OverviewServer::serveChamber(const std::string &rest, const HttpServer::Request &request,
+                                  HttpServer::Response &response) {
     const std::string suffix = "/history";
     if (rest.size() < suffix.size() ||
         rest.compare(rest.size() - suffix.size(), suffix.size(), suffix) != 0) {
@@ -217,7 +216,7 @@ void OverviewServer::serveChamber(const std::string &rest, const httplib::Reques
     Json(response, 200, HistoryJson(*chamber.address, *minutes, points));
 }
 
-void OverviewServer::serveEvents(const httplib::Request &request, httplib::Response &response) {
+void OverviewServer::serveEvents(const HttpServer::Request &request, HttpServer::Response &response) {
     std::optional<qint64> since;
     if (const auto text = Parameter(request, "since")) {
         since = ParseSinceTime(*text);

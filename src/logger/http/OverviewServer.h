@@ -55,11 +55,11 @@ public:
     void update(BusMetrics bus);
 
 private:
-    void serveAsset(const QString &resource, const char *type, httplib::Response &response);
-    void serveDygraphs(const QString &file, const char *type, httplib::Response &response);
-    void serveChamber(const std::string &rest, const httplib::Request &request,
-                      httplib::Response &response);
-    void serveEvents(const httplib::Request &request, httplib::Response &response);
+    void serveAsset(const QString &resource, const char *type, HttpServer::Response &response);
+    void serveDygraphs(const QString &file, const char *type, HttpServer::Response &response);
+    void serveChamber(const std::string &rest, const HttpServer::Request &request,
+                      HttpServer::Response &response);
+    void serveEvents(const HttpServer::Request &request, HttpServer::Response &response);
     bool logs(int address) const;
 
     OverviewSettings settings_;

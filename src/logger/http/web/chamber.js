@@ -18,8 +18,17 @@
     document.body.dataset.unknown = "true";
   }
 
+  // The path as the reader typed it; a malformed escape ("%E0%A4%A") is shown as it stands.
+  function typedPath(path) {
+    try {
+      return decodeURIComponent(path);
+    } catch (error) {
+      return path;
+    }
+  }
+
   if (address === null) {
-    unknown(`Нет такой камеры: «${decodeURIComponent(window.location.pathname)}».`);
+    unknown(`Нет такой камеры: «${typedPath(window.location.pathname)}».`);
     return;
   }
   document.title = `Kalvora: камера ${address}`;
