@@ -4,7 +4,7 @@
 
 KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev
     fonts-liberation fontconfig util-linux pkg-config libcpp-httplib-dev libssl-dev
-    libcurl4-openssl-dev openssl prometheus faketime tzdata libjs-dygraphs)
+    libcurl4-openssl-dev libmicrohttpd-dev openssl prometheus faketime tzdata libjs-dygraphs)
 # The tests alone: pdftotext and pdftoppm read the reports back; mbpoll is a client of the
 # shared bus; Chromium with its WebDriver, driven from Debian's python3 through Selenium, loads
 # the logger's pages.

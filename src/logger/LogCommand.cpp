@@ -356,7 +356,11 @@ int RunLog(const QStringList &arguments) {
                       metrics->update(std::move(published));
                   },
                   alarms.get());
-    const auto stopped = [&journal](const QJsonObject &why) {
+    const auto stopped = [&journal, &alarms](const QJsonObject &why) {
+        // The notifications still queued get their last try, and their drops are journaled,
+        // before the line that ends the run.
+        if (alarms)
+            alarms->finish();
         journal.write(QStringLiteral("stopped"), why);
     };
     try {
