@@ -701,12 +701,15 @@ void tst_CliAlarms::stopJournalsWhatItCouldNotDeliver() {
     LoggerRun logger({QStringLiteral("1"), QStringLiteral("--period"),
                       QString::number(kPeriod.count()), QStringLiteral("--dir"), dir.path(),
                       QStringLiteral("--port"), line.slavePath(), QStringLiteral("--alarm"),
-                      QStringLiteral("1 high 60"), QStringLiteral("--alarm-webhook"),
+                      QStringLiteral("1 high 60 delay=1"), QStringLiteral("--alarm-webhook"),
                       http.url()});
     QVERIFY(logger.started());
     QVERIFY(line.waitForReceived(2, 20000ms));
     line.setRawInput(1, 0, Tenths(61.2));
-    QVERIFY(WaitFor([&] { return http.bodies().size() >= 1; }, kArrivalTimeout));
+    if (!WaitFor([&] { return http.bodies().size() >= 1; }, kArrivalTimeout)) {
+        logger.stop();
+        QFAIL(qPrintable(QStringLiteral("no webhook call; the logger said: ") + logger.err()));
+    }
     QCOMPARE(logger.stop(), 0); // long before the retry, 10 s later
     QCOMPARE(http.bodies().size(), 2);
 

@@ -203,10 +203,14 @@ private:
 // from a rule that reads each body. With a certificate and key (PEM), it speaks HTTPS.
 class HttpListener {
 public:
-    using StatusRule = std::function<int(const QByteArray &body)>;
+    struct ByBody {
+        explicit ByBody(std::function<int(const QByteArray &body)> rule)
+            : status(std::move(rule)) {}
+        std::function<int(const QByteArray &body)> status;
+    };
 
     explicit HttpListener(QList<int> statuses) : statuses_(std::move(statuses)) { start({}, {}); }
-    explicit HttpListener(StatusRule rule) : rule_(std::move(rule)) { start({}, {}); }
+    explicit HttpListener(ByBody rule) : rule_(std::move(rule.status)) { start({}, {}); }
     HttpListener(QList<int> statuses, const QByteArray &certificatePem, const QByteArray &keyPem)
         : statuses_(std::move(statuses)) {
         start(certificatePem, keyPem);
@@ -317,7 +321,7 @@ private:
     }
 
     QList<int> statuses_;
-    StatusRule rule_;
+    std::function<int(const QByteArray &body)> rule_;
     QByteArray certificate_, key_;
     bool https_ = false;
     MHD_Daemon *daemon_ = nullptr;

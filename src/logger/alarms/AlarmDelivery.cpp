@@ -2,10 +2,10 @@
 
 #include "logger/alarms/AlarmPayload.h"
 
+#include "platform/ChildProcess.h"
+
 #include <QUrl>
 #include <QUuid>
-
-#include "platform/ChildProcess.h"
 
 #include <condition_variable>
 #include <cstring>
