@@ -3,7 +3,7 @@
 # named, and the build or the tests that need it fail or skip.
 
 KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev
-    fonts-liberation fontconfig util-linux pkg-config libcpp-httplib-dev libssl-dev
+    fonts-liberation fontconfig util-linux pkg-config libssl-dev
     libmicrohttpd-dev libcurl4-openssl-dev openssl prometheus faketime tzdata libjs-dygraphs
     libyaml-cpp-dev libcrypt-dev)
 # The tests alone: pdftotext and pdftoppm read the reports back; mbpoll is a client of the

@@ -1,6 +1,7 @@
 #include "base/ReadingReport.h"
 
 #include "core/NumberText.h"
+#include "core/OrderedJsonObject.h"
 #include "core/ReadingsCsv.h"
 #include "core/ReadingsCsvColumns.h"
 
@@ -19,21 +20,28 @@ QString Cell(const std::optional<T> &value, const std::function<QString(const T 
 QString Number(const double &value) { return FloatToText(value, QLatin1Char('.')); }
 QString Whole(const unsigned &value) { return QString::number(value); }
 QString Time(const HoursMinutes &value) { return HoursMinutesText(value); }
-QString QuotedTime(const HoursMinutes &value) {
-    return QLatin1Char('"') + HoursMinutesText(value) + QLatin1Char('"');
-}
+
+QJsonValue Json(const double &value) { return value; }
+QJsonValue Json(const unsigned &value) { return static_cast<qint64>(value); }
+QJsonValue Json(const HoursMinutes &value) { return HoursMinutesText(value); }
 
 struct Field {
     ReadingsColumn column; // its CSV column; the column's name is its JSON key
     const char *label;
-    std::function<QString(const ReadingValues &, bool json, const QString &missing)> cell;
+    std::function<QString(const ReadingValues &, const QString &missing)> cell;
+    std::function<QJsonValue(const ReadingValues &)> json; // null when missing
 };
 
 template <class T>
 Field MakeField(ReadingsColumn column, const char *label, std::optional<T> ReadingValues::*member,
-                QString (*text)(const T &), QString (*jsonText)(const T &) = nullptr) {
-    return {column, label, [=](const ReadingValues &v, bool json, const QString &missing) {
-                return Cell<T>(v.*member, json && jsonText ? jsonText : text, missing);
+                QString (*text)(const T &)) {
+    return {column, label,
+            [=](const ReadingValues &v, const QString &missing) {
+                return Cell<T>(v.*member, text, missing);
+            },
+            [=](const ReadingValues &v) {
+                const std::optional<T> &value = v.*member;
+                return value ? Json(*value) : QJsonValue(QJsonValue::Null);
             }};
 }
 
@@ -50,14 +58,13 @@ const std::vector<Field> &Fields() {
                   &ReadingValues::currentTemperature, Number),
         MakeField(C::SetTemperature, "Set temperature, °C", &ReadingValues::setTemperature,
                   Number),
-        MakeField(C::TimeToMode, "Time to mode, hh:mm", &ReadingValues::timeToMode, Time,
-                  QuotedTime),
+        MakeField(C::TimeToMode, "Time to mode, hh:mm", &ReadingValues::timeToMode, Time),
         MakeField(C::StabilisationTime, "Stabilisation time, hh:mm",
-                  &ReadingValues::stabilisationTime, Time, QuotedTime),
+                  &ReadingValues::stabilisationTime, Time),
         MakeField(C::TimeToModeSetPoint, "Time-to-mode set-point, hh:mm",
-                  &ReadingValues::timeToModeSetPoint, Time, QuotedTime),
+                  &ReadingValues::timeToModeSetPoint, Time),
         MakeField(C::StabilisationSetPoint, "Stabilisation set-point, hh:mm",
-                  &ReadingValues::stabilisationSetPoint, Time, QuotedTime),
+                  &ReadingValues::stabilisationSetPoint, Time),
         MakeField(C::Program, "Program", &ReadingValues::program, Whole),
         MakeField(C::Step, "Step", &ReadingValues::step, Whole),
         MakeField(C::Steps, "Steps", &ReadingValues::steps, Whole),
@@ -83,7 +90,7 @@ QString ReadingText(const ReadingValues &values) {
         // Step and cycle read as the window shows them: current(total).
         if (key == QLatin1String("steps") || key == QLatin1String("cycles"))
             continue;
-        QString value = field.cell(values, false, missing);
+        QString value = field.cell(values, missing);
         if (key == QLatin1String("step"))
             value = PairText(values.step, values.steps);
         else if (key == QLatin1String("cycle"))
@@ -94,12 +101,19 @@ QString ReadingText(const ReadingValues &values) {
 }
 
 QString ReadingJson(int address, const ReadingValues &values) {
-    QStringList members{QStringLiteral("\"address\": %1").arg(address)};
+    // In the registers' order, which QJsonObject would not keep.
+    OrderedJsonObject object;
+    object.add(QStringLiteral("address"), address);
     for (const Field &field : Fields())
-        members << QStringLiteral("\"%1\": %2")
-                       .arg(Key(field),
-                            field.cell(values, true, QStringLiteral("null")));
-    return QLatin1Char('{') + members.join(QStringLiteral(", ")) + QLatin1Char('}');
+        object.add(Key(field), field.json(values));
+    return QString::fromUtf8(object.toJson(OrderedJsonObject::Layout::Spaced));
+}
+
+QJsonObject ReadingJsonObject(int address, const ReadingValues &values) {
+    QJsonObject object{{QStringLiteral("address"), address}};
+    for (const Field &field : Fields())
+        object.insert(Key(field), field.json(values));
+    return object;
 }
 
 QString CsvHeader() { return QString::fromLatin1(ReadingsCsvHeader()) + QLatin1Char('\n'); }
@@ -109,6 +123,6 @@ QString CsvRow(const QString &time, const ReadingValues &values) {
     cells[ColumnIndex(ReadingsColumn::Time)] = time;
     for (const Field &field : Fields())
         cells[static_cast<qsizetype>(ColumnIndex(field.column))] =
-            field.cell(values, false, QString());
+            field.cell(values, QString());
     return cells.join(QLatin1Char(',')) + QLatin1Char('\n');
 }

@@ -2,6 +2,7 @@
 // The ways the tool reports one reading: text lines, a JSON object and a CSV row.
 #include "core/ReadingValues.h"
 
+#include <QJsonObject>
 #include <QString>
 
 // One figure per line, "name: value"; "-" for a value that failed its bound.
@@ -10,6 +11,8 @@ QString ReadingText(const ReadingValues &values);
 // {"address": 1, "current_temperature": 23.5, ...}: numbers with a dot, times as "hh:mm",
 // null for a value that failed its bound. No line end.
 QString ReadingJson(int address, const ReadingValues &values);
+// The same members as an object (whose own order is by name), to build larger answers on.
+QJsonObject ReadingJsonObject(int address, const ReadingValues &values);
 
 // The CSV header row and one row, each with its line end ("\n"). time: ISO 8601 local time
 // with its offset. An empty cell for a value that failed its bound.

@@ -62,8 +62,10 @@ QString ChannelTitle(AlarmChannel channel, const AlarmDeliverySettings &settings
     case AlarmChannel::Mail:
         break;
     }
+    const QString security = MailSecurityText(settings);
     return QStringLiteral("mail to %1 via %2")
-        .arg(settings.mailTo.join(QLatin1Char(',')), settings.smtpUrl);
+               .arg(settings.mailTo.join(QLatin1Char(',')), settings.smtpUrl) +
+           (security.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(security));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "base/CliError.h"
 #include "cli/Commands.h"
 #include "logger/LogCommand.h"
+#include "platform/ChildProcess.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -70,6 +71,9 @@ int Dispatch(const QString &command, const QStringList &arguments) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // Started with SIGCHLD ignored (some service managers and shells do that), the hooks'
+    // children would be reaped by the kernel and their outcome lost.
+    RestoreChildSignal();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalvora-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KALVORA_VERSION));

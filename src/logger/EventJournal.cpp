@@ -1,11 +1,10 @@
 #include "logger/EventJournal.h"
 
 #include "base/CliError.h"
+#include "core/OrderedJsonObject.h"
 #include "core/ReadingsCsv.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -22,24 +21,14 @@ QString IsoLocalTime(const QDateTime &moment) {
     return IsoLocalTime(moment.date(), moment.time(), moment.offsetFromUtc());
 }
 
-namespace {
-
-// A JSON value's compact text: written inside an array, whose brackets are then dropped.
-QByteArray ValueText(const QJsonValue &value) {
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
-}
-
-} // namespace
-
 QByteArray JournalLine(const QString &isoTime, const QString &event, const QJsonObject &members) {
-    // QJsonObject orders its keys: time and event go first by hand, the rest follows.
-    QByteArray line = "{\"time\":" + ValueText(isoTime) + ",\"event\":" + ValueText(event);
-    if (!members.isEmpty()) {
-        const QByteArray rest = QJsonDocument(members).toJson(QJsonDocument::Compact);
-        line += ',' + rest.mid(1, rest.size() - 2);
-    }
-    return line + '}';
+    // "time" and "event" lead: readers know a journal by its first bytes. The other members
+    // follow in QJsonObject's order, by name.
+    OrderedJsonObject line;
+    line.add(QStringLiteral("time"), isoTime).add(QStringLiteral("event"), event);
+    for (auto member = members.begin(); member != members.end(); ++member)
+        line.add(member.key(), member.value());
+    return line.toJson();
 }
 
 EventJournal::EventJournal(const QString &path, const LoggerClock &clock)
@@ -58,12 +47,18 @@ EventJournal::~EventJournal() {
 
 void EventJournal::write(const QString &event, const QJsonObject &members) {
     std::lock_guard lock(mutex_);
-    const QByteArray line = JournalLine(IsoLocalTime(clock_.now()), event, members) + '\n';
+    QByteArray line = JournalLine(IsoLocalTime(clock_.now()), event, members) + '\n';
+    // A line cut short by a full disk is ended first, so that it stands alone as a damaged
+    // line that readers skip, rather than spoiling this one.
+    if (lineCut_)
+        line.prepend('\n');
     // One write of the whole line: O_APPEND keeps lines whole even beside another writer.
     ssize_t written = 0;
     do
         written = ::write(fd_, line.constData(), static_cast<std::size_t>(line.size()));
     while (written < 0 && errno == EINTR);
+    if (written > 0)
+        lineCut_ = written < line.size() && line[written - 1] != '\n';
     if (written == line.size()) {
         failureReported_ = false;
         return;

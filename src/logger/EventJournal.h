@@ -27,6 +27,7 @@ private:
     int fd_ = -1;
     std::mutex mutex_;
     bool failureReported_ = false;
+    bool lineCut_ = false; // the file ends inside a line that a failed write began
 };
 
 // One line of the journal, without its line end: {"time":...,"event":...,<members>}.

@@ -249,6 +249,10 @@ bool LogRun::awaitPort() {
 }
 
 void LogRun::journalStopped(const QJsonObject &why) {
+    // The notifications still queued get their last try, and their drops are journaled,
+    // before the line that ends the run.
+    if (alarms_)
+        alarms_->finish();
     journal_->write(QStringLiteral("stopped"), why);
 }
 

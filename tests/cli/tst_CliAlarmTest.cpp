@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSysInfo>
 #include <QTemporaryDir>
 
@@ -35,6 +36,8 @@ private slots:
     void initTestCase();
     void everyChannelDelivers();
     void failedChannelExits7();
+    void passwordOnlyOverTls();
+    void hookFailsWithChildSignalIgnored();
     void badConfiguration_data();
     void badConfiguration();
 
@@ -61,14 +64,15 @@ void tst_CliAlarmTest::everyChannelDelivers() {
               QStringLiteral("port=/dev/ttyUSB0\nchambers=1,3\nperiod=4\ncsv\n"
                              "alarm=1,3 high 60 delay=2m\nalarm=* silent 5m\n"
                              "on-alarm=%1 %2\nalarm-webhook=%3\nalarm-mail=duty@example.org\n"
-                             "smtp=%4\nsmtp-auth=%5\n")
+                             "smtp=%4\nsmtp-auth=%5\nsmtp-auth-unencrypted\n")
                   .arg(hook_, env, http.url(), smtp.url(), auth)
                   .toUtf8());
     const CliRun run = RunCli({QStringLiteral("alarm-test"), QStringLiteral("--config"), config});
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, QStringLiteral("command %1 %2: delivered\nwebhook %3: delivered\n"
-                                     "mail to duty@example.org via %4: delivered\n")
+                                     "mail to duty@example.org via %4 (password unencrypted if "
+                                     "the server offers no TLS): delivered\n")
                           .arg(hook_, env, http.url(), smtp.url()));
 
     const QString host = QSysInfo::machineHostName();
@@ -107,6 +111,39 @@ void tst_CliAlarmTest::failedChannelExits7() {
     QCOMPARE(http.bodies().size(), 1); // one attempt each: no retries in a dry run
 }
 
+void tst_CliAlarmTest::passwordOnlyOverTls() {
+    // The listener offers no STARTTLS: without the lab's word, the password stays home.
+    SmtpListener smtp;
+    const QString auth =
+        Write(dir_, QStringLiteral("smtp-auth-2"), "user=lab\npassword=secret\n");
+    const CliRun run = RunCli({QStringLiteral("alarm-test"), QStringLiteral("--alarm-mail"),
+                               QStringLiteral("duty@example.org"), QStringLiteral("--smtp"),
+                               smtp.url(), QStringLiteral("--smtp-auth"), auth});
+    QCOMPARE(run.exitCode, 7);
+    QCOMPARE(run.out, QStringLiteral("mail to duty@example.org via %1 (password only over TLS): "
+                                     "failed: the server offers no TLS, and the password is not "
+                                     "sent unencrypted (--smtp-auth-unencrypted allows it)\n")
+                          .arg(smtp.url()));
+    QCOMPARE(smtp.logins(), QList<QByteArray>());
+    QVERIFY(smtp.mails().isEmpty());
+}
+
+void tst_CliAlarmTest::hookFailsWithChildSignalIgnored() {
+    // Some service managers and shells start programs with SIGCHLD ignored; the hook's exit
+    // status must still be learnt, and a failure never reported as delivered.
+    const QString failing =
+        Write(dir_, QStringLiteral("fail.sh"), "#!/bin/sh\nexit 3\n",
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcess process;
+    process.start(QStringLiteral("env"),
+                  {QStringLiteral("--ignore-signal=CHLD"), QStringLiteral(CLI_BINARY),
+                   QStringLiteral("alarm-test"), QStringLiteral("--on-alarm"), failing});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
+             QStringLiteral("command %1: failed: exit status 3\n").arg(failing));
+    QCOMPARE(process.exitCode(), 7);
+}
+
 void tst_CliAlarmTest::badConfiguration_data() {
     QTest::addColumn<QString>("config");
     QTest::addColumn<QStringList>("arguments");
@@ -140,6 +177,10 @@ void tst_CliAlarmTest::badConfiguration_data() {
         << "alarm-mail=duty@example.org\nsmtp=smtp://mail:25\n"
         << QStringList{"--smtp-auth", "/nonexistent/auth"} << 6
         << "kalvora-cli: --smtp-auth: cannot read /nonexistent/auth: No such file or directory\n";
+    QTest::newRow("unencrypted without a log-in")
+        << "alarm-mail=duty@example.org\nsmtp=smtp://mail:25\nsmtp-auth-unencrypted\n"
+        << QStringList{} << 2
+        << "kalvora-cli: --smtp-auth-unencrypted is set but --smtp-auth is not\n";
 }
 
 void tst_CliAlarmTest::badConfiguration() {

@@ -132,6 +132,12 @@ private slots:
     void httpsWebhook();
     void mailArrives();
     void mailRefused();
+    void mailPasswordOnlyOverTls();
+    void webhookRefusalIsFinal();
+    void retriedNotificationHoldsOnlyItsOwnAlarm();
+    void finishTriesEachOnceThenDrops_data();
+    void finishTriesEachOnceThenDrops();
+    void hookOutcomeUnknownIsNoSuccess();
     void stopsQuickly_data();
     void stopsQuickly();
 
@@ -326,28 +332,19 @@ void tst_AlarmDelivery::httpsWebhook() {
                    "-addext", "subjectAltName=IP:127.0.0.1"});
     QVERIFY2(openssl.waitForFinished(kEventTimeoutMs) && openssl.exitCode() == 0,
              openssl.readAllStandardError().constData());
-    httplib::SSLServer server(cert.toUtf8().constData(), key.toUtf8().constData());
-    QVERIFY(server.is_valid());
-    std::atomic<int> posts{0};
-    server.Post("/hook", [&](const httplib::Request &request, httplib::Response &response) {
-        if (request.body.find("\"kind\":\"high\"") != std::string::npos)
-            ++posts;
-        response.status = 204;
-    });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread thread([&] { server.listen_after_bind(); });
+    HttpListener server({204}, ReadAll(cert), ReadAll(key));
+    QVERIFY(server.running());
     AlarmDeliverySettings s = Quick();
-    s.webhookUrl = QStringLiteral("https://127.0.0.1:%1/hook").arg(port);
+    s.webhookUrl = server.url();
 
     const QString untrusted = SendAlarmOnce(AlarmChannel::Webhook, Notification(), s);
     qputenv("SSL_CERT_FILE", cert.toUtf8());
     const QString trusted = SendAlarmOnce(AlarmChannel::Webhook, Notification(), s);
     qunsetenv("SSL_CERT_FILE");
-    server.stop();
-    thread.join();
     QCOMPARE(untrusted, QStringLiteral("the server's certificate is not trusted"));
     QCOMPARE(trusted, QString());
-    QCOMPARE(posts.load(), 1);
+    QCOMPARE(server.bodies().size(), 1);
+    QVERIFY(server.bodies()[0].contains("\"kind\":\"high\""));
 }
 
 void tst_AlarmDelivery::mailArrives() {
@@ -357,6 +354,7 @@ void tst_AlarmDelivery::mailArrives() {
     s.smtpUrl = smtp.url();
     s.smtpUser = QStringLiteral("lab");
     s.smtpPassword = QStringLiteral("pa ss:word");
+    s.smtpPasswordUnencrypted = true; // the listener offers no TLS
     Problems problems;
     AlarmDelivery delivery(s, problems.handler());
     delivery.post(Notification());
@@ -399,6 +397,150 @@ void tst_AlarmDelivery::mailRefused() {
     QCOMPARE(delivery.failures(AlarmChannel::Mail), static_cast<unsigned long long>(list.size()));
 }
 
+void tst_AlarmDelivery::mailPasswordOnlyOverTls() {
+    // A server that offers no STARTTLS must not get the password, and the mail is not sent.
+    SmtpListener smtp;
+    AlarmDeliverySettings s = Quick();
+    s.mailTo = {QStringLiteral("duty@example.org")};
+    s.smtpUrl = smtp.url();
+    s.smtpUser = QStringLiteral("lab");
+    s.smtpPassword = QStringLiteral("secret");
+    const QString reason = SendAlarmOnce(AlarmChannel::Mail, Notification(), s);
+    QVERIFY2(reason.contains(QStringLiteral("offers no TLS")), qPrintable(reason));
+    QCOMPARE(smtp.connections(), 1);
+    QCOMPARE(smtp.logins(), QList<QByteArray>());
+    QVERIFY(smtp.mails().isEmpty());
+}
+
+void tst_AlarmDelivery::webhookRefusalIsFinal() {
+    // A 400 is the server's last word on that payload: the next notification goes at once.
+    HttpListener listener({400, 200});
+    AlarmDeliverySettings s = Quick();
+    s.webhookUrl = listener.url();
+    s.giveUpAfter = 60s;
+    Problems problems;
+    AlarmDelivery delivery(s, problems.handler());
+    delivery.post(Notification(1));
+    delivery.post(Notification(2));
+    QTRY_COMPARE_WITH_TIMEOUT(delivery.pending(), std::size_t(0), kEventTimeoutMs);
+    QList<int> chambers;
+    for (const QByteArray &body : listener.bodies())
+        chambers << QJsonDocument::fromJson(body).object().value("chamber").toInt();
+    QCOMPARE(chambers, (QList<int>{1, 2}));
+    const QList<DeliveryProblem> list = problems.list();
+    QCOMPARE(list.size(), 1);
+    QCOMPARE(list[0].reason, QStringLiteral("HTTP status 400"));
+    QVERIFY(list[0].gaveUp);
+}
+
+void tst_AlarmDelivery::retriedNotificationHoldsOnlyItsOwnAlarm() {
+    // Chamber 1's endpoint keeps failing with 503: its raise is retried for a minute, its clear
+    // waits behind it (a peer never sees a clear before its raise), chamber 2's goes at once.
+    HttpListener listener(HttpListener::ByBody{[](const QByteArray &body) {
+        return QJsonDocument::fromJson(body).object().value("chamber").toInt() == 1 ? 503 : 200;
+    }});
+    AlarmDeliverySettings s = Quick();
+    s.webhookUrl = listener.url();
+    s.giveUpAfter = 60s;
+    Problems problems;
+    AlarmDelivery delivery(s, problems.handler());
+    AlarmNotification cleared = Notification(1);
+    cleared.state = AlarmState::Cleared;
+    delivery.post(Notification(1));
+    delivery.post(cleared);
+    delivery.post(Notification(2));
+    const auto arrived = [&] {
+        QStringList seen;
+        for (const QByteArray &body : listener.bodies()) {
+            const QJsonObject o = QJsonDocument::fromJson(body).object();
+            seen << QStringLiteral("%1 %2").arg(o.value("chamber").toInt()).arg(
+                        o.value("state").toString());
+        }
+        return seen;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(arrived().contains(QStringLiteral("2 raised")), kEventTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(arrived().count(QStringLiteral("1 raised")) >= 2, kEventTimeoutMs);
+    QVERIFY(!arrived().contains(QStringLiteral("1 cleared")));
+    for (const DeliveryProblem &p : problems.list())
+        QVERIFY(!p.gaveUp);
+    QCOMPARE(delivery.pending(), std::size_t(2));
+}
+
+void tst_AlarmDelivery::finishTriesEachOnceThenDrops_data() {
+    QTest::addColumn<int>("laterStatus"); // the webhook's answer to chamber 1 after its 500
+    QTest::addColumn<QStringList>("dropped");
+    QTest::newRow("the last try succeeds")
+        << 200 << QStringList{"1 command", "2 command"};
+    QTest::newRow("the last try fails too")
+        << 500 << QStringList{"1 command", "1 webhook", "2 command"};
+}
+
+void tst_AlarmDelivery::finishTriesEachOnceThenDrops() {
+    // The webhook's first answer sends chamber 1's notification to a retry a minute away; the
+    // hook hangs on chamber 1's, and chamber 2's waits behind it. At the stop the webhook's
+    // retry goes at once; the hook is killed at the bound, and both of its are dropped.
+    QFETCH(int, laterStatus);
+    QFETCH(QStringList, dropped);
+    std::atomic<int> toChamber1{0};
+    HttpListener listener(HttpListener::ByBody{[&](const QByteArray &body) {
+        if (QJsonDocument::fromJson(body).object().value("chamber").toInt() != 1)
+            return 200;
+        return toChamber1++ ? laterStatus : 500;
+    }});
+    const QString started = dir_.filePath(QStringLiteral("finish.pid"));
+    QFile::remove(started);
+    AlarmDeliverySettings s = Quick();
+    s.webhookUrl = listener.url();
+    s.firstRetry = 60s;
+    s.longestRetry = 60s;
+    s.giveUpAfter = 600s;
+    s.finishWithin = 2s;
+    s.commandTimeout = 120s;
+    s.command = {WriteScript(dir_, QStringLiteral("finish.sh"),
+                             "[ \"$KALVORA_ALARM_CHAMBER\" = 1 ] || exit 0\n"
+                             "echo $$ > \"$1\"\nexec sleep 120\n"),
+                 started};
+    Problems problems;
+    AlarmDelivery delivery(s, problems.handler());
+    delivery.post(Notification(1));
+    QTRY_COMPARE_WITH_TIMEOUT(problems.list().size(), 1, kEventTimeoutMs); // the 500
+    QTRY_VERIFY_WITH_TIMEOUT(!ReadAll(started).isEmpty(), kEventTimeoutMs);
+    delivery.post(Notification(2));
+    QTRY_COMPARE_WITH_TIMEOUT(listener.bodies().size(), 2, kEventTimeoutMs); // chamber 2's
+    QCOMPARE(delivery.pending(), std::size_t(3)); // webhook 1; hook 1 (running) and 2
+
+    QElapsedTimer timer;
+    timer.start();
+    delivery.finish();
+    // Measured against the hook's two minutes, not against the machine's speed.
+    QVERIFY2(timer.elapsed() < 60000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(listener.bodies().size(), 3); // chamber 1's again, at once
+    QTRY_VERIFY(ProcessEnded(ReadAll(started)));
+    QStringList droppedNow;
+    for (const DeliveryProblem &p : problems.list())
+        if (p.what == DeliveryProblem::What::Dropped) {
+            QCOMPARE(p.reason, QStringLiteral("stopped"));
+            droppedNow << QStringLiteral("%1 %2").arg(p.notification.chamber).arg(
+                              AlarmChannelName(p.channel));
+        }
+    droppedNow.sort();
+    QCOMPARE(droppedNow, dropped);
+    QCOMPARE(delivery.pending(), std::size_t(0));
+    delivery.post(Notification(3)); // after the stop: reported, not queued
+    QCOMPARE(problems.list().back().reason, QStringLiteral("stopped"));
+    QCOMPARE(delivery.pending(), std::size_t(0));
+}
+
+void tst_AlarmDelivery::hookOutcomeUnknownIsNoSuccess() {
+    // With SIGCHLD ignored the kernel reaps the hook, and its exit status is lost with it.
+    AlarmDeliverySettings s = Quick();
+    s.command = {WriteScript(dir_, QStringLiteral("ok.sh"), "exit 0\n")};
+    std::signal(SIGCHLD, SIG_IGN);
+    const QString reason = SendAlarmOnce(AlarmChannel::Command, Notification(), s);
+    std::signal(SIGCHLD, SIG_DFL);
+    QVERIFY2(reason.startsWith(QStringLiteral("outcome unknown: ")), qPrintable(reason));
+}
+
 void tst_AlarmDelivery::stopsQuickly_data() {
     QTest::addColumn<int>("channel");
     QTest::newRow("webhook that never answers") << int(AlarmChannel::Webhook);
@@ -408,7 +550,7 @@ void tst_AlarmDelivery::stopsQuickly_data() {
 
 void tst_AlarmDelivery::stopsQuickly() {
     QFETCH(int, channel);
-    HttpListener http({0});
+    HttpListener http(QList<int>{0}); // hangs
     SmtpListener smtp(SmtpListener::Mode::Mute);
     const QString started = dir_.filePath(QStringLiteral("hang.pid"));
     QFile::remove(started);

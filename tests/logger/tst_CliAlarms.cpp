@@ -345,6 +345,7 @@ class tst_CliAlarms : public QObject {
 private slots:
     void everyKindThroughEveryChannel();
     void failingChannelsNeverHoldUpTheReadings();
+    void stopJournalsWhatItCouldNotDeliver();
 };
 
 // Each kind at a chamber of its own, all driven at once and then cleared: each raise, clear and
@@ -651,7 +652,9 @@ void tst_CliAlarms::failingChannelsNeverHoldUpTheReadings() {
                  qPrintable(e.value(QStringLiteral("reason")).toString()));
         QCOMPARE(e.value(QStringLiteral("gave_up")), QJsonValue(false)); // retried for 10 min
     }
-    QCOMPARE(Named(events, QStringLiteral("notification_dropped")).size(), 0);
+    // No queue overflowed; the mail still waiting for its retry at the stop is journaled.
+    for (const QJsonObject &e : Named(events, QStringLiteral("notification_dropped")))
+        QCOMPARE(e.value(QStringLiteral("reason")).toString(), QStringLiteral("stopped"));
     QVERIFY2(logger.err().contains(
                  QStringLiteral("alarm webhook for chamber 1 (high) failed: HTTP status 500; "
                                 "retrying\n")),
@@ -685,6 +688,44 @@ void tst_CliAlarms::failingChannelsNeverHoldUpTheReadings() {
                  qPrintable(QStringLiteral("a pause of %1 ms between readings")
                                 .arg(Ms(requests[i] - requests[i - 1]), 0, 'f', 0)));
 #endif
+}
+
+// A webhook that fails, an alarm waiting for its retry, and SIGTERM: the waiting notification
+// gets one more try at once, and what is still undelivered is journaled before "stopped".
+void tst_CliAlarms::stopJournalsWhatItCouldNotDeliver() {
+    SimulatedLine line({1});
+    SetChamber(line, 1);
+    HttpListener http({500});
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    LoggerRun logger({QStringLiteral("1"), QStringLiteral("--period"),
+                      QString::number(kPeriod.count()), QStringLiteral("--dir"), dir.path(),
+                      QStringLiteral("--port"), line.slavePath(), QStringLiteral("--alarm"),
+                      QStringLiteral("1 high 60 delay=1"), QStringLiteral("--alarm-webhook"),
+                      http.url()});
+    QVERIFY(logger.started());
+    QVERIFY(line.waitForReceived(2, 20000ms));
+    line.setRawInput(1, 0, Tenths(61.2));
+    if (!WaitFor([&] { return http.bodies().size() >= 1; }, kArrivalTimeout)) {
+        logger.stop();
+        QFAIL(qPrintable(QStringLiteral("no webhook call; the logger said: ") + logger.err()));
+    }
+    QCOMPARE(logger.stop(), 0); // long before the retry, 10 s later
+    QCOMPARE(http.bodies().size(), 2);
+
+    const QList<QJsonObject> events = JournalEvents(dir.filePath(QStringLiteral("events.jsonl")));
+    QStringList names;
+    for (const QJsonObject &e : events)
+        names << e.value(QStringLiteral("event")).toString();
+    // The first attempt's failure, the last try's, the drop, the end.
+    QCOMPARE(names.mid(names.size() - 4),
+             (QStringList{QStringLiteral("delivery_failed"), QStringLiteral("delivery_failed"),
+                          QStringLiteral("notification_dropped"), QStringLiteral("stopped")}));
+    const QJsonObject dropped = events[events.size() - 2];
+    QCOMPARE(dropped.value(QStringLiteral("reason")).toString(), QStringLiteral("stopped"));
+    QCOMPARE(dropped.value(QStringLiteral("channel")).toString(), QStringLiteral("webhook"));
+    QCOMPARE(dropped.value(QStringLiteral("chamber")).toInt(), 1);
+    QCOMPARE(dropped.value(QStringLiteral("kind")).toString(), QStringLiteral("high"));
 }
 
 QTEST_GUILESS_MAIN(tst_CliAlarms)

@@ -6,16 +6,21 @@
 #include "logger/ChamberFiles.h"
 #include "logger/EventJournal.h"
 
+#include "core/EventsJournal.h"
 #include "core/LogFormat.h"
 
 #include "FileBytes.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -47,6 +52,7 @@ private slots:
     void recordsGoToTheFileOfTheirDate();
     void lateRecordKeepsItsDate();
     void journalLinesAreJsonObjects();
+    void journalLineCutByAFullDiskStandsAlone();
 };
 
 void tst_LoggerFiles::recordsGoToTheFileOfTheirDate_data() {
@@ -156,6 +162,43 @@ void tst_LoggerFiles::journalLinesAreJsonObjects() {
         QCOMPARE(line.object().value(QStringLiteral("event")).toString(), events[i]);
     }
     QCOMPARE(QJsonDocument::fromJson(lines[1]).object().value(QStringLiteral("chamber")).toInt(), 3);
+    // Byte for byte as earlier versions wrote it: time and event first, the rest by name.
+    QCOMPARE(lines[1], QByteArray(R"({"time":"2026-10-25T02:30:00+01:00","event":"chamber_lost",)"
+                                  R"("chamber":3,"reason":"line never quiet"})"));
+}
+
+void tst_LoggerFiles::journalLineCutByAFullDiskStandsAlone() {
+    QTemporaryDir dir;
+    FixedClock clock;
+    clock.moment = Berlin("2026-10-25T01:30:00Z");
+    const QString path = dir.filePath(QStringLiteral("events.jsonl"));
+    EventJournal journal(path, clock);
+    journal.write(QStringLiteral("started"), {{QStringLiteral("port"), QStringLiteral("COM1")}});
+    // A file-size limit cuts the next write short after 20 bytes, as a disk that fills up in
+    // the middle of a line does (a whole write to /dev/full fails without a byte written).
+    constexpr qint64 kCutAfter = 20;
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit limit = previous;
+    limit.rlim_cur = static_cast<rlim_t>(QFileInfo(path).size() + kCutAfter);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    journal.write(QStringLiteral("chamber_lost"), {{QStringLiteral("chamber"), 3}});
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &previous), 0);
+    std::signal(SIGXFSZ, SIG_DFL);
+    journal.write(QStringLiteral("stopped"), {{QStringLiteral("signal"), QStringLiteral("SIGTERM")}});
+
+    const QByteArray bytes = ReadAll(path);
+    const QList<QByteArray> lines = bytes.split('\n');
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[1].size(), kCutAfter);
+    QVERIFY(lines[2].startsWith("{\"time\":"));
+    // The reports' reader: the cut line is one damaged line, the next one whole.
+    const auto read = ReadEventsJournal(bytes);
+    QVERIFY(read);
+    QCOMPARE(read->damagedLines, 1);
+    QCOMPARE(read->events.size(), 2);
+    QCOMPARE(read->events[1].event, QStringLiteral("stopped"));
 }
 
 QTEST_GUILESS_MAIN(tst_LoggerFiles)

@@ -1,12 +1,13 @@
 #pragma once
 // Listeners on 127.0.0.1 that alarm notifications are delivered to in tests: a small SMTP
-// server and an HTTP server, each on a port of the system's choice in a thread of its own.
+// server and an HTTP(S) server (libmicrohttpd; link PkgConfig::MICROHTTPD), each on a port of
+// the system's choice in threads of their own.
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-#include <httplib.h>
+#include <microhttpd.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,6 +18,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -28,6 +31,7 @@ struct ReceivedMail {
     std::chrono::steady_clock::time_point at; // when its closing "." came
 };
 
+// It offers no STARTTLS: whatever a client sends it goes in clear.
 class SmtpListener {
 public:
     enum class Mode {
@@ -60,6 +64,11 @@ public:
         return mails_;
     }
     int connections() const { return connections_; }
+    // Every log-in received, mail or no mail: AUTH PLAIN's decoded "\0user\0password".
+    QList<QByteArray> logins() const {
+        std::lock_guard lock(mutex_);
+        return logins_;
+    }
 
 private:
     // Waits for readable bytes in slices, so that the destructor is never kept waiting.
@@ -81,6 +90,11 @@ private:
             converse(client);
             ::close(client);
         }
+    }
+
+    void remember(const QByteArray &login) {
+        std::lock_guard lock(mutex_);
+        logins_.append(login);
     }
 
     static void say(int fd, const char *line) { (void)!::write(fd, line, std::strlen(line)); }
@@ -128,6 +142,7 @@ private:
                 if (loggingIn) {
                     loggingIn = false;
                     mail.login = QByteArray::fromBase64(line);
+                    remember(mail.login);
                     say(fd, "235 ok\r\n");
                     continue;
                 }
@@ -140,6 +155,7 @@ private:
                     const QList<QByteArray> words = line.split(' ');
                     if (words.size() > 2) {
                         mail.login = QByteArray::fromBase64(words[2]);
+                        remember(mail.login);
                         say(fd, "235 ok\r\n");
                     } else {
                         loggingIn = true;
@@ -178,33 +194,26 @@ private:
     std::atomic<int> connections_{0};
     mutable std::mutex mutex_;
     QList<ReceivedMail> mails_;
+    QList<QByteArray> logins_;
     std::thread thread_;
 };
 
 // Takes POSTs at /hook and answers them with the statuses given, in turn; the last one stays.
-// A status of 0 means: answer nothing for a minute (a server that hangs).
+// A status of 0 means: answer nothing for a minute (a server that hangs). Or the status comes
+// from a rule that reads each body. With a certificate and key (PEM), it speaks HTTPS.
 class HttpListener {
 public:
-    explicit HttpListener(QList<int> statuses) : statuses_(std::move(statuses)) {
-        server_.Post("/hook", [this](const httplib::Request &request, httplib::Response &response) {
-            int status;
-            {
-                std::lock_guard lock(mutex_);
-                bodies_.append(QByteArray::fromStdString(request.body));
-                types_.append(QString::fromStdString(request.get_header_value("Content-Type")));
-                times_.append(std::chrono::steady_clock::now());
-                status = statuses_.size() > 1 ? statuses_.takeFirst() : statuses_.value(0, 200);
-            }
-            if (status == 0) {
-                std::unique_lock lock(mutex_);
-                released_.wait_for(lock, std::chrono::minutes(1), [this] { return release_; });
-                status = 200;
-            }
-            response.status = status;
-            response.set_content("{}", "application/json");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+    struct ByBody {
+        explicit ByBody(std::function<int(const QByteArray &body)> rule)
+            : status(std::move(rule)) {}
+        std::function<int(const QByteArray &body)> status;
+    };
+
+    explicit HttpListener(QList<int> statuses) : statuses_(std::move(statuses)) { start({}, {}); }
+    explicit HttpListener(ByBody rule) : rule_(std::move(rule.status)) { start({}, {}); }
+    HttpListener(QList<int> statuses, const QByteArray &certificatePem, const QByteArray &keyPem)
+        : statuses_(std::move(statuses)) {
+        start(certificatePem, keyPem);
     }
     ~HttpListener() {
         {
@@ -212,11 +221,16 @@ public:
             release_ = true;
         }
         released_.notify_all();
-        server_.stop();
-        thread_.join();
+        if (daemon_)
+            MHD_stop_daemon(daemon_);
     }
+    HttpListener(const HttpListener &) = delete;
+    HttpListener &operator=(const HttpListener &) = delete;
 
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/hook").arg(port_); }
+    bool running() const { return daemon_ != nullptr; }
+    QString url() const {
+        return QStringLiteral("%1://127.0.0.1:%2/hook").arg(https_ ? "https" : "http").arg(port_);
+    }
     QList<QByteArray> bodies() const {
         std::lock_guard lock(mutex_);
         return bodies_;
@@ -231,8 +245,86 @@ public:
     }
 
 private:
-    httplib::Server server_;
+    void start(const QByteArray &certificatePem, const QByteArray &keyPem) {
+        certificate_ = certificatePem;
+        key_ = keyPem;
+        https_ = !certificate_.isEmpty();
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION |
+                         MHD_USE_ERROR_LOG;
+        if (https_)
+            flags |= MHD_USE_TLS;
+        // A hanging answer keeps only its own connection's thread.
+        daemon_ = https_ ? MHD_start_daemon(
+                               flags, 0, nullptr, nullptr, &HttpListener::answer, this,
+                               MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_NOTIFY_COMPLETED,
+                               &HttpListener::completed, this, MHD_OPTION_HTTPS_MEM_CERT,
+                               certificate_.constData(), MHD_OPTION_HTTPS_MEM_KEY,
+                               key_.constData(), MHD_OPTION_END)
+                         : MHD_start_daemon(flags, 0, nullptr, nullptr, &HttpListener::answer,
+                                            this, MHD_OPTION_SOCK_ADDR, &address,
+                                            MHD_OPTION_NOTIFY_COMPLETED, &HttpListener::completed,
+                                            this, MHD_OPTION_END);
+        if (daemon_)
+            port_ = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT)->port;
+    }
+
+    static MHD_Result answer(void *self, MHD_Connection *connection, const char *url,
+                             const char *method, const char *, const char *uploadData,
+                             size_t *uploadSize, void **state) {
+        auto *listener = static_cast<HttpListener *>(self);
+        if (!*state) {
+            *state = new QByteArray;
+            return MHD_YES;
+        }
+        auto *body = static_cast<QByteArray *>(*state);
+        if (*uploadSize > 0) {
+            body->append(uploadData, static_cast<qsizetype>(*uploadSize));
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        int status = 404;
+        if (std::strcmp(method, "POST") == 0 && std::strcmp(url, "/hook") == 0)
+            status = listener->received(
+                *body, MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                   MHD_HTTP_HEADER_CONTENT_TYPE));
+        static const char answerBody[] = "{}";
+        MHD_Response *response = MHD_create_response_from_buffer(
+            sizeof answerBody - 1, const_cast<char *>(answerBody), MHD_RESPMEM_PERSISTENT);
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "application/json");
+        const MHD_Result queued =
+            MHD_queue_response(connection, static_cast<unsigned>(status), response);
+        MHD_destroy_response(response);
+        return queued;
+    }
+
+    static void completed(void *, MHD_Connection *, void **state, MHD_RequestTerminationCode) {
+        delete static_cast<QByteArray *>(*state);
+        *state = nullptr;
+    }
+
+    int received(const QByteArray &body, const char *contentType) {
+        std::unique_lock lock(mutex_);
+        bodies_.append(body);
+        types_.append(QString::fromUtf8(contentType ? contentType : ""));
+        times_.append(std::chrono::steady_clock::now());
+        int status = rule_                   ? rule_(body)
+                     : statuses_.size() > 1 ? statuses_.takeFirst()
+                                            : statuses_.value(0, 200);
+        if (status == 0) {
+            released_.wait_for(lock, std::chrono::minutes(1), [this] { return release_; });
+            status = 200;
+        }
+        return status;
+    }
+
     QList<int> statuses_;
+    std::function<int(const QByteArray &body)> rule_;
+    QByteArray certificate_, key_;
+    bool https_ = false;
+    MHD_Daemon *daemon_ = nullptr;
     mutable std::mutex mutex_;
     std::condition_variable released_;
     bool release_ = false;
@@ -240,5 +332,4 @@ private:
     QStringList types_;
     QList<std::chrono::steady_clock::time_point> times_;
     int port_ = 0;
-    std::thread thread_;
 };

@@ -39,6 +39,10 @@ public:
     // every round or every second.
     void advance(AlarmClock::time_point now, const QDateTime &wallTime);
 
+    // At the end of a run: the queued notifications get one last try within a few seconds;
+    // those still undelivered are journaled as dropped ("stopped").
+    void finish() { delivery_.finish(); }
+
     // Every rule's state and every channel's failed deliveries, for /metrics.
     AlarmMetrics metrics() const;
     // The alarms active now, each chamber's in the rules' order, with the time each was raised.

@@ -2,35 +2,24 @@
 
 #include "logger/alarms/AlarmPayload.h"
 
+#include "platform/ChildProcess.h"
+
 #include <QUrl>
 #include <QUuid>
 
 #include <condition_variable>
 #include <cstring>
-#include <deque>
+#include <list>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include <curl/curl.h>
-#include <httplib.h>
-
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-constexpr milliseconds kStopCheck{100};
 
 bool Stopped(const std::atomic<bool> *stop) { return stop && stop->load(); }
 
@@ -38,189 +27,150 @@ QString SecondsText(milliseconds ms) {
     return QString::number(static_cast<double>(ms.count()) / 1000, 'g', 6) + QStringLiteral(" s");
 }
 
+const QString kCancelled = QStringLiteral("cancelled: the logger stops");
+
+// One attempt's outcome: empty reason when delivered; final when trying the same again is no use.
+struct Attempt {
+    QString reason;
+    bool final = false;
+};
+
 // --- the hook ---------------------------------------------------------------------------
 
-// Waits for the child's end, at most until the deadline; true when it ended (status filled).
-bool WaitForChild(pid_t pid, int pidfd, Clock::time_point deadline, const std::atomic<bool> *stop,
-                  int &status) {
-    while (true) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            return true;
-        if (done < 0 && errno != EINTR) {
-            status = 0;
-            return true; // reaped elsewhere: nothing left to wait for
-        }
-        const auto now = Clock::now();
-        if (now >= deadline || Stopped(stop))
-            return false;
-        const auto slice =
-            std::min<milliseconds>(kStopCheck, std::chrono::ceil<milliseconds>(deadline - now));
-        if (pidfd >= 0) {
-            pollfd watched{pidfd, POLLIN, 0};
-            ::poll(&watched, 1, static_cast<int>(slice.count()));
-        } else {
-            std::this_thread::sleep_for(std::min<milliseconds>(slice, milliseconds(20)));
-        }
+Attempt RunHook(const AlarmNotification &n, const AlarmDeliverySettings &settings,
+                const std::atomic<bool> *stop) {
+    ChildSpec child;
+    child.command = settings.command;
+    child.timeLimit = settings.commandTimeout;
+    // The logger's environment, with the notification's variables in place of any inherited.
+    for (QByteArray &variable : CurrentEnvironment())
+        if (!variable.startsWith("KALVORA_ALARM_"))
+            child.environment.push_back(std::move(variable));
+    for (const QString &v : AlarmEnvironment(n, settings.host))
+        child.environment.push_back(v.toUtf8());
+    const ChildOutcome outcome = RunChild(child, stop);
+    switch (outcome.end) {
+    case ChildOutcome::End::Exited:
+        if (outcome.code == 0)
+            return {};
+        return {QStringLiteral("exit status %1").arg(outcome.code), true};
+    case ChildOutcome::End::Signalled:
+        return {QStringLiteral("ended by signal %1").arg(outcome.code), true};
+    case ChildOutcome::End::TimedOut:
+        return {QStringLiteral("no end after %1: killed").arg(SecondsText(settings.commandTimeout)),
+                true};
+    case ChildOutcome::End::Stopped:
+        return {QStringLiteral("killed: the logger stops"), true};
+    case ChildOutcome::End::CannotStart:
+        return {QStringLiteral("cannot run %1: %2").arg(settings.command.value(0), outcome.error),
+                true};
+    case ChildOutcome::End::Unknown:
+        break;
     }
+    return {QStringLiteral("outcome unknown: ") + outcome.error, true};
 }
 
-QString RunHook(const AlarmNotification &n, const AlarmDeliverySettings &settings,
-                const std::atomic<bool> *stop) {
-    std::vector<QByteArray> args;
-    for (const QString &a : settings.command)
-        args.push_back(a.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+// --- libcurl, shared by the webhook and mail ---------------------------------------------
 
-    // The logger's environment, with the notification's variables in place of any inherited.
-    std::vector<QByteArray> env;
-    for (char **e = environ; *e; ++e)
-        if (std::strncmp(*e, "KALVORA_ALARM_", 14) != 0)
-            env.emplace_back(*e);
-    for (const QString &v : AlarmEnvironment(n, settings.host))
-        env.push_back(v.toUtf8());
-    std::vector<char *> envp;
-    for (QByteArray &e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+int Progress(void *data, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return Stopped(static_cast<const std::atomic<bool> *>(data)) ? 1 : 0;
+}
 
-    // The logger blocks SIGINT and SIGTERM and ignores SIGPIPE: the hook starts with neither.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int s : {SIGINT, SIGTERM, SIGPIPE, SIGHUP})
-        sigaddset(&defaults, s);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    // A group of its own, so that a time-out ends whatever the hook started as well.
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
-                                              POSIX_SPAWN_SETPGROUP);
-    // No input; its output goes to stderr beside the logger's, never into the logger's stdout;
-    // the port and every other descriptor stay behind.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, 2, 1);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+// Time limits, no signals (a threaded program), and an end within a fraction of a second
+// once *stop is set.
+void CommonOptions(CURL *curl, const AlarmDeliverySettings &settings,
+                   const std::atomic<bool> *stop, char *errorBuffer) {
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.requestTimeout.count()));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(settings.requestTimeout.count()));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, stop);
+    // A lab's own authority, named as OpenSSL's programs take it; else the system's store.
+    // (libcurl keeps its own copies of the texts.)
+    const QByteArray caFile = qgetenv("SSL_CERT_FILE");
+    const QByteArray caFolder = qgetenv("SSL_CERT_DIR");
+    if (!caFile.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
+    if (!caFolder.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAPATH, caFolder.constData());
+}
 
-    pid_t pid = -1;
-    const int failed =
-        ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (failed != 0)
-        return QStringLiteral("cannot run %1: %2")
-            .arg(settings.command.value(0), QString::fromLocal8Bit(std::strerror(failed)));
+QString CurlReason(CURLcode code, const char *errorBuffer) {
+    return QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
+}
 
-    // glibc's pidfd_open wrapper lacks C linkage in C++; the system call is the same.
-    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    int status = 0;
-    const bool ended =
-        WaitForChild(pid, pidfd, Clock::now() + settings.commandTimeout, stop, status);
-    if (!ended) {
-        ::kill(-pid, SIGKILL);
-        ::kill(pid, SIGKILL);
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    if (pidfd >= 0)
-        ::close(pidfd);
-    if (!ended)
-        return Stopped(stop) ? QStringLiteral("killed: the logger stops")
-                             : QStringLiteral("no end after %1: killed")
-                                   .arg(SecondsText(settings.commandTimeout));
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return {};
-    if (WIFEXITED(status))
-        return QStringLiteral("exit status %1").arg(WEXITSTATUS(status));
-    return QStringLiteral("ended by signal %1").arg(WTERMSIG(status));
+void CurlReady() {
+    static std::once_flag ready;
+    std::call_once(ready, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 // --- the webhook ------------------------------------------------------------------------
 
-QString HttpErrorText(httplib::Error error) {
-    switch (error) {
-    case httplib::Error::Connection:
+QString WebhookErrorText(CURLcode code, const char *errorBuffer) {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return QStringLiteral("cannot resolve the host");
+    case CURLE_COULDNT_CONNECT:
         return QStringLiteral("cannot connect");
-    case httplib::Error::Read:
+    case CURLE_OPERATION_TIMEDOUT:
+        return QStringLiteral("no answer in time");
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
         return QStringLiteral("no answer, or the connection broke while reading");
-    case httplib::Error::Write:
+    case CURLE_SEND_ERROR:
         return QStringLiteral("the connection broke while sending");
-    case httplib::Error::SSLConnection:
+    case CURLE_SSL_CONNECT_ERROR:
         return QStringLiteral("TLS connection failed");
-    case httplib::Error::SSLServerVerification:
+    case CURLE_PEER_FAILED_VERIFICATION:
         return QStringLiteral("the server's certificate is not trusted");
-    case httplib::Error::Canceled:
-        return QStringLiteral("cancelled");
     default:
-        return QStringLiteral("request failed (%1)")
-            .arg(QString::fromStdString(httplib::to_string(error)));
+        return QStringLiteral("request failed (%1)").arg(CurlReason(code, errorBuffer));
     }
 }
 
-QString PostWebhook(const AlarmNotification &n, const AlarmDeliverySettings &settings,
+size_t IgnoreBody(char *, size_t size, size_t count, void *) { return size * count; }
+
+Attempt PostWebhook(const AlarmNotification &n, const AlarmDeliverySettings &settings,
                     const std::atomic<bool> *stop) {
     const QUrl url(settings.webhookUrl);
     const QString scheme = url.scheme();
     if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
         url.host().isEmpty())
-        return QStringLiteral("%1 is not an http:// or https:// address").arg(settings.webhookUrl);
-    const int port = url.port(scheme == QLatin1String("https") ? 443 : 80);
-    const QString host = url.host().contains(QLatin1Char(':'))
-                             ? QLatin1Char('[') + url.host() + QLatin1Char(']')
-                             : url.host();
-    httplib::Client client(QStringLiteral("%1://%2:%3").arg(scheme, host).arg(port).toStdString());
-    const auto timeout = std::chrono::duration_cast<std::chrono::seconds>(settings.requestTimeout);
-    const auto usec =
-        std::chrono::duration_cast<std::chrono::microseconds>(settings.requestTimeout - timeout);
-    client.set_connection_timeout(timeout.count(), usec.count());
-    client.set_read_timeout(timeout.count(), usec.count());
-    client.set_write_timeout(timeout.count(), usec.count());
-    if (!url.userName().isEmpty())
-        client.set_basic_auth(url.userName().toStdString(), url.password().toStdString());
-    QString path = url.path(QUrl::FullyEncoded);
-    if (path.isEmpty())
-        path = QStringLiteral("/");
-    if (url.hasQuery())
-        path += QLatin1Char('?') + url.query(QUrl::FullyEncoded);
-    const std::string body = AlarmJson(n, settings.host).toStdString();
-
-    // A transfer in flight is cut off by closing its socket from here when the logger stops.
-    // The watcher is woken when the transfer ends: a plain sleep would hold up every delivery
-    // by up to its slice.
-    std::mutex watching;
-    std::condition_variable ended;
-    bool finished = false;
-    std::thread watcher;
-    if (stop)
-        watcher = std::thread([&] {
-            std::unique_lock lock(watching);
-            while (!finished && !stop->load())
-                ended.wait_for(lock, kStopCheck);
-            if (!finished)
-                client.stop();
-        });
-    const httplib::Result result = client.Post(path.toStdString(), body, "application/json");
-    {
-        std::lock_guard lock(watching);
-        finished = true;
-    }
-    ended.notify_all();
-    if (watcher.joinable())
-        watcher.join();
-    if (!result)
-        return Stopped(stop) ? QStringLiteral("cancelled: the logger stops")
-                             : HttpErrorText(result.error());
-    if (result->status < 200 || result->status > 299)
-        return QStringLiteral("HTTP status %1").arg(result->status);
-    return {};
+        return {QStringLiteral("%1 is not an http:// or https:// address").arg(settings.webhookUrl),
+                true};
+    CurlReady();
+    CURL *curl = curl_easy_init();
+    if (!curl)
+        return {QStringLiteral("cannot start a web transfer")};
+    const QByteArray target = url.toEncoded();
+    const QByteArray body = AlarmJson(n, settings.host);
+    char error[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_URL, target.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_PROXY, ""); // the lab's hook is reached directly
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.constData());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+    curl_slist *headers = curl_slist_append(nullptr, "Content-Type: application/json");
+    headers = curl_slist_append(headers, "Expect:"); // no wait for a 100 Continue
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, IgnoreBody);
+    CommonOptions(curl, settings, stop, error);
+    const CURLcode code = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    if (code == CURLE_ABORTED_BY_CALLBACK || (code != CURLE_OK && Stopped(stop)))
+        return {kCancelled};
+    if (code != CURLE_OK)
+        return {WebhookErrorText(code, error)};
+    if (status >= 200 && status <= 299)
+        return {};
+    // Only the server's own trouble may pass; a refusal of this payload stays a refusal.
+    return {QStringLiteral("HTTP status %1").arg(status), status < 500 || status > 599};
 }
 
 // --- mail -------------------------------------------------------------------------------
@@ -240,17 +190,17 @@ size_t ReadUpload(char *buffer, size_t size, size_t count, void *data) {
     return n;
 }
 
-int Progress(void *data, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return Stopped(static_cast<const std::atomic<bool> *>(data)) ? 1 : 0;
-}
-
 QString MailAddress(const QString &text) {
     const qsizetype open = text.indexOf(QLatin1Char('<'));
     const qsizetype close = text.indexOf(QLatin1Char('>'), open + 1);
     return open >= 0 && close > open ? text.mid(open + 1, close - open - 1) : text.trimmed();
 }
 
-QString SendMail(const AlarmNotification &n, const AlarmDeliverySettings &settings,
+bool PasswordNeedsTls(const AlarmDeliverySettings &settings) {
+    return !settings.smtpUser.isEmpty() && !settings.smtpPasswordUnencrypted;
+}
+
+Attempt SendMail(const AlarmNotification &n, const AlarmDeliverySettings &settings,
                  const std::atomic<bool> *stop) {
     const QString from = settings.mailFrom.isEmpty() ? QStringLiteral("kalvora@") + settings.host
                                                      : settings.mailFrom;
@@ -260,9 +210,10 @@ QString SendMail(const AlarmNotification &n, const AlarmDeliverySettings &settin
                               settings.host};
     Upload upload{AlarmMail(n, envelope)};
 
+    CurlReady();
     CURL *curl = curl_easy_init();
     if (!curl)
-        return QStringLiteral("cannot start a mail transfer");
+        return {QStringLiteral("cannot start a mail transfer")};
     curl_slist *recipients = nullptr;
     for (const QString &to : settings.mailTo)
         recipients =
@@ -273,24 +224,21 @@ QString SendMail(const AlarmNotification &n, const AlarmDeliverySettings &settin
     const QByteArray password = settings.smtpPassword.toUtf8();
     char error[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     curl_easy_setopt(curl, CURLOPT_MAIL_FROM, sender.constData());
     curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadUpload);
     curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    // A password goes out only inside TLS, unless the lab said otherwise in so many words.
+    const bool tlsRequired = PasswordNeedsTls(settings);
+    curl_easy_setopt(curl, CURLOPT_USE_SSL,
+                     static_cast<long>(tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY));
     if (!user.isEmpty()) {
         curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
     }
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.requestTimeout.count()));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(settings.requestTimeout.count()));
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L); // no SIGALRM in a threaded program
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, stop);
+    CommonOptions(curl, settings, stop, error);
     const CURLcode code = curl_easy_perform(curl);
     long response = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
@@ -298,12 +246,28 @@ QString SendMail(const AlarmNotification &n, const AlarmDeliverySettings &settin
     curl_easy_cleanup(curl);
     if (code == CURLE_OK)
         return {};
-    if (code == CURLE_ABORTED_BY_CALLBACK)
-        return QStringLiteral("cancelled: the logger stops");
-    QString reason = QString::fromUtf8(error[0] ? error : curl_easy_strerror(code));
+    if (code == CURLE_ABORTED_BY_CALLBACK || Stopped(stop))
+        return {kCancelled};
+    if (code == CURLE_USE_SSL_FAILED && tlsRequired)
+        return {QStringLiteral("the server offers no TLS, and the password is not sent "
+                               "unencrypted (--smtp-auth-unencrypted allows it)")};
+    QString reason = CurlReason(code, error);
     if (response > 0 && !reason.contains(QString::number(response)))
         reason += QStringLiteral(" (server reply %1)").arg(response);
-    return reason;
+    return {reason};
+}
+
+Attempt AttemptOnce(AlarmChannel channel, const AlarmNotification &notification,
+                    const AlarmDeliverySettings &settings, const std::atomic<bool> *stop) {
+    switch (channel) {
+    case AlarmChannel::Command:
+        return RunHook(notification, settings, stop);
+    case AlarmChannel::Webhook:
+        return PostWebhook(notification, settings, stop);
+    case AlarmChannel::Mail:
+        break;
+    }
+    return SendMail(notification, settings, stop);
 }
 
 } // namespace
@@ -331,19 +295,17 @@ std::vector<AlarmChannel> AlarmDeliverySettings::channels() const {
     return result;
 }
 
+QString MailSecurityText(const AlarmDeliverySettings &settings) {
+    if (settings.smtpUser.isEmpty())
+        return {};
+    return PasswordNeedsTls(settings)
+               ? QStringLiteral("password only over TLS")
+               : QStringLiteral("password unencrypted if the server offers no TLS");
+}
+
 QString SendAlarmOnce(AlarmChannel channel, const AlarmNotification &notification,
                       const AlarmDeliverySettings &settings, const std::atomic<bool> *stop) {
-    switch (channel) {
-    case AlarmChannel::Command:
-        return RunHook(notification, settings, stop);
-    case AlarmChannel::Webhook:
-        return PostWebhook(notification, settings, stop);
-    case AlarmChannel::Mail:
-        break;
-    }
-    static std::once_flag curlReady;
-    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    return SendMail(notification, settings, stop);
+    return AttemptOnce(channel, notification, settings, stop).reason;
 }
 
 class AlarmDelivery::Worker {
@@ -354,34 +316,60 @@ public:
           thread_([this] { run(); }) {}
 
     ~Worker() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        stopFlag_ = true;
-        wake_.notify_all();
-        thread_.join();
+        requestStop();
+        if (thread_.joinable())
+            thread_.join();
     }
 
     AlarmChannel channel() const { return channel_; }
 
     void post(const AlarmNotification &n) {
         std::optional<Item> dropped;
+        QString why = QStringLiteral("queue full");
         {
             std::lock_guard lock(mutex_);
-            queue_.push_back({n, Clock::now(), Clock::now(), 0});
-            dropped = trimmed();
+            if (stop_ || finishing_) {
+                dropped = Item{n, Clock::now(), Clock::now(), 0, false};
+                why = QStringLiteral("stopped");
+            } else {
+                queue_.push_back({n, Clock::now(), Clock::now(), 0, false});
+                dropped = trimmed();
+            }
         }
         wake_.notify_all();
         if (dropped)
-            report(DeliveryProblem::What::Dropped, dropped->notification,
-                   QStringLiteral("queue full"), true);
+            report(DeliveryProblem::What::Dropped, dropped->notification, why, true);
     }
 
     unsigned long long failures() const { return failures_; }
     std::size_t pending() const {
         std::lock_guard lock(mutex_);
-        return queue_.size() + (busy_ ? 1 : 0);
+        return queue_.size();
+    }
+
+    // Every waiting notification falls due now and gets one more try.
+    void startFinishing() {
+        {
+            std::lock_guard lock(mutex_);
+            finishing_ = true;
+        }
+        wake_.notify_all();
+    }
+    bool finishedBy(Clock::time_point deadline) {
+        std::unique_lock lock(mutex_);
+        return wake_.wait_until(lock, deadline, [this] { return queue_.empty(); });
+    }
+    void requestStop() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        stopFlag_ = true;
+        wake_.notify_all();
+    }
+    void join() {
+        if (thread_.joinable())
+            thread_.join();
     }
 
 private:
@@ -390,15 +378,38 @@ private:
         Clock::time_point postedAt;
         Clock::time_point due;
         int failures;
+        bool inFlight;
     };
+    using Queue = std::list<Item>; // in the order posted; the one in flight stays in place
 
-    // Called locked: drops the oldest while the queue is over its bound.
+    // Called locked: drops the oldest waiting one while the queue is over its bound.
     std::optional<Item> trimmed() {
-        if (queue_.size() <= std::max<std::size_t>(settings_.queueCapacity, 1))
+        const std::size_t waiting = queue_.size() - (busy_ ? 1 : 0);
+        if (waiting <= std::max<std::size_t>(settings_.queueCapacity, 1))
             return std::nullopt;
-        Item oldest = queue_.front();
-        queue_.pop_front();
-        return oldest;
+        for (auto it = queue_.begin(); it != queue_.end(); ++it)
+            if (!it->inFlight) {
+                Item oldest = *it;
+                queue_.erase(it);
+                return oldest;
+            }
+        return std::nullopt;
+    }
+
+    // Called locked: the first notification that is due and not behind an earlier one of its
+    // own alarm; else end(), with *wakeAt the earliest moment one falls due.
+    Queue::iterator nextDue(Clock::time_point now, Clock::time_point &wakeAt) {
+        std::set<std::pair<int, AlarmKind>> held;
+        wakeAt = Clock::time_point::max();
+        for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+            const auto alarm = std::make_pair(it->notification.chamber, it->notification.kind);
+            if (!held.insert(alarm).second)
+                continue;
+            if (finishing_ || it->due <= now)
+                return it;
+            wakeAt = std::min(wakeAt, it->due);
+        }
+        return queue_.end();
     }
 
     void report(DeliveryProblem::What what, const AlarmNotification &n, const QString &reason,
@@ -424,43 +435,59 @@ private:
     void run() {
         std::unique_lock lock(mutex_);
         while (!stop_) {
-            if (queue_.empty()) {
-                wake_.wait(lock);
+            Clock::time_point wakeAt;
+            const auto it = nextDue(Clock::now(), wakeAt);
+            if (it == queue_.end()) {
+                if (wakeAt == Clock::time_point::max())
+                    wake_.wait(lock);
+                else
+                    wake_.wait_until(lock, wakeAt);
                 continue;
             }
-            if (Clock::now() < queue_.front().due) {
-                wake_.wait_until(lock, queue_.front().due);
-                continue;
-            }
-            Item item = queue_.front();
-            queue_.pop_front();
+            it->inFlight = true;
             busy_ = true;
+            const bool lastTry = finishing_;
+            const AlarmNotification notification = it->notification;
             lock.unlock();
-            const QString reason =
-                SendAlarmOnce(channel_, item.notification, settings_, &stopFlag_);
+            const Attempt attempt = AttemptOnce(channel_, notification, settings_, &stopFlag_);
             lock.lock();
             busy_ = false;
-            if (reason.isEmpty() || stop_)
+            it->inFlight = false;
+            if (attempt.reason.isEmpty()) {
+                queue_.erase(it);
+                wake_.notify_all();
                 continue;
-            ++failures_;
-            ++item.failures;
-            const auto now = Clock::now();
-            const milliseconds wait = backOff(item.failures);
-            const bool gaveUp = channel_ == AlarmChannel::Command ||
-                                now + wait - item.postedAt > settings_.giveUpAfter;
-            std::optional<Item> dropped;
-            if (!gaveUp) {
-                item.due = now + wait;
-                queue_.push_front(item);
-                dropped = trimmed();
             }
+            if (stopFlag_)
+                break; // cut off by the stop: reported with the rest below
+            ++failures_;
+            ++it->failures;
+            const auto now = Clock::now();
+            const milliseconds wait = backOff(it->failures);
+            const bool gaveUp = !lastTry && (attempt.final || channel_ == AlarmChannel::Command ||
+                                             now + wait - it->postedAt > settings_.giveUpAfter);
+            Item item = *it;
+            if (gaveUp || lastTry)
+                queue_.erase(it);
+            else
+                it->due = now + wait;
             lock.unlock();
-            report(DeliveryProblem::What::Failed, item.notification, reason, gaveUp);
-            if (dropped)
-                report(DeliveryProblem::What::Dropped, dropped->notification,
-                       QStringLiteral("queue full"), true);
+            report(DeliveryProblem::What::Failed, item.notification, attempt.reason, gaveUp);
+            if (lastTry)
+                report(DeliveryProblem::What::Dropped, item.notification,
+                       QStringLiteral("stopped"), true);
             lock.lock();
+            wake_.notify_all();
         }
+        // Whatever is left when the delivery stops is reported, never lost in silence.
+        Queue left;
+        left.swap(queue_);
+        lock.unlock();
+        for (const Item &item : left)
+            report(DeliveryProblem::What::Dropped, item.notification, QStringLiteral("stopped"),
+                   true);
+        lock.lock();
+        wake_.notify_all();
     }
 
     const AlarmChannel channel_;
@@ -468,15 +495,13 @@ private:
     const ProblemHandler &onProblem_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<Item> queue_;
+    Queue queue_;
     bool busy_ = false;
     bool stop_ = false;
+    bool finishing_ = false;
     std::atomic<bool> stopFlag_{false};
     std::atomic<unsigned long long> failures_{0};
     std::thread thread_;
-
-public:
-    void requestStop() { stopFlag_ = true; }
 };
 
 AlarmDelivery::AlarmDelivery(const AlarmDeliverySettings &settings, ProblemHandler onProblem)
@@ -490,6 +515,18 @@ AlarmDelivery::~AlarmDelivery() {
     for (auto &worker : workers_)
         worker->requestStop();
     workers_.clear();
+}
+
+void AlarmDelivery::finish() {
+    const auto deadline = Clock::now() + settings_.finishWithin;
+    for (auto &worker : workers_)
+        worker->startFinishing();
+    for (auto &worker : workers_)
+        worker->finishedBy(deadline);
+    for (auto &worker : workers_)
+        worker->requestStop();
+    for (auto &worker : workers_)
+        worker->join();
 }
 
 bool AlarmDelivery::hasChannels() const { return !workers_.empty(); }

@@ -17,6 +17,7 @@ const QString kMail = QStringLiteral("alarm-mail");
 const QString kMailFrom = QStringLiteral("alarm-mail-from");
 const QString kSmtp = QStringLiteral("smtp");
 const QString kSmtpAuth = QStringLiteral("smtp-auth");
+const QString kSmtpAuthUnencrypted = QStringLiteral("smtp-auth-unencrypted");
 
 [[noreturn]] void Usage(const QString &text) { throw CliError{kExitUsage, text}; }
 
@@ -64,7 +65,8 @@ void CheckUrl(const QString &option, const QString &text, const QStringList &sch
 } // namespace
 
 QStringList AlarmOptionNames() {
-    return {kAlarm, kOnAlarm, kOnAlarmTimeout, kWebhook, kMail, kMailFrom, kSmtp, kSmtpAuth};
+    return {kAlarm, kOnAlarm, kOnAlarmTimeout, kWebhook, kMail, kMailFrom, kSmtp, kSmtpAuth,
+            kSmtpAuthUnencrypted};
 }
 
 QString AlarmHelpText() {
@@ -109,7 +111,11 @@ void AddAlarmOptions(CommandLine &line) {
                                        "or smtps://HOST:PORT."));
     line.addValueOption(kSmtpAuth, QStringLiteral("FILE"),
                         QStringLiteral("Log in to the mail server with the user= and password= "
-                                       "lines of FILE (default: no log-in)."));
+                                       "lines of FILE, over TLS only: smtps://, or STARTTLS on "
+                                       "smtp:// (default: no log-in)."));
+    line.addFlag(kSmtpAuthUnencrypted,
+                 QStringLiteral("Send the --smtp-auth password unencrypted when the server "
+                                "offers no TLS (default: such mail fails)."));
 }
 
 AlarmSettings ReadAlarmOptions(CommandLine &line, const std::vector<int> &chambersRead) {
@@ -159,6 +165,11 @@ AlarmSettings ReadAlarmOptions(CommandLine &line, const std::vector<int> &chambe
     }
     if (line.isSet(kSmtpAuth))
         ReadSmtpAuth(line.value(kSmtpAuth), delivery);
+    if (line.isSet(kSmtpAuthUnencrypted)) {
+        if (!line.isSet(kSmtpAuth))
+            Usage(QStringLiteral("--smtp-auth-unencrypted is set but --smtp-auth is not"));
+        delivery.smtpPasswordUnencrypted = true;
+    }
     if (line.isSet(kMailFrom)) {
         delivery.mailFrom = line.value(kMailFrom);
         if (!delivery.mailFrom.contains(QLatin1Char('@')))

@@ -2,7 +2,6 @@
 
 #include "base/ReadingReport.h"
 
-#include "core/NumberText.h"
 #include "core/OverviewQuery.h"
 #include "core/ReadingsCsv.h"
 
@@ -13,75 +12,82 @@
 
 namespace {
 
-QByteArray Quoted(const QString &text) {
-    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
-}
-
-QByteArray Time(const QDateTime &moment) {
+QJsonValue Time(const QDateTime &moment) {
     if (!moment.isValid())
-        return "null";
-    return Quoted(IsoLocalTime(moment.date(), moment.time(), moment.offsetFromUtc()));
+        return QJsonValue::Null;
+    return IsoLocalTime(moment.date(), moment.time(), moment.offsetFromUtc());
 }
 
-QByteArray Number(const std::optional<double> &value) {
-    return value ? FloatToText(*value, QLatin1Char('.')).toUtf8() : QByteArray("null");
+QJsonValue Number(const std::optional<double> &value) {
+    return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
 }
 
-QByteArray Whole(const std::optional<unsigned> &value) {
-    return value ? QByteArray::number(*value) : QByteArray("null");
+QJsonValue Whole(const std::optional<unsigned> &value) {
+    return value ? QJsonValue(static_cast<qint64>(*value)) : QJsonValue(QJsonValue::Null);
 }
 
-QByteArray Flag(bool value) { return value ? "true" : "false"; }
-
-QByteArray ChamberJson(const ChamberMetrics &c, const QDateTime &now, bool portUp) {
-    // The reading's members exactly as `read --json` writes them.
-    QByteArray json = ReadingJson(c.address, c.lastValues.value_or(ReadingValues{})).toUtf8();
-    json.chop(1);
-    json += ", \"answering\": " + Flag(c.up && portUp);
-    json += ", \"last_good_reading\": " + Time(c.lastGoodReading);
-    json += ", \"age_seconds\": ";
-    json += c.lastGoodReading.isValid()
-                ? Number(std::max<qint64>(0, c.lastGoodReading.msecsTo(now)) / 1000.0)
-                : QByteArray("null");
-    json += ", \"silent_since\": " + (c.up ? QByteArray("null") : Time(c.silentSince));
-    json += ", \"sensor_ok\": " + (c.sensorOk ? Flag(*c.sensorOk) : QByteArray("null"));
-    json += ", \"alarms\": [";
-    for (std::size_t i = 0; i < c.alarms.size(); ++i)
-        json += (i ? ", " : "") + QByteArray("{\"kind\": ") + Quoted(c.alarms[i].kind) +
-                ", \"since\": " + Time(c.alarms[i].since) + '}';
-    return json + "]}";
+QJsonObject ChamberJson(const ChamberMetrics &c, const QDateTime &now, bool portUp) {
+    // The reading's members exactly as `read --json` writes them, and the chamber's state.
+    QJsonObject json = ReadingJsonObject(c.address, c.lastValues.value_or(ReadingValues{}));
+    json.insert(QStringLiteral("answering"), c.up && portUp);
+    json.insert(QStringLiteral("last_good_reading"), Time(c.lastGoodReading));
+    json.insert(QStringLiteral("age_seconds"),
+                c.lastGoodReading.isValid()
+                    ? QJsonValue(std::max<qint64>(0, c.lastGoodReading.msecsTo(now)) / 1000.0)
+                    : QJsonValue(QJsonValue::Null));
+    json.insert(QStringLiteral("silent_since"),
+                c.up ? QJsonValue(QJsonValue::Null) : Time(c.silentSince));
+    json.insert(QStringLiteral("sensor_ok"),
+                c.sensorOk ? QJsonValue(*c.sensorOk) : QJsonValue(QJsonValue::Null));
+    QJsonArray alarms;
+    for (const auto &alarm : c.alarms)
+        alarms.append(QJsonObject{{QStringLiteral("kind"), alarm.kind},
+                                  {QStringLiteral("since"), Time(alarm.since)}});
+    json.insert(QStringLiteral("alarms"), alarms);
+    return json;
 }
 
 } // namespace
 
 QByteArray ChambersJson(const BusMetrics &bus, const QDateTime &now) {
-    QByteArray json = "{\"logger\": {\"version\": " + Quoted(bus.version) +
-                      ", \"started\": " + Time(bus.started) + ", \"port\": " + Quoted(bus.port) +
-                      ", \"device\": " + Quoted(bus.device) + ", \"port_up\": " + Flag(bus.portUp) +
-                      ", \"period_seconds\": " + QByteArray::number(bus.periodSeconds) +
-                      ", \"now\": " + Time(now) + "},\n\"chambers\": [";
-    for (std::size_t i = 0; i < bus.chambers.size(); ++i)
-        json += (i ? ",\n" : "\n") + ChamberJson(bus.chambers[i], now, bus.portUp);
-    return json + "\n]}\n";
+    const QJsonObject logger{{QStringLiteral("version"), bus.version},
+                             {QStringLiteral("started"), Time(bus.started)},
+                             {QStringLiteral("port"), bus.port},
+                             {QStringLiteral("device"), bus.device},
+                             {QStringLiteral("port_up"), bus.portUp},
+                             {QStringLiteral("period_seconds"), bus.periodSeconds},
+                             {QStringLiteral("now"), Time(now)}};
+    QJsonArray chambers;
+    for (const ChamberMetrics &chamber : bus.chambers)
+        chambers.append(ChamberJson(chamber, now, bus.portUp));
+    // Indented: small, and read by people with curl as often as by the page.
+    return QJsonDocument(QJsonObject{{QStringLiteral("logger"), logger},
+                                     {QStringLiteral("chambers"), chambers}})
+        .toJson(QJsonDocument::Indented);
 }
 
 QByteArray HistoryJson(int address, int minutes, const std::vector<HistoryPoint> &points) {
-    QByteArray json = "{\"address\": " + QByteArray::number(address) +
-                      ", \"minutes\": " + QByteArray::number(minutes) +
-                      ", \"columns\": [\"t\", \"current_temperature\", \"set_temperature\", "
-                      "\"program\", \"step\", \"cycle\"],\n\"points\": [";
-    json.reserve(json.size() + static_cast<qsizetype>(points.size()) * 48);
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        const HistoryPoint &p = points[i];
-        json += (i ? ",\n[" : "\n[") + QByteArray::number(p.t) + ", " +
-                Number(p.currentTemperature) + ", " + Number(p.setTemperature) + ", " +
-                Whole(p.program) + ", " + Whole(p.step) + ", " + Whole(p.cycle) + ']';
-    }
-    return json + "\n]}\n";
+    QJsonArray rows;
+    for (const HistoryPoint &p : points)
+        rows.append(QJsonArray{static_cast<qint64>(p.t), Number(p.currentTemperature),
+                               Number(p.setTemperature), Whole(p.program), Whole(p.step),
+                               Whole(p.cycle)});
+    const QJsonArray columns{QStringLiteral("t"), QStringLiteral("current_temperature"),
+                             QStringLiteral("set_temperature"), QStringLiteral("program"),
+                             QStringLiteral("step"), QStringLiteral("cycle")};
+    return QJsonDocument(QJsonObject{{QStringLiteral("address"), address},
+                                     {QStringLiteral("minutes"), minutes},
+                                     {QStringLiteral("columns"), columns},
+                                     {QStringLiteral("points"), rows}})
+               .toJson(QJsonDocument::Compact) +
+           '\n';
 }
 
-QByteArray ErrorJson(const QString &text) { return "{\"error\": " + Quoted(text) + "}\n"; }
+QByteArray ErrorJson(const QString &text) {
+    return QJsonDocument(QJsonObject{{QStringLiteral("error"), text}})
+               .toJson(QJsonDocument::Compact) +
+           '\n';
+}
 
 EventLines SelectEventLines(const QByteArray &tail, bool whole, std::optional<qint64> since,
                             int count) {
@@ -122,8 +128,13 @@ EventLines SelectEventLines(const QByteArray &tail, bool whole, std::optional<qi
 }
 
 QByteArray EventsJson(const QList<QByteArray> &lines) {
-    QByteArray json = "{\"events\": [";
-    for (qsizetype i = 0; i < lines.size(); ++i)
-        json += (i ? ",\n" : "\n") + lines[i];
-    return json + "\n]}\n";
+    QJsonArray events;
+    for (const QByteArray &line : lines) {
+        const QJsonDocument event = QJsonDocument::fromJson(line);
+        if (event.isObject())
+            events.append(event.object());
+    }
+    return QJsonDocument(QJsonObject{{QStringLiteral("events"), events}})
+               .toJson(QJsonDocument::Compact) +
+           '\n';
 }
