@@ -374,6 +374,9 @@ int RunLog(const QStringList &arguments) {
         };
         while (!termination.arrived()) {
             if (Clock::now() >= nextRound) {
+                // The shared link's clients get the bus only while the round keeps its period.
+                if (share)
+                    share->roundStarts(NextAfter(nextRound, settings.period));
                 const Logger::RoundEnd end = logger.readRound(nextRound);
                 advanceAlarms();
                 if (end == Logger::RoundEnd::Stopped)
@@ -389,6 +392,8 @@ int RunLog(const QStringList &arguments) {
                         break;
                 }
                 nextRound = NextAfter(nextRound, settings.period);
+                if (share)
+                    share->roundEnded(nextRound);
             } else if (Clock::now() >= nextRecord) {
                 logger.writeRecords();
                 nextRecord = NextAfter(nextRecord, settings.recordEvery);
