@@ -72,6 +72,19 @@ QJsonObject LastEvent(const QString &path, const QString &event) {
     return last;
 }
 
+// Every thread of the process has stopped (SIGSTOP takes effect a moment after kill()).
+bool EveryThreadStopped(pid_t pid) {
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    const QStringList threads = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &thread : threads) {
+        const QByteArray stat = ReadAll(tasks.filePath(thread + QStringLiteral("/stat")));
+        const qsizetype state = stat.lastIndexOf(')') + 2; // after "pid (name) "
+        if (state < 2 || state >= stat.size() || stat[state] != 'T')
+            return false;
+    }
+    return !threads.isEmpty();
+}
+
 } // namespace
 
 class tst_CliShare : public QObject {
@@ -448,6 +461,7 @@ private slots:
         const auto pid = static_cast<pid_t>(logger_.processId());
         QCOMPARE(::kill(pid, SIGSTOP), 0);
         auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
+        QTRY_VERIFY_WITH_TIMEOUT(EveryThreadStopped(pid), kEventTimeoutMs);
         QVERIFY(openExclusive() != nullptr); // opened, held exclusively, closed
         const std::unique_ptr<RawClient> next = openExclusive();
         QVERIFY(next != nullptr);
