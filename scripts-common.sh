@@ -10,7 +10,7 @@ KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl
 # the logger's pages.
 KALVORA_TEST_PACKAGES=(poppler-utils mbpoll chromium chromium-driver python3-selenium)
 # package.sh and its test: manual pages, icons, CPack's dpkg-shlibdeps (with file), and checks.
-KALVORA_PACKAGING_PACKAGES=(help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils systemd)
+KALVORA_PACKAGING_PACKAGES=(help2man python3 librsvg2-bin dpkg-dev file lintian desktop-file-utils systemd)
 
 kalvora_install_missing() {
     local missing=()

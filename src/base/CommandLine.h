@@ -2,6 +2,7 @@
 // Option parsing shared by the commands: each command has its own parser with the common
 // options and its own defaults, so that `kalvora-cli COMMAND --help` shows every default.
 #include "base/CliError.h"
+#include "core/HelpText.h"
 
 #include <QCommandLineParser>
 #include <QString>
@@ -40,7 +41,10 @@ public:
     int intValue(const QString &name, int fallback, int low, int high) const;
     bool isSet(const QString &name) const { return parser_.isSet(name); }
     QString value(const QString &name) const { return parser_.value(name); }
+    // The usage line, the description and the options, within 80 columns.
     QString helpText() const;
+    // "(try: kalvora-cli COMMAND --help)", the hint every usage error of the tool ends with.
+    QString usageHint() const;
     // Throws CliError(kExitUsage) unless exactly `count` arguments follow the options.
     void expectPositional(int count, const QString &names) const;
     // The names of the options that take a value, and of the flags (--help not counted).
@@ -50,6 +54,8 @@ public:
 private:
     QString command_;
     QString usage_;
+    QString description_;
+    QList<HelpOption> helpOptions_;
     ExchangeDefaults defaults_;
     QCommandLineParser parser_;
     QStringList valueOptions_;
