@@ -2,14 +2,12 @@
 
 #include "base/CliError.h"
 #include "core/ReadingsCsv.h"
+#include "platform/AppendOnlyFile.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 QDateTime SystemClock::now() const {
     static std::mutex lookUp;
@@ -44,8 +42,7 @@ QByteArray JournalLine(const QString &isoTime, const QString &event, const QJson
 
 EventJournal::EventJournal(const QString &path, const LoggerClock &clock)
     : path_(path), clock_(clock) {
-    fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
-                 0644);
+    fd_ = OpenForAppending(path);
     if (fd_ < 0)
         throw CliError{kExitFile, QStringLiteral("%1: %2").arg(
                                       path, QString::fromLocal8Bit(std::strerror(errno)))};
@@ -53,17 +50,14 @@ EventJournal::EventJournal(const QString &path, const LoggerClock &clock)
 
 EventJournal::~EventJournal() {
     if (fd_ >= 0)
-        ::close(fd_);
+        CloseAppended(fd_);
 }
 
 void EventJournal::write(const QString &event, const QJsonObject &members) {
     std::lock_guard lock(mutex_);
     const QByteArray line = JournalLine(IsoLocalTime(clock_.now()), event, members) + '\n';
-    // One write of the whole line: O_APPEND keeps lines whole even beside another writer.
-    ssize_t written = 0;
-    do
-        written = ::write(fd_, line.constData(), static_cast<std::size_t>(line.size()));
-    while (written < 0 && errno == EINTR);
+    // One write of the whole line: lines stay whole even beside another writer.
+    const qint64 written = AppendInOneWrite(fd_, line);
     if (written == line.size()) {
         failureReported_ = false;
         return;
