@@ -41,8 +41,13 @@ install(FILES ${packaging_dir}/kalvora.svg
 install(FILES ${packaging_dir}/kalvora-log@.service DESTINATION lib/systemd/system)
 # The service's system user and group, made by the package's postinst through systemd-sysusers.
 install(FILES ${packaging_dir}/kalvora.sysusers DESTINATION lib/sysusers.d RENAME kalvora.conf)
-# Prometheus alerting rules on the logger's metrics, for labs that run Prometheus.
+# Prometheus alerting rules on the logger's metrics, for labs that run Prometheus, and the files
+# that set up a lab of several PCs: scrape jobs with their targets, the rules beside them, and an
+# Alertmanager route by bench and severity.
 install(FILES ${packaging_dir}/kalvora-alerts.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/kalvora)
+file(GLOB monitoring_files CONFIGURE_DEPENDS ${packaging_dir}/monitoring/*)
+install(FILES ${monitoring_files} ${packaging_dir}/kalvora-alerts.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/kalvora/monitoring)
 # Absolute on purpose: configuration belongs in /etc whatever the prefix (the package is made
 # with CPACK_SET_DESTDIR, so the files land in the package tree).
 set(configuration_files example.conf ports.conf)

@@ -12,7 +12,7 @@ void PrintError(const QString &text) {
 void PrintWarning(const QString &text) { PrintError(QStringLiteral("warning: ") + text); }
 
 CommandLine::CommandLine(const QString &command, const QString &usage, const QString &description,
-                         ExchangeDefaults defaults)
+                         std::optional<ExchangeDefaults> defaults)
     : command_(command), usage_(usage), description_(description), defaults_(defaults) {
     parser_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     // Not addHelpOption(): its --help-all would list Qt's own options, which this tool has not.
@@ -23,6 +23,8 @@ CommandLine::CommandLine(const QString &command, const QString &usage, const QSt
     QCommandLineOption helpAll(QStringList{QStringLiteral("help-all"), QStringLiteral("?")});
     helpAll.setFlags(QCommandLineOption::HiddenFromHelp);
     parser_.addOption(helpAll);
+    if (!defaults)
+        return;
     addValueOption(QStringLiteral("port"), QStringLiteral("P"),
                    QStringLiteral("Serial port: COMn or a device path (default: COM1). COMn is the "
                                   "device in $KALVORA_COMn, else the one mapped to COMn in "
@@ -30,11 +32,11 @@ CommandLine::CommandLine(const QString &command, const QString &usage, const QSt
                                   "else /dev/ttyS<n-1>."));
     addValueOption(QStringLiteral("tries"), QStringLiteral("N"),
                    QStringLiteral("Requests per exchange before giving up (default: %1).")
-                       .arg(defaults.tries));
+                       .arg(defaults->tries));
     addValueOption(QStringLiteral("timeout"), QStringLiteral("MS"),
                    QStringLiteral("Silence in milliseconds after which a try counts as "
                                   "unanswered (default: %1).")
-                       .arg(defaults.timeoutMs));
+                       .arg(defaults->timeoutMs));
 }
 
 void CommandLine::addValueOption(const QString &name, const QString &valueName,
@@ -92,9 +94,10 @@ CommonOptions CommandLine::common() const {
                                                          : QStringLiteral("COM1");
     if (options.port.isEmpty())
         throw CliError{kExitUsage, QStringLiteral("--port: empty")};
-    options.tries = intValue(QStringLiteral("tries"), defaults_.tries, 1, 1000);
+    const ExchangeDefaults defaults = defaults_.value_or(ExchangeDefaults{1, 500});
+    options.tries = intValue(QStringLiteral("tries"), defaults.tries, 1, 1000);
     options.timeout = std::chrono::milliseconds(
-        intValue(QStringLiteral("timeout"), defaults_.timeoutMs, 1, 600000));
+        intValue(QStringLiteral("timeout"), defaults.timeoutMs, 1, 600000));
     return options;
 }
 

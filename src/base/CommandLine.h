@@ -23,9 +23,14 @@ struct CommonOptions {
 
 class CommandLine {
 public:
-    // usage: what follows the command in the usage line, e.g. "ADDR".
+    // usage: what follows the command in the usage line, e.g. "ADDR". A command that uses no
+    // bus passes no exchange defaults and gets no --port, --tries and --timeout.
     CommandLine(const QString &command, const QString &usage, const QString &description,
-                ExchangeDefaults defaults);
+                ExchangeDefaults defaults)
+        : CommandLine(command, usage, description, std::optional<ExchangeDefaults>(defaults)) {}
+    CommandLine(const QString &command, const QString &usage, const QString &description,
+                std::nullopt_t)
+        : CommandLine(command, usage, description, std::optional<ExchangeDefaults>()) {}
 
     QCommandLineParser &parser() { return parser_; }
     void addValueOption(const QString &name, const QString &valueName, const QString &help);
@@ -52,11 +57,14 @@ public:
     const QStringList &flags() const { return flags_; }
 
 private:
+    CommandLine(const QString &command, const QString &usage, const QString &description,
+                std::optional<ExchangeDefaults> defaults);
+
     QString command_;
     QString usage_;
     QString description_;
     QList<HelpOption> helpOptions_;
-    ExchangeDefaults defaults_;
+    std::optional<ExchangeDefaults> defaults_;
     QCommandLineParser parser_;
     QStringList valueOptions_;
     QStringList flags_;

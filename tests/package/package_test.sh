@@ -34,6 +34,8 @@ expected=(
     /usr/lib/systemd/system/kalvora-log@.service
     /usr/lib/sysusers.d/kalvora.conf
     /usr/share/kalvora/kalvora-alerts.yml
+    /usr/share/kalvora/monitoring/prometheus.yml /usr/share/kalvora/monitoring/alertmanager.yml
+    /usr/share/kalvora/monitoring/kalvora-targets.yml /usr/share/kalvora/monitoring/kalvora-alerts.yml
     /etc/kalvora/example.conf /etc/kalvora/ports.conf
 )
 for size in 16 22 24 32 48 64 128 256; do
