@@ -9,6 +9,7 @@
 // the bus only while the logger's rounds keep their period (core/LoggerRoundsFirst).
 #include "base/Bus.h"
 #include "logger/EventJournal.h"
+#include "logger/metrics/SharedLinkMetrics.h"
 
 #include "core/ClientPacing.h"
 #include "core/ClientRequestFramer.h"
@@ -49,8 +50,8 @@ public:
     void roundStarts(Clock::time_point nextRoundAt);
     // The logger's round has ended; the next one is due at nextRoundAt.
     void roundEnded(Clock::time_point nextRoundAt);
-    // The relay's Prometheus metrics: requests by result, drops by reason, bus and queue time.
-    QString metricsText() const;
+    // Each link's requests by result, drops by reason, bus and queue time, for /metrics.
+    std::vector<SharedLinkMetrics> metrics() const;
 
 private:
     struct Counts {
