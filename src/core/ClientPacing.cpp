@@ -9,7 +9,7 @@ ClientPacing::Clock::time_point ClientPacing::dueFor(Clock::time_point arrivedAt
         std::min<Clock::duration>(arrivedAt - lastWrite_->arrivedAt, kLongestPause);
     const Clock::duration lag = lastWrite_->sentAt - lastWrite_->arrivedAt;
     const Clock::duration margin =
-        std::clamp<Clock::duration>(kMarginUntilLag - lag, Clock::duration::zero(), kMargin);
+        std::clamp<Clock::duration>(kMarginUntilLag - lag, kLeastMargin, kMargin);
     return std::max(arrivedAt, lastWrite_->sentAt + pause + margin);
 }
 

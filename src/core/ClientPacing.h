@@ -4,7 +4,10 @@
 // wait for the bus that held up only the write must not shorten it. So a request after a write
 // goes no sooner after the write than the client wrote it after the write, plus a margin for
 // the threads' late wakes on a busy machine. A client writing at its own pace without waiting
-// for replies would fall further behind by each margin: beyond kMarginUntilLag the margin stops.
+// for replies would fall further behind by each margin: beyond kMarginUntilLag the margin
+// shrinks to kLeastMargin, which only covers the line's own jitter (a frame gap awaited before
+// one request and not the other), so that the pause on the line is never shorter than the
+// client's.
 #include <chrono>
 #include <optional>
 
@@ -13,6 +16,7 @@ public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds kMargin{50};
     static constexpr std::chrono::milliseconds kMarginUntilLag{200};
+    static constexpr std::chrono::milliseconds kLeastMargin{5};
     // The longest pause kept: one this long is more than any chamber needs.
     static constexpr std::chrono::seconds kLongestPause{2};
 

@@ -3,12 +3,13 @@
 #include "base/CliError.h"
 #include "core/OrderedJsonObject.h"
 #include "core/ReadingsCsv.h"
+#include "platform/AppendOnlyFile.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 QDateTime SystemClock::now() const {
     static std::mutex lookUp;
@@ -33,8 +34,7 @@ QByteArray JournalLine(const QString &isoTime, const QString &event, const QJson
 
 EventJournal::EventJournal(const QString &path, const LoggerClock &clock)
     : path_(path), clock_(clock) {
-    fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
-                 0644);
+    fd_ = OpenForAppending(path);
     if (fd_ < 0)
         throw CliError{kExitFile, QStringLiteral("%1: %2").arg(
                                       path, QString::fromLocal8Bit(std::strerror(errno)))};
@@ -42,7 +42,7 @@ EventJournal::EventJournal(const QString &path, const LoggerClock &clock)
 
 EventJournal::~EventJournal() {
     if (fd_ >= 0)
-        ::close(fd_);
+        CloseAppended(fd_);
 }
 
 void EventJournal::write(const QString &event, const QJsonObject &members) {
@@ -52,11 +52,8 @@ void EventJournal::write(const QString &event, const QJsonObject &members) {
     // line that readers skip, rather than spoiling this one.
     if (lineCut_)
         line.prepend('\n');
-    // One write of the whole line: O_APPEND keeps lines whole even beside another writer.
-    ssize_t written = 0;
-    do
-        written = ::write(fd_, line.constData(), static_cast<std::size_t>(line.size()));
-    while (written < 0 && errno == EINTR);
+    // One write of the whole line: lines stay whole even beside another writer.
+    const qint64 written = AppendInOneWrite(fd_, line);
     if (written > 0)
         lineCut_ = written < line.size() && line[written - 1] != '\n';
     if (written == line.size()) {

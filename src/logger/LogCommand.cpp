@@ -68,9 +68,11 @@ QString LogDescription() {
             "pseudo-terminal linked at PATH (group dialout, mode 0660) that the window\n"
             "program (ports.conf: COM2=PATH), kalvora-cli or any master opens as the port.\n"
             "Their requests of function 4 or 16 go on the bus between the logger's own\n"
-            "tries, one try each, and the reply goes back to the one who asked; a request\n"
-            "waits at most for the exchange under way (up to --timeout). Damaged or other\n"
-            "requests are dropped and counted. Every write is put in the events journal.\n\n") +
+            "tries, one try each, and the reply goes back to the one who asked. The\n"
+            "logger's records come first: a request waits for the exchange under way, and\n"
+            "for the logger's round when it would make the round late. Damaged or other\n"
+            "requests are dropped and counted. Every write is put in the events journal.\n"
+            "A PATH that links to another running logger's pseudo-terminal is refused.\n\n") +
             AlarmHelpText();
 }
 

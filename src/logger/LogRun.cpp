@@ -186,6 +186,9 @@ int LogRun::logUntilStopped() {
         auto nextRecord = nextRound + options_.settings.recordEvery;
         while (!signals_->arrived()) {
             if (Clock::now() >= nextRound) {
+                // The shared links' clients get the bus only while the round keeps its period.
+                if (share_)
+                    share_->roundStarts(NextAfter(nextRound, options_.settings.period));
                 const Logger::RoundEnd end = logger_->readRound(nextRound);
                 logger_->advanceAlarms(AlarmClock::now());
                 if (end == Logger::RoundEnd::Stopped)
@@ -198,6 +201,8 @@ int LogRun::logUntilStopped() {
                         break;
                 }
                 nextRound = NextAfter(nextRound, options_.settings.period);
+                if (share_)
+                    share_->roundEnded(nextRound);
             } else if (Clock::now() >= nextRecord) {
                 logger_->writeRecords();
                 nextRecord = NextAfter(nextRecord, options_.settings.recordEvery);

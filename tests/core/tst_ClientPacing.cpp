@@ -37,9 +37,11 @@ void tst_ClientPacing::dueAfterOneWrite_data() {
         << 0LL << 120LL << 500LL << 670LL;
     QTest::newRow("held 180 ms: the margin up to a lag of 200 ms")
         << 0LL << 180LL << 500LL << 700LL;
-    QTest::newRow("held 300 ms: the pause, no margin") << 0LL << 300LL << 500LL << 800LL;
+    QTest::newRow("held 198 ms: never less than the least margin")
+        << 0LL << 198LL << 500LL << 703LL;
+    QTest::newRow("held 300 ms: the pause, the least margin") << 0LL << 300LL << 500LL << 805LL;
     QTest::newRow("a long pause already kept: at once") << 0LL << 100LL << 10000LL << 10000LL;
-    QTest::newRow("long pause, longer wait: at most 2 s kept") << 0LL << 3000LL << 2500LL << 5000LL;
+    QTest::newRow("long pause, longer wait: at most 2 s kept") << 0LL << 3000LL << 2500LL << 5005LL;
 }
 
 void tst_ClientPacing::dueAfterOneWrite() {

@@ -1,67 +1,19 @@
 #include "logger/share/BusShare.h"
 
+#include "logger/share/ClientRelay.h"
+#include "logger/share/ClientWriteEvent.h"
+
 #include "core/ModbusRtu.h"
-#include "platform/PseudoTerminal.h"
+#include "platform/ReadableWait.h"
+#include "platform/SharedTerminal.h"
 
 #include <QFile>
-#include <QJsonArray>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <grp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/inotify.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <system_error>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
 using Outcome = ExchangeResult::Outcome;
-
-QString SystemReason(int errorNumber) { return QString::fromLocal8Bit(std::strerror(errorNumber)); }
-
-// Only those who may use the real port may use the shared one: the group of serial devices.
-void RestrictToDialout(const PseudoTerminal &pty, const QString &path) {
-    const int fd = pty.slaveFd();
-    QString problem;
-    if (const group *dialout = ::getgrnam("dialout"); !dialout)
-        problem = QStringLiteral("there is no group dialout");
-    else if (::fchown(fd, static_cast<uid_t>(-1), dialout->gr_gid) != 0)
-        problem =
-            QStringLiteral("cannot give it to the group dialout: %1").arg(SystemReason(errno));
-    if (problem.isEmpty() && ::fchmod(fd, 0660) == 0)
-        return;
-    ::fchmod(fd, 0600);
-    PrintWarning(QStringLiteral("--share %1: %2; only this program's user may open it")
-                     .arg(path, problem.isEmpty() ? SystemReason(errno) : problem));
-}
-
-// The client's answer as the journal names it.
-QString AnswerText(const ExchangeResult &result) {
-    switch (result.outcome) {
-    case Outcome::Ok:
-        return QStringLiteral("ok");
-    case Outcome::Exception:
-        return QStringLiteral("exception %1").arg(result.exceptionCode);
-    case Outcome::Timeout:
-        return QStringLiteral("silence");
-    case Outcome::BadCrc:
-        return QStringLiteral("damaged");
-    case Outcome::LineNeverQuiet:
-        return QStringLiteral("line never quiet");
-    case Outcome::Stopped:
-        return QStringLiteral("stopped");
-    case Outcome::PortLost:
-    case Outcome::WriteFailed:
-        return QStringLiteral("port lost");
-    }
-    return QString();
-}
 
 const char *DropReason(ClientVerdict verdict) {
     switch (verdict) {
@@ -77,98 +29,48 @@ const char *DropReason(ClientVerdict verdict) {
     return "";
 }
 
-void WriteReply(int fd, std::span<const std::uint8_t> bytes) {
-    // A client that does not read its replies loses them; the bus never waits for it.
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n > 0)
-            bytes = bytes.subspan(static_cast<std::size_t>(n));
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            return;
-    }
-}
-
 } // namespace
 
-BusShare::BusShare(const QStringList &paths, Bus &bus, EventJournal &journal)
+BusShare::BusShare(const QStringList &paths, Bus &bus, EventJournal &journal) try
     : bus_(bus), journal_(journal) {
-    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    pokeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    inotifyFd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    const auto cleanUp = [this] {
-        for (const auto &link : links_)
-            removeLink(QFile::encodeName(link->path).toStdString(), link->pty->slavePath());
-        for (int fd : {wakeFd_, stopFd_, pokeFd_, inotifyFd_})
-            if (fd >= 0)
-                ::close(fd);
-    };
-    if (wakeFd_ < 0 || stopFd_ < 0 || pokeFd_ < 0 || inotifyFd_ < 0) {
-        const int error = errno;
-        cleanUp();
-        throw CliError{1, QStringLiteral("--share: %1").arg(SystemReason(error))};
-    }
-    try {
-        for (const QString &path : paths) {
-            auto link = std::make_unique<Link>();
-            link->path = path;
-            try {
-                link->pty = std::make_unique<PseudoTerminal>();
-            } catch (const std::system_error &error) {
-                throw CliError{kExitFile, QStringLiteral("--share %1: %2")
-                                              .arg(path, QString::fromLocal8Bit(error.what()))};
-            }
-            const int master = link->pty->masterFd();
-            ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-            RestrictToDialout(*link->pty, path);
-            // A client's TIOCEXCL outlives its close while the pty stays open here: it is
-            // lifted when a client closes, so that the next one may open the link (two of our
-            // programs still never share it: their lock is on the open file).
-            link->watch = ::inotify_add_watch(inotifyFd_, link->pty->slavePath().c_str(),
-                                              IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
-            std::string error;
-            if (!makeLink(QFile::encodeName(path).toStdString(), link->pty->slavePath(), &error))
-                throw CliError{
-                    kExitFile,
-                    QStringLiteral("--share %1: %2").arg(path, QString::fromStdString(error))};
-            links_.push_back(std::move(link));
+    for (const QString &path : paths) {
+        auto link = std::make_unique<Link>();
+        link->path = path;
+        std::string warning;
+        try {
+            link->terminal =
+                std::make_unique<SharedTerminal>(QFile::encodeName(path).toStdString(), &warning);
+        } catch (const SharedTerminal::Refused &refused) {
+            throw CliError{kExitFile,
+                           QStringLiteral("--share %1").arg(QFile::decodeName(refused.what()))};
         }
-    } catch (...) {
-        cleanUp();
-        throw;
+        if (!warning.empty())
+            PrintWarning(
+                QStringLiteral("--share %1: %2").arg(path, QString::fromLocal8Bit(warning)));
+        links_.push_back(std::move(link));
     }
     reader_ = std::thread([this] { readClients(); });
+} catch (const std::system_error &error) {
+    throw CliError{1, QStringLiteral("--share: %1").arg(QString::fromLocal8Bit(error.what()))};
 }
 
 BusShare::~BusShare() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(stopFd_, &one, sizeof one);
+    stop_.notify();
     reader_.join();
-    for (const auto &link : links_)
-        removeLink(QFile::encodeName(link->path).toStdString(), link->pty->slavePath());
-    ::close(wakeFd_);
-    ::close(stopFd_);
-    ::close(pokeFd_);
-    ::close(inotifyFd_);
-}
-
-void BusShare::wake() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
-}
-
-void BusShare::poke() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(pokeFd_, &one, sizeof one);
 }
 
 // The clients' side: bytes are read as they come, so that a pause between them is seen where it
 // happens and a torn request is told from a whole one.
 void BusShare::readClients() {
     const std::size_t n = links_.size();
-    std::vector<pollfd> fds(n + 3);
+    // Each link's client side and its watch of openings and closings, then poke and stop.
+    std::vector<int> fds;
+    for (const auto &link : links_) {
+        fds.push_back(link->terminal->clientFd());
+        fds.push_back(link->terminal->watchFd());
+    }
+    fds.push_back(poke_.fd());
+    fds.push_back(stop_.fd());
     while (true) {
         std::optional<Clock::time_point> nextAt;
         const auto earliest = [&nextAt](Clock::time_point at) {
@@ -186,40 +88,27 @@ void BusShare::readClients() {
                     earliest(*link->dueAt);
             }
             if (due)
-                wake();
+                wake_.notify();
         }
-        for (std::size_t i = 0; i < n; ++i) {
-            fds[i] = {links_[i]->pty->masterFd(), POLLIN, 0};
-            if (links_[i]->framer.hasPending())
-                earliest(links_[i]->lastByteAt + ClientRequestFramer::kSilence);
-        }
-        fds[n] = {inotifyFd_, POLLIN, 0};
-        fds[n + 1] = {pokeFd_, POLLIN, 0};
-        fds[n + 2] = {stopFd_, POLLIN, 0};
-        int timeout = -1;
-        if (nextAt)
-            timeout = static_cast<int>(std::max<long long>(
-                0, std::chrono::ceil<std::chrono::milliseconds>(*nextAt - Clock::now()).count()));
-        const int ready = ::poll(fds.data(), fds.size(), timeout);
-        if (ready < 0 && errno != EINTR)
+        for (const auto &link : links_)
+            if (link->framer.hasPending())
+                earliest(link->lastByteAt + ClientRequestFramer::kSilence);
+        const std::optional<std::vector<bool>> ready = WaitReadable(fds, nextAt);
+        if (!ready || (*ready)[2 * n + 1])
             return;
-        if (fds[n + 2].revents != 0)
-            return;
-        if (fds[n].revents != 0)
-            released();
-        if (fds[n + 1].revents != 0) {
-            std::uint64_t count;
-            [[maybe_unused]] ssize_t r = ::read(pokeFd_, &count, sizeof count);
-        }
+        if ((*ready)[2 * n])
+            poke_.clear();
+        for (std::size_t i = 0; i < n; ++i)
+            if ((*ready)[2 * i + 1])
+                links_[i]->terminal->followClients();
         const auto now = Clock::now();
         for (std::size_t i = 0; i < n; ++i) {
             Link &link = *links_[i];
-            if (fds[i].revents & POLLIN) {
+            if ((*ready)[2 * i]) {
                 std::uint8_t chunk[512];
-                const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
-                if (n > 0) {
+                if (const std::size_t got = link.terminal->readClient(chunk); got > 0) {
                     link.lastByteAt = now;
-                    take(link, link.framer.feed(std::span(chunk, static_cast<std::size_t>(n))));
+                    take(link, link.framer.feed(std::span(chunk, got)));
                     continue;
                 }
             }
@@ -229,46 +118,25 @@ void BusShare::readClients() {
     }
 }
 
-// A client closed its link: the next one may open it, and finds no reply meant for another.
-void BusShare::released() {
-    alignas(inotify_event) char buffer[4096];
-    while (true) {
-        const ssize_t n = ::read(inotifyFd_, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        for (char *at = buffer; at < buffer + n;) {
-            const auto *event = reinterpret_cast<const inotify_event *>(at);
-            for (const auto &link : links_)
-                if (link->watch == event->wd) {
-                    ::ioctl(link->pty->slaveFd(), TIOCNXCL);
-                    ::tcflush(link->pty->slaveFd(), TCIFLUSH);
-                }
-            at += sizeof(inotify_event) + event->len;
-        }
-    }
-}
-
 void BusShare::take(Link &link, std::vector<ClientFrame> frames) {
     bool queued = false;
     for (ClientFrame &frame : frames) {
         std::unique_lock lock(mutex_);
+        Counts &c = link.counts;
         if (frame.verdict == ClientVerdict::Request) {
-            // A client that asks again gave up on its request not yet sent: a read, or the
-            // same write repeated. A different write waits its turn: it is the next step.
-            if (!link.waiting.empty() && (link.waiting.back().bytes[1] != kWriteMultipleRegisters ||
-                                          link.waiting.back().bytes == frame.bytes)) {
-                ++link.counts.replaced;
-                link.waiting.pop_back();
+            switch (link.waiting.add(std::move(frame.bytes), link.lastByteAt)) {
+            case ClientRequestQueue::Added::QueuedReplacingOlder:
+                ++c.replaced;
+                [[fallthrough]];
+            case ClientRequestQueue::Added::Queued:
+                queued = true;
+                break;
+            case ClientRequestQueue::Added::Overflow:
+                ++c.overflow;
+                break;
             }
-            if (link.waiting.size() >= kMaxWaiting) {
-                ++link.counts.overflow;
-                continue;
-            }
-            link.waiting.push_back(Waiting{std::move(frame.bytes), link.lastByteAt});
-            queued = true;
             continue;
         }
-        Counts &c = link.counts;
         ++(frame.verdict == ClientVerdict::Damaged       ? c.damaged
            : frame.verdict == ClientVerdict::Unsupported ? c.unsupported
                                                          : c.incomplete);
@@ -281,12 +149,24 @@ void BusShare::take(Link &link, std::vector<ClientFrame> frames) {
                              .arg(link.path, QLatin1String(DropReason(frame.verdict))));
     }
     if (queued)
-        wake();
+        wake_.notify();
+}
+
+void BusShare::roundStarts(Clock::time_point nextRoundAt) {
+    rounds_.roundStarted(Clock::now(), nextRoundAt);
+}
+
+void BusShare::roundEnded(Clock::time_point nextRoundAt) {
+    rounds_.roundEnded(Clock::now(), nextRoundAt);
+    // What waited for the round goes now, if it still ends before the next.
+    std::lock_guard lock(mutex_);
+    for (const auto &link : links_)
+        if (!link->waiting.empty())
+            wake_.notify();
 }
 
 void BusShare::serve() {
-    std::uint64_t count;
-    [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+    wake_.clear();
     // One request of each link, starting after the link served last: no client waits behind
     // another's second request.
     const std::size_t total = links_.size();
@@ -294,57 +174,54 @@ void BusShare::serve() {
     bool more = false;
     for (std::size_t k = 0; k < total; ++k) {
         Link &link = *links_[(first + k) % total];
-        std::optional<Waiting> request;
-        Clock::time_point dueAt;
+        std::optional<ClientRequestQueue::Request> request;
         {
             std::lock_guard lock(mutex_);
+            const auto now = Clock::now();
+            while (!link.waiting.empty() &&
+                   ClientRequestQueue::isStale(link.pacing.dueFor(link.waiting.front().arrivedAt),
+                                               now)) {
+                link.waiting.takeFront();
+                ++link.counts.stale;
+            }
             if (link.waiting.empty())
                 continue;
-            dueAt = link.pacing.dueFor(link.waiting.front().arrivedAt);
-            if (Clock::now() < dueAt) {
+            const Clock::time_point dueAt = link.pacing.dueFor(link.waiting.front().arrivedAt);
+            if (now < dueAt) {
                 link.dueAt = dueAt;
-                poke();
+                poke_.notify();
                 continue;
             }
+            // Held for the logger's round: roundStarts() and roundEnded() bring it back.
+            if (!rounds_.clientMayGo(now, LongestTry(link.waiting.front().bytes,
+                                                     bus_.options().timeout)))
+                continue;
             link.dueAt.reset();
-            request = std::move(link.waiting.front());
-            link.waiting.pop_front();
+            request = link.waiting.takeFront();
             more = more || !link.waiting.empty();
         }
         nextLink_ = (first + k + 1) % total;
-        relay(link, std::move(*request), dueAt);
+        relay(link, std::move(*request));
     }
     if (more)
-        wake();
+        wake_.notify();
 }
 
-void BusShare::relay(Link &link, Waiting request, Clock::time_point dueAt) {
-    const auto startedAt = Clock::now();
-    if (startedAt - dueAt > kStaleAfter) {
-        std::lock_guard lock(mutex_);
-        ++link.counts.stale;
-        return;
-    }
-    if (request.bytes[1] == kWriteMultipleRegisters)
-        link.pacing.wrote(request.arrivedAt, startedAt);
-    // One try: the client makes its own retries.
-    const ExchangeResult result = bus_.exchangeOnce(request.bytes);
-    const auto endedAt = Clock::now();
+void BusShare::relay(Link &link, ClientRequestQueue::Request request) {
     const std::vector<std::uint8_t> &frame = request.bytes;
-    if (result.outcome == Outcome::Ok) {
-        WriteReply(link.pty->masterFd(), result.reply);
-    } else if (result.outcome == Outcome::Exception) {
-        std::vector<std::uint8_t> reply{frame[0], static_cast<std::uint8_t>(frame[1] | 0x80),
-                                        result.exceptionCode};
-        const std::uint16_t crc = ModbusCrc16(0, 2, reply.data());
-        reply.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-        reply.push_back(static_cast<std::uint8_t>(crc >> 8));
-        WriteReply(link.pty->masterFd(), reply);
-    }
+    const bool isWrite = frame[1] == kWriteMultipleRegisters;
+    const auto startedAt = Clock::now();
+    if (isWrite)
+        link.pacing.wrote(request.arrivedAt, startedAt);
+    const RelayedAnswer answer = RelayOnce(bus_, frame);
+    const auto endedAt = Clock::now();
+    if (!answer.toClient.empty())
+        link.terminal->writeReply(answer.toClient);
+    rounds_.clientExchanged(endedAt - startedAt);
     {
         std::lock_guard lock(mutex_);
         Counts &c = link.counts;
-        switch (result.outcome) {
+        switch (answer.result.outcome) {
         case Outcome::Ok:
             ++c.ok;
             break;
@@ -364,18 +241,9 @@ void BusShare::relay(Link &link, Waiting request, Clock::time_point dueAt) {
         c.busSeconds += std::chrono::duration<double>(endedAt - startedAt).count();
         c.waitSeconds += std::chrono::duration<double>(startedAt - request.arrivedAt).count();
     }
-    if (frame[1] != kWriteMultipleRegisters)
-        return;
-    QJsonArray values;
-    for (std::size_t i = 7; i + 3 < frame.size(); i += 2)
-        values.append(frame[i] << 8 | frame[i + 1]);
-    journal_.write(QStringLiteral("client_write"),
-                   {{QStringLiteral("link"), link.path},
-                    {QStringLiteral("chamber"), frame[0]},
-                    {QStringLiteral("start"), frame[2] << 8 | frame[3]},
-                    {QStringLiteral("count"), frame[4] << 8 | frame[5]},
-                    {QStringLiteral("values"), values},
-                    {QStringLiteral("answer"), AnswerText(result)}});
+    if (isWrite)
+        journal_.write(QStringLiteral("client_write"),
+                       ClientWriteMembers(link.path, frame, answer.result));
 }
 
 std::vector<SharedLinkMetrics> BusShare::metrics() const {

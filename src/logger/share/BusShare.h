@@ -3,52 +3,53 @@
 // client (the window program, kalvora-cli, any Modbus RTU master) opens as if it were the bus.
 // A thread reads the clients and frames their requests; the logger's thread sends each valid
 // one on the real bus between its own tries (serve()), one try, and hands the reply, or
-// silence, back to that client only. A newer request replaces a read not yet sent, or the same
-// write repeated, as a client that gave up and asked again no longer waits for the old one;
-// other writes are never replaced, they queue and go in the order written. After a write, the
-// client's next request keeps the pause the client kept (core/ClientPacing).
+// silence, back to that client only. What waits on a link, and what a newer request does to it,
+// is core/ClientRequestQueue; after a write, the client's next request keeps the pause the
+// client kept (core/ClientPacing). The logger's records come first: a client's request goes on
+// the bus only while the logger's rounds keep their period (core/LoggerRoundsFirst).
 #include "base/Bus.h"
 #include "logger/EventJournal.h"
 #include "logger/metrics/SharedLinkMetrics.h"
 
 #include "core/ClientPacing.h"
 #include "core/ClientRequestFramer.h"
+#include "core/ClientRequestQueue.h"
+#include "core/LoggerRoundsFirst.h"
+#include "platform/EventSignal.h"
 
 #include <QString>
 #include <QStringList>
 #include <chrono>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
 
-class PseudoTerminal;
+class SharedTerminal;
 
 class BusShare {
 public:
     using Clock = std::chrono::steady_clock;
-    // A request that waited this long for the bus (beyond the pause it keeps) is dropped
-    // unsent: every client has given up on it by then, and a write sent that late would
-    // surprise whoever asked.
-    static constexpr std::chrono::seconds kStaleAfter{2};
-    // Requests a link holds; beyond, a new one is dropped. A program is 15 writes.
-    static constexpr std::size_t kMaxWaiting = 32;
 
     // Makes every link (its pty given to the group dialout, mode 0660) and starts reading.
-    // Throws CliError(kExitFile) when a link cannot be made, naming it.
+    // Throws CliError(kExitFile) when a link cannot be made, naming it; a link that points at a
+    // pty another running program holds (another logger's link) is never taken over.
     BusShare(const QStringList &paths, Bus &bus, EventJournal &journal);
     // Stops reading and removes every link that still points at its own pty.
     ~BusShare();
     BusShare(const BusShare &) = delete;
     BusShare &operator=(const BusShare &) = delete;
 
-    // Readable when a request waits; serve() empties it.
-    int wakeFd() const { return wakeFd_; }
+    // Readable when a request may go; serve() empties it.
+    int wakeFd() const { return wake_.fd(); }
     // Sends each link's waiting request once, links in turn, and hands back the replies. From
-    // the thread that owns the bus only.
+    // the thread that owns the bus only, as are the two below.
     void serve();
+    // The logger's round begins; it must end by nextRoundAt, when the next one is due.
+    void roundStarts(Clock::time_point nextRoundAt);
+    // The logger's round has ended; the next one is due at nextRoundAt.
+    void roundEnded(Clock::time_point nextRoundAt);
     // Each link's requests by result, drops by reason, bus and queue time, for /metrics.
     std::vector<SharedLinkMetrics> metrics() const;
 
@@ -60,17 +61,12 @@ private:
         double busSeconds = 0;
         double waitSeconds = 0;
     };
-    struct Waiting {
-        std::vector<std::uint8_t> bytes;
-        Clock::time_point arrivedAt;
-    };
     struct Link {
         QString path;
-        std::unique_ptr<PseudoTerminal> pty;
-        int watch = -1; // inotify watch of the slave's closes
-        ClientRequestFramer framer;
+        std::unique_ptr<SharedTerminal> terminal;
+        ClientRequestFramer framer; // the reader's thread only
         Clock::time_point lastByteAt;
-        std::deque<Waiting> waiting;            // under mutex_, oldest first
+        ClientRequestQueue waiting;             // under mutex_
         std::optional<Clock::time_point> dueAt; // under mutex_: the first waiting may go then
         Counts counts;                          // under mutex_
         bool dropWarned = false;
@@ -79,19 +75,16 @@ private:
 
     void readClients();
     void take(Link &link, std::vector<ClientFrame> frames);
-    void released();
-    void relay(Link &link, Waiting request, Clock::time_point dueAt);
-    void wake();
-    void poke();
+    void relay(Link &link, ClientRequestQueue::Request request);
 
     Bus &bus_;
     EventJournal &journal_;
     std::vector<std::unique_ptr<Link>> links_;
     std::size_t nextLink_ = 0;
-    int wakeFd_ = -1;
-    int stopFd_ = -1;
-    int pokeFd_ = -1; // a link got a time to be due: the reader looks at its timing again
-    int inotifyFd_ = -1;
+    LoggerRoundsFirst rounds_; // the bus's thread only
+    EventSignal wake_;
+    EventSignal stop_;
+    EventSignal poke_; // a link got a time to be due: the reader looks at its timing again
     mutable std::mutex mutex_;
     std::thread reader_;
 };
