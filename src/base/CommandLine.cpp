@@ -96,13 +96,15 @@ CommonOptions CommandLine::common() const {
 
 void CommandLine::expectPositional(int count, const QString &names) const {
     if (parser_.positionalArguments().size() != count)
-        throw CliError{kExitUsage, QStringLiteral("%1 needs %2 (try: kalvora-cli %1 --help)")
-                                       .arg(command_, names)};
+        throw CliError{
+            kExitUsage,
+            QStringLiteral("%1 needs %2 (try: kalvora-cli %1 --help)").arg(command_, names)};
 }
 
 int BusAddressArgument(const QString &text) {
     if (const auto address = ParseDecimal(text, 0, kHighestBusAddress))
         return *address;
-    throw CliError{kExitUsage,
-                   QStringLiteral("'%1' is not a bus address (0 to 250)").arg(text)};
+    throw CliError{
+        kExitUsage,
+        QStringLiteral("'%1' is not a bus address (0 to %2)").arg(text).arg(kHighestBusAddress)};
 }

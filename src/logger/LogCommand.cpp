@@ -1,5 +1,5 @@
 #include "logger/LogCommand.h"
-#include "base/AddressList.h"
+#include "core/AddressList.h"
 #include "base/Bus.h"
 #include "base/ConfigFile.h"
 #include "logger/alarms/AlarmOptions.h"
@@ -225,7 +225,7 @@ int RunLog(const QStringList &arguments) {
                                               : positional.first();
     if (list.isEmpty())
         throw CliError{kExitUsage, QStringLiteral("log needs ADDRS (try: kalvora-cli log --help)")};
-    const AddressListResult addresses = ParseAddressList(list);
+    const AddressListResult addresses = ParseAddressList(list, AddressOrder::Ascending);
     if (!addresses.error.isEmpty())
         throw CliError{kExitUsage, addresses.error};
     settings.addresses = addresses.addresses;

@@ -1,5 +1,5 @@
 // The tool's pure pieces: address lists, option files, program CSV, reading reports, metrics.
-#include "base/AddressList.h"
+#include "core/AddressList.h"
 #include "base/ConfigFile.h"
 #include "base/ReadingReport.h"
 #include "cli/ProgramCsv.h"

@@ -1,5 +1,6 @@
 #include "logger/metrics/MetricsText.h"
 
+#include "core/ExchangeOutcome.h"
 #include "core/NumberText.h"
 
 #include <functional>
@@ -85,15 +86,16 @@ QString PrometheusText(const BusMetrics &bus) {
                            "# TYPE %1 counter\n")
                 .arg(counter);
     for (const ChamberMetrics &c : chambers) {
-        const std::pair<const char *, unsigned long long> results[] = {
-            {"ok", c.exchanges.ok},
-            {"timeout", c.exchanges.timeout},
-            {"bad_crc", c.exchanges.badCrc},
-            {"exception", c.exchanges.exception},
-            {"line_never_quiet", c.exchanges.lineNeverQuiet}};
+        using O = ExchangeOutcome;
+        const std::pair<O, unsigned long long> results[] = {
+            {O::Ok, c.exchanges.ok},
+            {O::Timeout, c.exchanges.timeout},
+            {O::BadCrc, c.exchanges.badCrc},
+            {O::Exception, c.exchanges.exception},
+            {O::LineNeverQuiet, c.exchanges.lineNeverQuiet}};
         for (const auto &[result, count] : results)
             text += QStringLiteral("%1{%2,result=\"%3\"} %4\n")
-                        .arg(counter, Label(c.address), QLatin1String(result))
+                        .arg(counter, Label(c.address), OutcomeMetricLabel(result))
                         .arg(count);
     }
     return text + bus.alarmsText + bus.shareText;

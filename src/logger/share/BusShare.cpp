@@ -49,28 +49,6 @@ QString Escaped(const QString &labelValue) {
     return text;
 }
 
-// The client's answer as the journal names it.
-QString AnswerText(const ExchangeResult &result) {
-    switch (result.outcome) {
-    case Outcome::Ok:
-        return QStringLiteral("ok");
-    case Outcome::Exception:
-        return QStringLiteral("exception %1").arg(result.exceptionCode);
-    case Outcome::Timeout:
-        return QStringLiteral("silence");
-    case Outcome::BadCrc:
-        return QStringLiteral("damaged");
-    case Outcome::LineNeverQuiet:
-        return QStringLiteral("line never quiet");
-    case Outcome::Stopped:
-        return QStringLiteral("stopped");
-    case Outcome::PortLost:
-    case Outcome::WriteFailed:
-        return QStringLiteral("port lost");
-    }
-    return QString();
-}
-
 const char *DropReason(ClientVerdict verdict) {
     switch (verdict) {
     case ClientVerdict::Damaged:
@@ -383,7 +361,8 @@ void BusShare::relay(Link &link, Waiting request, Clock::time_point dueAt) {
                     {QStringLiteral("start"), frame[2] << 8 | frame[3]},
                     {QStringLiteral("count"), frame[4] << 8 | frame[5]},
                     {QStringLiteral("values"), values},
-                    {QStringLiteral("answer"), AnswerText(result)}});
+                    {QStringLiteral("answer"),
+                     OutcomeJournalValue(result.outcome, result.exceptionCode)}});
 }
 
 QString BusShare::metricsText() const {
@@ -402,19 +381,19 @@ QString BusShare::metricsText() const {
     };
     family("kalvora_client_requests_total", "counter",
            "Requests of clients on a shared link sent on the bus (one try each), by result: ok, "
-           "exception, timeout (no reply), damaged_reply, not_sent (port lost or the line never "
+           "exception, timeout (no reply), bad_crc (damaged reply), not_sent (port lost or the line never "
            "quiet).");
     for (const auto &link : links_) {
         const Counts &c = link->counts;
-        const std::pair<const char *, unsigned long long> results[] = {
-            {"ok", c.ok},
-            {"exception", c.exception},
-            {"timeout", c.timeout},
-            {"damaged_reply", c.damagedReply},
-            {"not_sent", c.notSent}};
+        const std::pair<Outcome, unsigned long long> results[] = {
+            {Outcome::Ok, c.ok},
+            {Outcome::Exception, c.exception},
+            {Outcome::Timeout, c.timeout},
+            {Outcome::BadCrc, c.damagedReply},
+            {Outcome::PortLost, c.notSent}};
         for (const auto &[result, count] : results)
-            sample("kalvora_client_requests_total", *link, "result", result,
-                   QString::number(count));
+            sample("kalvora_client_requests_total", *link, "result",
+                   ClientRequestLabel(result).toLatin1().constData(), QString::number(count));
     }
     family("kalvora_client_dropped_total", "counter",
            "Requests of clients on a shared link dropped before the bus, by reason: damaged "
