@@ -413,7 +413,8 @@ void AlarmMonitor::checkTime(Watch &watch, AlarmClock::time_point now, const QDa
         n.time = wallTime;
         n.value = quiet;
         n.limit = rule.limit;
-        n.reason = watch.lastReason.isEmpty() ? QStringLiteral("silence") : watch.lastReason;
+        n.reason = watch.lastReason.isEmpty() ? OutcomeJournalValue(ExchangeOutcome::Timeout)
+                                              : watch.lastReason;
         ComposeTexts(n);
         watch.last = n;
         out.push_back(n);
