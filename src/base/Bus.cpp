@@ -90,13 +90,8 @@ QString Bus::outcomeText(const ExchangeResult &result) const {
 
 QString OutcomeText(const ExchangeResult &result) {
     using Outcome = ExchangeResult::Outcome;
+    const QString words = OutcomeEnglish(result.outcome, result.exceptionCode);
     switch (result.outcome) {
-    case Outcome::Ok:
-        return QStringLiteral("answered");
-    case Outcome::Timeout:
-        return QStringLiteral("no answer");
-    case Outcome::BadCrc:
-        return QStringLiteral("damaged reply (CRC or layout)");
     case Outcome::Exception: {
         static const char *const names[] = {"",
                                             "illegal function",
@@ -108,16 +103,12 @@ QString OutcomeText(const ExchangeResult &result) {
         const int code = result.exceptionCode;
         const QString name =
             code >= 1 && code <= 6 ? QString::fromLatin1(names[code]) : QStringLiteral("unknown");
-        return QStringLiteral("exception %1 (%2)").arg(code).arg(name);
+        return QStringLiteral("%1 (%2)").arg(words, name);
     }
     case Outcome::WriteFailed:
-        return QStringLiteral("cannot write to the port: %1").arg(SystemReason(result.errorNumber));
-    case Outcome::Stopped:
-        return QStringLiteral("stopped");
-    case Outcome::LineNeverQuiet:
-        return QStringLiteral("line never quiet");
     case Outcome::PortLost:
-        return QStringLiteral("port lost: %1").arg(SystemReason(result.errorNumber));
+        return QStringLiteral("%1: %2").arg(words, SystemReason(result.errorNumber));
+    default:
+        return words;
     }
-    return QString();
 }

@@ -114,6 +114,7 @@ void CommandLine::expectPositional(int count, const QString &names) const {
 int BusAddressArgument(const QString &text) {
     if (const auto address = ParseDecimal(text, 0, kHighestBusAddress))
         return *address;
-    throw CliError{kExitUsage,
-                   QStringLiteral("'%1' is not a bus address (0 to 250)").arg(text)};
+    throw CliError{
+        kExitUsage,
+        QStringLiteral("'%1' is not a bus address (0 to %2)").arg(text).arg(kHighestBusAddress)};
 }

@@ -1,6 +1,6 @@
 // kalvora-cli alarm-test: one test notification through every configured channel, so that a lab
 // sees its mail settings work before it trusts them.
-#include "base/AddressList.h"
+#include "core/AddressList.h"
 #include "base/ConfigFile.h"
 #include "base/LoggerClock.h"
 #include "cli/Commands.h"
@@ -96,7 +96,8 @@ int RunAlarmTest(const QStringList &arguments) {
                                                   "kalvora-cli alarm-test --help)")};
     std::vector<int> chambers;
     if (line.isSet(QStringLiteral("chambers"))) {
-        const AddressListResult list = ParseAddressList(line.value(QStringLiteral("chambers")));
+        const AddressListResult list =
+            ParseAddressList(line.value(QStringLiteral("chambers")), AddressOrder::Ascending);
         if (!list.error.isEmpty())
             throw CliError{kExitUsage, QStringLiteral("--chambers: ") + list.error};
         chambers = list.addresses;

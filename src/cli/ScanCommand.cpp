@@ -1,6 +1,7 @@
 #include "base/Bus.h"
 #include "cli/Commands.h"
 
+#include "core/BusAddress.h"
 #include "core/ModbusRtu.h"
 
 #include <cstdio>
@@ -18,13 +19,14 @@ int RunScan(const QStringList &arguments) {
         {5, 160});
     line.addValueOption(QStringLiteral("from"), QStringLiteral("A"),
                         QStringLiteral("First address to probe (default: 0)."));
-    line.addValueOption(QStringLiteral("to"), QStringLiteral("B"),
-                        QStringLiteral("Last address to probe (default: 250)."));
+    line.addValueOption(
+        QStringLiteral("to"), QStringLiteral("B"),
+        QStringLiteral("Last address to probe (default: %1).").arg(kHighestBusAddress));
     if (const auto done = line.parse(arguments))
         return *done;
     line.expectPositional(0, QStringLiteral("no arguments"));
-    const int from = line.intValue(QStringLiteral("from"), 0, 0, 250);
-    const int to = line.intValue(QStringLiteral("to"), 250, 0, 250);
+    const int from = line.intValue(QStringLiteral("from"), 0, 0, kHighestBusAddress);
+    const int to = line.intValue(QStringLiteral("to"), kHighestBusAddress, 0, kHighestBusAddress);
     if (to < from)
         throw CliError{kExitUsage, QStringLiteral("--to %1 is below --from %2").arg(to).arg(from)};
 

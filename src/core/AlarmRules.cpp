@@ -1,5 +1,6 @@
 #include "AlarmRules.h"
 
+#include "core/ExchangeOutcome.h"
 #include "core/NumberText.h"
 
 #include <algorithm>
@@ -28,20 +29,6 @@ QString Figure(double value, QChar separator) {
 
 QString Ru(double value) { return Figure(value, QLatin1Char(',')); }
 QString En(double value) { return Figure(value, QLatin1Char('.')); }
-
-QString ReasonRu(const QString &reason) {
-    if (reason == QLatin1String("silence"))
-        return QStringLiteral("нет ответа");
-    if (reason == QLatin1String("damaged replies"))
-        return QStringLiteral("искажённые ответы");
-    if (reason == QLatin1String("line never quiet"))
-        return QStringLiteral("линия не затихает");
-    if (reason == QLatin1String("port lost"))
-        return QStringLiteral("порт потерян");
-    if (reason.startsWith(QLatin1String("exception ")))
-        return QStringLiteral("ответ-исключение ") + reason.mid(10);
-    return reason;
-}
 
 double Seconds(AlarmClock::duration d) {
     return static_cast<double>(std::chrono::duration_cast<std::chrono::seconds>(d).count());
@@ -128,9 +115,9 @@ void ComposeTexts(AlarmNotification &n) {
     case AlarmKind::Silent:
         if (raised) {
             n.messageRu = ru + QStringLiteral("нет исправных показаний %1 с (%2)")
-                                   .arg(Ru(value), ReasonRu(n.reason));
-            n.messageEn =
-                en + QStringLiteral("no good reading for %1 s (%2)").arg(En(value), n.reason);
+                                   .arg(Ru(value), OutcomeRussian(n.reason));
+            n.messageEn = en + QStringLiteral("no good reading for %1 s (%2)")
+                                   .arg(En(value), OutcomeEnglish(n.reason));
         } else {
             n.messageRu =
                 ru + QStringLiteral("снова отвечает после %1 с без показаний").arg(Ru(value));
@@ -426,7 +413,8 @@ void AlarmMonitor::checkTime(Watch &watch, AlarmClock::time_point now, const QDa
         n.time = wallTime;
         n.value = quiet;
         n.limit = rule.limit;
-        n.reason = watch.lastReason.isEmpty() ? QStringLiteral("silence") : watch.lastReason;
+        n.reason = watch.lastReason.isEmpty() ? OutcomeJournalValue(ExchangeOutcome::Timeout)
+                                              : watch.lastReason;
         ComposeTexts(n);
         watch.last = n;
         out.push_back(n);

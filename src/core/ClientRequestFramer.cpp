@@ -1,12 +1,11 @@
 #include "core/ClientRequestFramer.h"
 
+#include "core/BusAddress.h"
 #include "core/ModbusRtu.h"
 
 #include <optional>
 
 namespace {
-
-constexpr int kHighestAddress = 250;
 
 // The length the bytes so far announce; none while more are needed to tell, or when the
 // function has no layout known here.
@@ -44,7 +43,7 @@ unsigned Word(std::span<const std::uint8_t> frame, std::size_t at) {
 } // namespace
 
 ClientVerdict CheckSignedRequest(std::span<const std::uint8_t> frame) {
-    if (frame.size() < 8 || frame[0] > kHighestAddress)
+    if (frame.size() < 8 || frame[0] > kHighestBusAddress)
         return ClientVerdict::Unsupported;
     const unsigned start = Word(frame, 2);
     const unsigned count = Word(frame, 4);

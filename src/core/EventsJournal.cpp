@@ -1,8 +1,8 @@
 #include "EventsJournal.h"
 
-#include "Reading.h"
+#include "IsoTime.h"
+#include "Utf8Bom.h"
 
-#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -10,24 +10,14 @@
 
 namespace {
 
-const QByteArray kUtf8Bom("\xEF\xBB\xBF");
-
-QByteArray WithoutBom(const QByteArray &bytes) {
-    return bytes.startsWith(kUtf8Bom) ? bytes.mid(kUtf8Bom.size()) : bytes;
-}
-
 // "2026-12-10T14:03:04+03:00" or "...Z"; a time without its offset is no instant.
-bool ReadTime(const QString &text, JournalEvent &event) {
-    const bool utc = text.endsWith(QLatin1Char('Z'));
-    const qsizetype sign = text.size() - 6;
-    if (!utc && (sign < 19 || (text[sign] != QLatin1Char('+') && text[sign] != QLatin1Char('-'))))
+bool ReadTime(const QString &text, StoredJournalEvent &event) {
+    const auto moment = ParseIsoTime(text);
+    if (!moment || !moment->utcOffsetSeconds)
         return false;
-    const QDateTime moment = QDateTime::fromString(text, Qt::ISODate);
-    if (!moment.isValid())
-        return false;
-    event.date = moment.date();
-    event.time = QTime(moment.time().hour(), moment.time().minute(), moment.time().second());
-    event.utcOffsetSeconds = moment.offsetFromUtc();
+    event.date = moment->date;
+    event.time = moment->time;
+    event.utcOffsetSeconds = *moment->utcOffsetSeconds;
     event.instant = EpochSeconds(event.date, event.time, event.utcOffsetSeconds);
     return true;
 }
@@ -51,13 +41,13 @@ QString Text(const QJsonObject &object, const char *name) {
     return object.value(QLatin1String(name)).toString();
 }
 
-std::optional<JournalEvent> ReadEvent(const QByteArray &line) {
+std::optional<StoredJournalEvent> ReadEvent(const QByteArray &line) {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(line, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     const QJsonObject object = document.object();
-    JournalEvent event;
+    StoredJournalEvent event;
     event.event = Text(object, "event");
     if (event.event.isEmpty() || !ReadTime(Text(object, "time"), event))
         return std::nullopt;
@@ -81,13 +71,13 @@ std::optional<JournalEvent> ReadEvent(const QByteArray &line) {
 } // namespace
 
 bool LooksLikeEventsJournal(const QByteArray &bytes) {
-    return WithoutBom(bytes).startsWith("{\"time\":");
+    return WithoutUtf8Bom(bytes).startsWith("{\"time\":");
 }
 
 std::optional<EventsJournal> ReadEventsJournal(const QByteArray &bytes) {
     if (!LooksLikeEventsJournal(bytes))
         return std::nullopt;
-    const QList<QByteArray> lines = WithoutBom(bytes).split('\n');
+    const QList<QByteArray> lines = WithoutUtf8Bom(bytes).split('\n');
     EventsJournal journal;
     for (qsizetype index = 0; index < lines.size(); ++index) {
         QByteArray line = lines[index];

@@ -8,7 +8,9 @@
 #include <QTime>
 #include <optional>
 
-struct JournalEvent {
+// One line of a journal as read back, with its time (a line to write is a JournalEvent of the
+// logger, without one).
+struct StoredJournalEvent {
     // Local time of the logger's machine and its offset from UTC, as the line gives them.
     QDate date;
     QTime time;
@@ -30,9 +32,9 @@ struct JournalEvent {
 };
 
 struct EventsJournal {
-    QList<JournalEvent> events; // in file order
-    int damagedLines = 0;       // lines that are no event object: skipped
-    int firstDamagedLine = 0;   // 1-based; 0 when none
+    QList<StoredJournalEvent> events; // in file order
+    int damagedLines = 0;             // lines that are no event object: skipped
+    int firstDamagedLine = 0;         // 1-based; 0 when none
 };
 
 // True when the first line opens an event object ({"time":...).

@@ -6,8 +6,7 @@
 
 namespace {
 
-// Local seconds count from the Julian day 0; the epoch is Julian day 2440588.
-constexpr qint64 kEpochSeconds = 2440588LL * 86400;
+constexpr qint64 kEpochSeconds = kUnixEpochJulianDay * 86400;
 constexpr qint64 kQuarterHour = 900;
 constexpr qint64 kDay = 86400;
 

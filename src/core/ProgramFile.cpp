@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "IntegerText.h"
+#include "Utf8Bom.h"
 
 #include <QStringList>
 
@@ -27,10 +28,6 @@ const QStringList kColumnTitles{QStringLiteral("№ шага"),           QStrin
 
 constexpr std::array<Bounds, kStepColumns> kColumnBounds{
     kTemperatureBounds, kHoursBounds, kMinutesBounds, kHoursBounds, kMinutesBounds};
-
-QByteArray WithoutBom(const QByteArray &bytes) {
-    return bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
-}
 
 // Cells of one line: ";" apart, a cell in double quotes may hold ";" and doubled quotes.
 std::optional<QStringList> SplitCells(const QString &line) {
@@ -99,7 +96,7 @@ struct Lines {
 };
 
 ProgramFileContent ReadContent(const QByteArray &bytes) {
-    const QString text = QString::fromUtf8(WithoutBom(bytes));
+    const QString text = QString::fromUtf8(WithoutUtf8Bom(bytes));
     if (text.trimmed().isEmpty())
         Fail(0, QStringLiteral("the file is empty"));
     QStringList lines = text.split(QLatin1Char('\n'));
@@ -245,7 +242,7 @@ std::optional<QString> NumberFault(const QString &text, const Bounds &bounds) {
 } // namespace
 
 bool LooksLikeProgramFile(const QByteArray &bytes) {
-    return WithoutBom(bytes).startsWith(kProgramFileSignature);
+    return WithoutUtf8Bom(bytes).startsWith(kProgramFileSignature);
 }
 
 std::optional<ProgramFault> FirstProgramFault(const ProgramFileContent &content) {
@@ -340,7 +337,7 @@ QByteArray WriteProgramFile(const ProgramTexts &texts, bool draft) {
             line += kSeparator + Quoted(cell);
         lines << line;
     }
-    return "\xEF\xBB\xBF" + (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();
+    return kUtf8Bom + (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();
 }
 
 std::optional<QString> FirstFaultOfTexts(const ProgramTexts &texts) {

@@ -1,5 +1,7 @@
 #pragma once
 // One reading of a chamber as the log and the readings CSV files keep it.
+#include "IsoTime.h"
+
 #include <QDate>
 #include <QList>
 #include <QTime>
@@ -29,19 +31,8 @@ struct Reading {
     bool operator==(const Reading &) const = default;
 };
 
-// Seconds of local time on one scale, for ordering and distances.
-inline qint64 LocalSeconds(const QDate &date, const QTime &time) {
-    return date.toJulianDay() * 86400 + time.msecsSinceStartOfDay() / 1000;
-}
 inline qint64 LocalSeconds(const Reading &reading) {
     return LocalSeconds(reading.date, reading.time);
-}
-
-// Seconds since the epoch of a local time with its offset from UTC.
-inline qint64 EpochSeconds(const QDate &date, const QTime &time, int utcOffsetSeconds) {
-    // Local seconds count from the Julian day 0; the epoch is Julian day 2440588.
-    constexpr qint64 kEpochSeconds = 2440588LL * 86400;
-    return LocalSeconds(date, time) - kEpochSeconds - utcOffsetSeconds;
 }
 
 // What a file held: its readings in file order, and the lines that were neither a reading

@@ -3,6 +3,7 @@
 #include "IntegerText.h"
 #include "NumberText.h"
 #include "ReadingsCsvColumns.h"
+#include "Utf8Bom.h"
 
 #include <QStringList>
 #include <charconv>
@@ -28,12 +29,6 @@ constexpr qsizetype kCycle = Column(ReadingsColumn::Cycle);
 constexpr qsizetype kCycles = Column(ReadingsColumn::Cycles);
 constexpr qsizetype kColumnCount = static_cast<qsizetype>(kReadingsColumnNames.size());
 
-const QByteArray kUtf8Bom("\xEF\xBB\xBF");
-
-QByteArray WithoutBom(const QByteArray &bytes) {
-    return bytes.startsWith(kUtf8Bom) ? bytes.mid(kUtf8Bom.size()) : bytes;
-}
-
 // An empty cell is an empty figure; anything else must be a number.
 template <typename Number> bool ReadCell(const QByteArray &cell, std::optional<Number> &value) {
     if (cell.isEmpty())
@@ -57,38 +52,15 @@ std::optional<int> ReadDigits(const QByteArray &text, qsizetype from, qsizetype 
     return value;
 }
 
-// "YYYY-MM-DDTHH:MM:SS" with an optional fraction, then "Z", "+HH:MM", "-HH:MM" or nothing.
+// The time of a row; older files may lack the offset.
 bool ReadIsoTime(const QByteArray &text, Reading &reading) {
-    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':')
+    const auto moment = ParseIsoTime(QByteArrayView(text));
+    if (!moment)
         return false;
-    const auto year = ReadDigits(text, 0, 4), month = ReadDigits(text, 5, 2),
-               day = ReadDigits(text, 8, 2), hour = ReadDigits(text, 11, 2),
-               minute = ReadDigits(text, 14, 2), second = ReadDigits(text, 17, 2);
-    if (!year || !month || !day || !hour || !minute || !second)
-        return false;
-    reading.date = QDate(*year, *month, *day);
-    reading.time = QTime(*hour, *minute, *second);
-    if (!reading.date.isValid() || !reading.time.isValid())
-        return false;
-    qsizetype pos = 19;
-    if (pos < text.size() && text[pos] == '.') {
-        ++pos;
-        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9')
-            ++pos;
-    }
-    const QByteArray zone = text.mid(pos);
-    if (zone.isEmpty())
-        return true;
-    if (zone == "Z") {
-        reading.utcOffsetSeconds = 0;
-        return true;
-    }
-    const auto zoneHours = ReadDigits(zone, 1, 2), zoneMinutes = ReadDigits(zone, 4, 2);
-    if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':' || !zoneHours ||
-        !zoneMinutes)
-        return false;
-    reading.utcOffsetSeconds = (zone[0] == '-' ? -1 : 1) * (*zoneHours * 3600 + *zoneMinutes * 60);
+    reading.date = moment->date;
+    reading.time = moment->time;
+    if (moment->utcOffsetSeconds)
+        reading.utcOffsetSeconds = *moment->utcOffsetSeconds;
     return true;
 }
 
@@ -124,8 +96,6 @@ std::optional<Reading> ReadRow(const QByteArray &row) {
     return reading;
 }
 
-QString TwoDigits(int value) { return TwoDigitText(static_cast<unsigned>(value)); }
-
 template <typename Number> QString CellText(const std::optional<Number> &value) {
     if (!value)
         return {};
@@ -148,7 +118,7 @@ QByteArray ReadingsCsvHeader() {
 }
 
 bool LooksLikeReadingsCsv(const QByteArray &bytes) {
-    const QByteArray text = WithoutBom(bytes);
+    const QByteArray text = WithoutUtf8Bom(bytes);
     const qsizetype end = text.indexOf('\n');
     const QByteArray firstLine = end < 0 ? text : text.left(end);
     const QByteArray header = ReadingsCsvHeader();
@@ -158,7 +128,7 @@ bool LooksLikeReadingsCsv(const QByteArray &bytes) {
 std::optional<ReadingsFile> ReadReadingsCsv(const QByteArray &bytes) {
     if (!LooksLikeReadingsCsv(bytes))
         return std::nullopt;
-    const QList<QByteArray> lines = WithoutBom(bytes).split('\n');
+    const QList<QByteArray> lines = WithoutUtf8Bom(bytes).split('\n');
     ReadingsFile file;
     for (qsizetype index = 1; index < lines.size(); ++index) {
         const bool complete = index + 1 < lines.size();
@@ -176,13 +146,6 @@ std::optional<ReadingsFile> ReadReadingsCsv(const QByteArray &bytes) {
         file.readings.append(*reading);
     }
     return file;
-}
-
-QString IsoLocalTime(const QDate &date, const QTime &time, int utcOffsetSeconds) {
-    const int offsetMinutes = std::abs(utcOffsetSeconds) / 60;
-    return date.toString(Qt::ISODate) + QLatin1Char('T') + time.toString(Qt::ISODate) +
-           QLatin1Char(utcOffsetSeconds < 0 ? '-' : '+') + TwoDigits(offsetMinutes / 60) +
-           QLatin1Char(':') + TwoDigits(offsetMinutes % 60);
 }
 
 QByteArray PlotCsv(const QList<Reading> &readings, const UtcOffsetOf &utcOffsetOf) {

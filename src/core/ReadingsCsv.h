@@ -2,6 +2,7 @@
 // CSV files of readings: the rows that the command-line tool writes beside its logs (read), and
 // the rows that the plotting tool writes for spreadsheets (written). UTF-8, numbers with a dot,
 // times in ISO 8601 with the offset from UTC, empty cells for empty figures.
+#include "IsoTime.h"
 #include "Reading.h"
 
 #include <QByteArray>
@@ -23,9 +24,6 @@ std::optional<ReadingsFile> ReadReadingsCsv(const QByteArray &bytes);
 
 // The offset from UTC, in seconds, of a local time of this machine.
 using UtcOffsetOf = std::function<int(const QDate &, const QTime &)>;
-
-// "2026-12-10T14:03:04+03:00"
-QString IsoLocalTime(const QDate &date, const QTime &time, int utcOffsetSeconds);
 
 // Header and one row per reading, each ending with LF. A reading that knows its offset keeps
 // it; the others get utcOffsetOf's.

@@ -15,7 +15,9 @@ RunMoment MomentOf(const Reading &reading, qint64 instant) {
     return {reading.date, reading.time, instant};
 }
 
-RunMoment MomentOf(const JournalEvent &event) { return {event.date, event.time, event.instant}; }
+RunMoment MomentOf(const StoredJournalEvent &event) {
+    return {event.date, event.time, event.instant};
+}
 
 qint64 EndOf(const RunEvent &event) { return event.end ? event.end->instant : kOpenEnd; }
 
@@ -88,16 +90,16 @@ bool InHold(const Reading &reading) {
 
 // The journal's outages of the chamber: its own lost/back and those of the port. An outage
 // without its "back" ends with the logger's next start or stop, or the next record.
-QList<RunEvent> JournalOutages(const QList<JournalEvent> &events, const QList<qint64> &instants,
-                               const QList<Reading> &readings) {
+QList<RunEvent> JournalOutages(const QList<StoredJournalEvent> &events,
+                               const QList<qint64> &instants, const QList<Reading> &readings) {
     QList<RunEvent> outages;
     std::optional<qsizetype> openChamber, openPort;
-    auto close = [&](std::optional<qsizetype> &open, const JournalEvent &event) {
+    auto close = [&](std::optional<qsizetype> &open, const StoredJournalEvent &event) {
         if (open)
             outages[*open].end = MomentOf(event);
         open.reset();
     };
-    for (const JournalEvent &event : events) {
+    for (const StoredJournalEvent &event : events) {
         const bool lost = event.event == QLatin1String("chamber_lost") ||
                           event.event == QLatin1String("port_lost");
         std::optional<qsizetype> &open =
@@ -143,9 +145,9 @@ QList<RunEvent> JournalOutages(const QList<JournalEvent> &events, const QList<qi
     return merged;
 }
 
-QList<RunEvent> Alarms(const QList<JournalEvent> &events) {
+QList<RunEvent> Alarms(const QList<StoredJournalEvent> &events) {
     QList<RunEvent> alarms;
-    for (const JournalEvent &event : events) {
+    for (const StoredJournalEvent &event : events) {
         if (event.event == QLatin1String("alarm_raised")) {
             RunEvent alarm;
             alarm.kind = RunEventKind::Alarm;
@@ -167,9 +169,9 @@ QList<RunEvent> Alarms(const QList<JournalEvent> &events) {
     return alarms;
 }
 
-QList<RunEvent> LoggerRuns(const QList<JournalEvent> &events) {
+QList<RunEvent> LoggerRuns(const QList<StoredJournalEvent> &events) {
     QList<RunEvent> runs;
-    for (const JournalEvent &event : events) {
+    for (const StoredJournalEvent &event : events) {
         if (event.event == QLatin1String("started")) {
             RunEvent run;
             run.kind = RunEventKind::LoggerRunning;
@@ -223,10 +225,11 @@ RunSummary SummariseRun(const RunInput &input) {
             instants.append(input.instants[i]);
         }
     }
-    QList<JournalEvent> events = input.events;
-    std::stable_sort(
-        events.begin(), events.end(),
-        [](const JournalEvent &a, const JournalEvent &b) { return a.instant < b.instant; });
+    QList<StoredJournalEvent> events = input.events;
+    std::stable_sort(events.begin(), events.end(),
+                     [](const StoredJournalEvent &a, const StoredJournalEvent &b) {
+                         return a.instant < b.instant;
+                     });
 
     summary.records = static_cast<int>(readings.size());
     summary.recordIntervalSeconds = RecordInterval(instants);

@@ -13,7 +13,7 @@ struct RunInput {
     QList<Reading> readings; // one chamber, in time order
     QList<qint64> instants;  // seconds since the epoch, one per reading
     // Journal events of this chamber and of the logger as a whole (no "chamber"), any order.
-    QList<JournalEvent> events;
+    QList<StoredJournalEvent> events;
     std::optional<qint64> from, to; // the period to report, seconds since the epoch, inclusive
     double band = 2.0;              // ± °C around the set temperature
     int damagedLines = 0;           // of the chamber's files and of the journal

@@ -1,5 +1,5 @@
 #include "logger/LogCommand.h"
-#include "base/AddressList.h"
+#include "core/AddressList.h"
 #include "base/CommandLine.h"
 #include "base/ConfigFile.h"
 #include "logger/alarms/AlarmOptions.h"
@@ -93,6 +93,11 @@ QString ServerOption(const CommandLine &line) {
 // Every usage and folder error, before anything starts.
 LogOptions ReadLogOptions(CommandLine &line) {
     LogOptions options;
+    for (const QString &name : line.parser().values(QStringLiteral("http-host"))) {
+        if (name.isEmpty() || name.contains(QLatin1Char(' ')))
+            throw CliError{kExitUsage, QStringLiteral("--http-host: '%1' is no name").arg(name)};
+        options.hostNames.push_back(name.toStdString());
+    }
     const QStringList positional = line.positional();
     if (positional.size() > 1)
         throw CliError{kExitUsage, QStringLiteral("log takes one list of chambers (try: "
@@ -101,7 +106,7 @@ LogOptions ReadLogOptions(CommandLine &line) {
                                               : positional.first();
     if (list.isEmpty())
         throw CliError{kExitUsage, QStringLiteral("log needs ADDRS (try: kalvora-cli log --help)")};
-    const AddressListResult addresses = ParseAddressList(list);
+    const AddressListResult addresses = ParseAddressList(list, AddressOrder::Ascending);
     if (!addresses.error.isEmpty())
         throw CliError{kExitUsage, addresses.error};
     LogSettings &settings = options.settings;
@@ -181,7 +186,6 @@ int RunLog(const QStringList &arguments) {
     AddLogOptions(line);
     if (const auto done = line.parse(WithConfigFile(arguments, line)))
         return *done;
-<<<<<<< HEAD
     // Nothing has started yet: a usage error, or a malformed server address, leaves no trace.
     LogRun run(ReadLogOptions(line));
     // Signals, bus, journal, server, service manager, shared links, alarms, logger: LogRun::start
@@ -192,209 +196,4 @@ int RunLog(const QStringList &arguments) {
     // The same parts in the reverse order.
     run.stop();
     return exitCode;
-=======
-
-    LogSettings settings;
-    const QStringList positional = line.positional();
-    if (positional.size() > 1)
-        throw CliError{kExitUsage, QStringLiteral("log takes one list of chambers (try: "
-                                                  "kalvora-cli log --help)")};
-    const QString list = positional.isEmpty() ? line.value(QStringLiteral("chambers"))
-                                              : positional.first();
-    if (list.isEmpty())
-        throw CliError{kExitUsage, QStringLiteral("log needs ADDRS (try: kalvora-cli log --help)")};
-    const AddressListResult addresses = ParseAddressList(list);
-    if (!addresses.error.isEmpty())
-        throw CliError{kExitUsage, addresses.error};
-    settings.addresses = addresses.addresses;
-    settings.dir = line.isSet(QStringLiteral("dir")) ? line.value(QStringLiteral("dir"))
-                                                     : QStringLiteral(".");
-    settings.period = Seconds(line, QStringLiteral("period"), 4);
-    settings.recordEvery = Seconds(line, QStringLiteral("record-every"), 60);
-    settings.csv = line.isSet(QStringLiteral("csv"));
-    const AlarmSettings alarmSettings = ReadAlarmOptions(line, settings.addresses);
-    const CommonOptions common = line.common();
-    const QStringList shares = line.parser().values(QStringLiteral("share"));
-    for (const QString &path : shares)
-        if (path.isEmpty() || shares.count(path) > 1)
-            throw CliError{kExitUsage,
-                           QStringLiteral("--share: '%1' is empty or given twice").arg(path)};
-    if (!QFileInfo(settings.dir).isDir())
-        throw CliError{kExitFile, QStringLiteral("--dir %1 is not a folder").arg(settings.dir)};
-    const QString eventsPath = line.isSet(QStringLiteral("events"))
-                                   ? line.value(QStringLiteral("events"))
-                                   : QDir(settings.dir).filePath(QStringLiteral("events.jsonl"));
-
-    // A malformed address is a usage error before anything starts; whether it can be listened
-    // on never decides whether the chambers are logged.
-    std::unique_ptr<OverviewServer> metrics;
-    const QString httpOption = ServerOption(line);
-    if (!httpOption.isEmpty())
-        metrics = std::make_unique<OverviewServer>(line.value(httpOption.mid(2)), HttpLimits{},
-                                                   httpOption);
-    std::vector<std::string> hostNames;
-    for (const QString &name : line.parser().values(QStringLiteral("http-host"))) {
-        if (name.isEmpty() || name.contains(QLatin1Char(' ')))
-            throw CliError{kExitUsage, QStringLiteral("--http-host: '%1' is no name").arg(name)};
-        hostNames.push_back(name.toStdString());
-    }
-    if (metrics)
-        metrics->http().acceptHostNames(std::move(hostNames));
-
-    std::optional<TerminationSignals> watched;
-    try {
-        watched.emplace();
-    } catch (const std::system_error &error) {
-        throw CliError{1, QString::fromLocal8Bit(error.what())};
-    }
-    TerminationSignals &termination = *watched;
-    std::signal(SIGPIPE, SIG_IGN); // a scraper that hangs up must not end the run
-
-    Bus bus(common, termination.fd());
-    const SystemClock clock;
-    EventJournal journal(eventsPath, clock);
-    // The server reports from its own thread: it stops before the journal goes.
-    const auto stopServer = qScopeGuard([&metrics] {
-        if (metrics)
-            metrics->stop();
-    });
-    if (metrics) {
-        ServeOverview(*metrics, settings, eventsPath, clock, journal);
-        metrics->start([&journal, httpOption,
-                        failed = false](const HttpServerEvent &event) mutable {
-            if (event.kind == HttpServerEvent::Kind::Failed) {
-                PrintWarning(QStringLiteral("%1 %2: %3; logging goes on without the page and "
-                                            "metrics, listening is tried again every %4 s")
-                                 .arg(httpOption, event.address, event.reason)
-                                 .arg(std::chrono::duration_cast<std::chrono::seconds>(
-                                          HttpLimits{}.retryInterval)
-                                          .count()));
-                journal.write(QStringLiteral("metrics_failed"),
-                              {{QStringLiteral("address"), event.address},
-                               {QStringLiteral("reason"), event.reason}});
-                failed = true;
-            } else {
-                if (failed)
-                    PrintWarning(
-                        QStringLiteral("%1 %2: listening now").arg(httpOption, event.address));
-                journal.write(QStringLiteral("metrics_listening"),
-                              {{QStringLiteral("address"), event.address}});
-                failed = false;
-            }
-        });
-    }
-    const ServiceNotifier notifier;
-    struct Stopping {
-        const ServiceNotifier &notifier;
-        ~Stopping() { notifier.stopping(); }
-    } stopping{notifier};
-    // The manager restarts a logger that stays silent for its whole watchdog interval: it is
-    // pinged after every exchange, and during long waits.
-    const auto pingEvery = notifier.watchdogInterval()
-                               ? std::chrono::duration_cast<Clock::duration>(
-                                     *notifier.watchdogInterval() / 2)
-                               : Clock::duration::max();
-    // Other masters on the bus: served between the logger's tries and while it waits.
-    std::unique_ptr<BusShare> share;
-    if (!shares.isEmpty()) {
-        share = std::make_unique<BusShare>(shares, bus, journal);
-        bus.setBeforeEachTry([&share] { share->serve(); });
-    }
-    const int shareFd = share ? share->wakeFd() : -1;
-    QJsonArray chambers;
-    for (int address : settings.addresses)
-        chambers.append(address);
-    journal.write(QStringLiteral("started"),
-                  {{QStringLiteral("version"), QCoreApplication::applicationVersion()},
-                   {QStringLiteral("port"), bus.portName()},
-                   {QStringLiteral("device"), bus.devicePath()},
-                   {QStringLiteral("chambers"), chambers},
-                   {QStringLiteral("options"), OptionsJson(settings, common, shares)}});
-    // Alarms: their journal lines and warnings come from the delivery threads too; the
-    // journal locks, and stderr lines are written whole.
-    std::unique_ptr<AlarmCenter> alarms;
-    if (!alarmSettings.rules.empty())
-        alarms = std::make_unique<AlarmCenter>(
-            alarmSettings.rules, alarmSettings.delivery, settings.addresses,
-            [&journal](const JournalEvent &event) {
-                QJsonObject members;
-                for (const auto &[name, value] : event.members)
-                    members.insert(name, value);
-                journal.write(event.event, members);
-            },
-            [](const QString &warning) { PrintWarning(warning); });
-    const auto advanceAlarms = [&alarms, &clock] {
-        if (alarms)
-            alarms->advance(AlarmClock::now(), clock.now());
-    };
-    bool ready = false; // READY=1 comes first, once the files exist
-    Logger logger(settings, bus, clock, journal, ReadSystemRegionalSettings(),
-                  // After every exchange: a round over a large silent bus may outlast the
-                  // watchdog's interval.
-                  [&metrics, &notifier, &ready, &share](const BusMetrics &snapshot) {
-                      if (ready)
-                          notifier.watchdog();
-                      if (!metrics)
-                          return;
-                      BusMetrics published = snapshot;
-                      if (share)
-                          published.shareText = share->metricsText();
-                      metrics->update(std::move(published));
-                  },
-                  alarms.get());
-    const auto stopped = [&journal](const QJsonObject &why) {
-        journal.write(QStringLiteral("stopped"), why);
-    };
-    try {
-        logger.createFiles();
-        notifier.ready();
-        ready = true;
-        auto nextRound = Clock::now();
-        auto nextRecord = nextRound + settings.recordEvery;
-        auto nextPing = pingEvery == Clock::duration::max() ? Clock::time_point::max()
-                                                            : Clock::now() + pingEvery;
-        const auto ping = [&] {
-            notifier.watchdog();
-            if (pingEvery != Clock::duration::max())
-                nextPing = Clock::now() + pingEvery;
-        };
-        while (!termination.arrived()) {
-            if (Clock::now() >= nextRound) {
-                const Logger::RoundEnd end = logger.readRound(nextRound);
-                advanceAlarms();
-                if (end == Logger::RoundEnd::Stopped)
-                    break;
-                if (end == Logger::RoundEnd::PortLost) {
-                    // What was read before the loss is written before the wait.
-                    logger.writeRecords();
-                    logger.portLost(logger.lostResult());
-                    if (!AwaitPort(bus, logger, termination, [&] {
-                            ping();
-                            advanceAlarms();
-                        }))
-                        break;
-                }
-                nextRound = NextAfter(nextRound, settings.period);
-            } else if (Clock::now() >= nextRecord) {
-                logger.writeRecords();
-                nextRecord = NextAfter(nextRecord, settings.recordEvery);
-            } else if (Clock::now() >= nextPing) {
-                ping();
-            } else if (termination.waitUntil(std::min({nextRound, nextRecord, nextPing}),
-                                             shareFd)) {
-                break;
-            } else if (share) {
-                share->serve();
-            }
-        }
-        logger.writeRecords();
-    } catch (const CliError &error) {
-        stopped({{QStringLiteral("reason"), error.message},
-                 {QStringLiteral("exit_code"), error.exitCode}});
-        throw;
-    }
-    const int signal = termination.take();
-    stopped({{QStringLiteral("signal"), QString::fromLatin1(TerminationSignals::name(signal))}});
-    return kExitOk;
->>>>>>> http
 }

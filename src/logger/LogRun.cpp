@@ -56,9 +56,11 @@ QJsonObject OptionsJson(const LogOptions &o) {
 LogRun::LogRun(const LogOptions &options) : options_(options) {
     // Whether the address can be listened on never decides whether the chambers are logged;
     // only a malformed one stops the run, before anything starts.
-    if (!options_.serverOption.isEmpty())
+    if (!options_.serverOption.isEmpty()) {
         server_ = std::make_unique<OverviewServer>(options_.serverAddress, HttpLimits{},
                                                    options_.serverOption);
+        server_->http().acceptHostNames(options_.hostNames);
+    }
 }
 
 LogRun::~LogRun() { stop(); }

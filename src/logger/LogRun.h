@@ -9,6 +9,8 @@
 #include "logger/Logger.h"
 
 #include <QJsonObject>
+#include <vector>
+#include <string>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -31,6 +33,7 @@ struct LogOptions {
     QString eventsPath;
     QString serverOption;  // "--http" or "--metrics", the one that gave the address; empty: none
     QString serverAddress; // [HOST:]PORT
+    std::vector<std::string> hostNames; // --http-host: names the server may be asked by
 };
 
 class LogRun {

@@ -36,19 +36,7 @@ long MaxBackoffRounds(std::chrono::seconds period) {
 } // namespace
 
 QString MissReason(const ExchangeResult &result) {
-    switch (result.outcome) {
-    case Outcome::BadCrc:
-        return QStringLiteral("damaged replies");
-    case Outcome::Exception:
-        return QStringLiteral("exception %1").arg(result.exceptionCode);
-    case Outcome::LineNeverQuiet:
-        return QStringLiteral("line never quiet");
-    case Outcome::PortLost:
-    case Outcome::WriteFailed:
-        return QStringLiteral("port lost");
-    default:
-        return QStringLiteral("silence");
-    }
+    return OutcomeJournalValue(result.outcome, result.exceptionCode);
 }
 
 Logger::Logger(const LogSettings &settings, Bus &bus, const LoggerClock &clock,
@@ -244,7 +232,7 @@ void Logger::portLost(const ExchangeResult &result) {
                                                  {QStringLiteral("device"), bus_.devicePath()},
                                                  {QStringLiteral("reason"), reason}});
     for (Chamber &c : chambers_) {
-        missed(c, QStringLiteral("port lost"), QString());
+        missed(c, OutcomeJournalValue(Outcome::PortLost), QString());
         c.backoff.answered(round_); // asked at once when the port is back
     }
     publish();

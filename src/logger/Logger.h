@@ -108,6 +108,6 @@ private:
     bool lineNoiseReported_ = false;
 };
 
-// The journal's and the warning's name for a failed exchange: "silence", "damaged replies",
+// The journal's name for a failed exchange (ExchangeOutcome): "silence", "damaged replies",
 // "exception 2", "line never quiet", "port lost".
 QString MissReason(const ExchangeResult &result);

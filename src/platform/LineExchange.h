@@ -3,6 +3,7 @@
 // arrive and the exchange ends the moment it is complete and valid. The time-out bounds only
 // silence; noise that never pauses is bounded by the give-up time, before the request as after
 // it. Uses the port's descriptor directly; the port's receive thread must not run.
+#include "core/ExchangeOutcome.h"
 #include "core/ReplyFramer.h"
 #include "platform/SerialPort.h"
 
@@ -13,17 +14,10 @@
 #include <vector>
 
 struct ExchangeResult {
-    enum class Outcome {
-        Ok,             // reply holds the complete, valid reply
-        Timeout,        // the line stayed silent (or held only noise) for the time-out
-        BadCrc,         // a reply came but was damaged (CRC or layout)
-        Exception,      // the slave answered with an exception; exceptionCode says which
-        WriteFailed,    // the request could not be written; errorNumber says why
-        Stopped,        // the stop descriptor became readable
-        LineNeverQuiet, // bytes kept coming until the give-up time: the request was not sent
-        PortLost,       // the device hung up or vanished; errorNumber says why (EIO for a
-                        // hang-up without an error of its own). Reopen the port to go on.
-    };
+    // Timeout covers noise without a reply too; Exception: exceptionCode says which;
+    // WriteFailed: errorNumber says why; PortLost: errorNumber says why (EIO for a hang-up
+    // without an error of its own), and the port must be reopened to go on.
+    using Outcome = ExchangeOutcome;
     Outcome outcome = Outcome::Timeout;
     std::vector<std::uint8_t> reply;
     std::uint8_t exceptionCode = 0;

@@ -42,7 +42,7 @@ struct LoadedInput {
     QList<ChamberReadings> chambers; // by chamber number, files without one last
     QStringList warnings;            // "<file>: 2 damaged lines skipped (the first is line 9)"
     QList<SourceFile> sources;       // in the order given
-    QList<JournalEvent> events;      // of the logger's events journals, in file order
+    QList<StoredJournalEvent> events;      // of the logger's events journals, in file order
     int journalDamagedLines = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "Report.h"
 
 #include "ChartBuilder.h"
+#include "core/ExchangeOutcome.h"
 #include "core/IntegerText.h"
 #include "core/NumberText.h"
 
@@ -82,22 +83,11 @@ QString FigureText(const RegionalSettings &settings, const std::optional<RunFigu
 }
 
 QString ReasonText(const QString &reason) {
-    static const QList<QPair<QString, QString>> names = {
-        {QStringLiteral("silence"), QStringLiteral("камера не отвечает")},
-        {QStringLiteral("damaged replies"), QStringLiteral("искажённые ответы")},
-        {QStringLiteral("line never quiet"), QStringLiteral("линия не затихает")},
-        {QStringLiteral("port lost"), QStringLiteral("порт потерян")},
-    };
     if (reason.isEmpty())
         return QStringLiteral("пропуск в записях");
-    for (const auto &[name, text] : names)
-        if (reason == name)
-            return text;
-    if (reason.startsWith(QStringLiteral("exception ")))
-        return QStringLiteral("ответ с исключением ") + reason.mid(10);
     if (reason.startsWith(QStringLiteral("port lost: ")))
-        return QStringLiteral("порт потерян: ") + reason.mid(11);
-    return reason;
+        return OutcomeRussian(ExchangeOutcome::PortLost) + QStringLiteral(": ") + reason.mid(11);
+    return OutcomeRussian(reason);
 }
 
 QString AlarmKindText(const QString &kind) {
@@ -468,7 +458,7 @@ ReportContent BuildReport(const LoadedInput &loaded, const ReportSettings &setti
         input.readings = chamber.readings;
         for (const Reading &reading : chamber.readings)
             input.instants.append(clock.Instant(reading) / 1000);
-        for (const JournalEvent &event : loaded.events)
+        for (const StoredJournalEvent &event : loaded.events)
             if (!event.chamber || event.chamber == chamber.chamber)
                 input.events.append(event);
         if (settings.from)

@@ -1,5 +1,7 @@
 #include "ReportOptions.h"
 
+#include "core/AddressList.h"
+
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
@@ -7,23 +9,12 @@ namespace {
 
 ParsedReportCommandLine Usage(const QString &error) { return {std::nullopt, error}; }
 
-// "1,3,5-8" or "all".
+// "1,3,5-8": the report's chambers in the order named.
 std::optional<QList<int>> ReadChambers(const QString &text) {
-    QList<int> chambers;
-    static const QRegularExpression part(QStringLiteral("^([0-9]{1,3})(?:-([0-9]{1,3}))?$"));
-    for (const QString &item : text.split(QLatin1Char(','))) {
-        const auto match = part.match(item);
-        if (!match.hasMatch())
-            return std::nullopt;
-        const int first = match.captured(1).toInt();
-        const int last = match.captured(2).isEmpty() ? first : match.captured(2).toInt();
-        if (last < first || last > 250)
-            return std::nullopt;
-        for (int chamber = first; chamber <= last; ++chamber)
-            if (!chambers.contains(chamber))
-                chambers.append(chamber);
-    }
-    return chambers;
+    const AddressListResult list = ParseAddressList(text, AddressOrder::AsWritten);
+    if (!list.error.isEmpty())
+        return std::nullopt;
+    return QList<int>(list.addresses.begin(), list.addresses.end());
 }
 
 } // namespace

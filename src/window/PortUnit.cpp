@@ -184,7 +184,8 @@ void ProbeAddress(int address) {
     if (found)
         Form1->listChamber(QStringLiteral("Камера №") + IntToText(address));
     Form1->showScanProgress((4 * address + 5) / 10,  // round(100 * a / 250)
-                            IntToText(address) + QStringLiteral(" из 250"));
+                            IntToText(address) + QStringLiteral(" из ") +
+                                IntToText(kHighestBusAddress));
 }
 
 std::optional<int> SelectedChamberAddress() {

@@ -3,6 +3,7 @@
 // the bus scan probe, the reading cycle, the clock and the readings log. The pure pieces live
 // in core/, the system ones in platform/; this unit binds them to the main window through the
 // window operations TForm1 offers.
+#include "core/BusAddress.h"
 #include "core/ControlFrames.h"
 #include "core/ModbusRtu.h"
 #include "core/ReadingsDecoder.h"
@@ -47,7 +48,7 @@ extern CycleStatistics Statistics;
 // Puts every variable above back to its value at start-up (the port closed).
 void ResetModuleState();
 
-constexpr int kScanEnd = 251;
+constexpr int kScanEnd = kHighestBusAddress + 1;
 constexpr int kProbeTries = 5;
 constexpr int kProbeWaitMs = 160;
 constexpr int kReadAttempts = 20;

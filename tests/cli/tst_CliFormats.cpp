@@ -1,5 +1,4 @@
-// The tool's pure pieces: address lists, option files, program CSV, reading reports, metrics.
-#include "base/AddressList.h"
+// The tool's pure pieces: option files, program CSV, reading reports, metrics.
 #include "base/ConfigFile.h"
 #include "base/ReadingReport.h"
 #include "base/CommandLine.h"
@@ -16,8 +15,6 @@ Q_DECLARE_METATYPE(ReadingValues)
 class tst_CliFormats : public QObject {
     Q_OBJECT
 private slots:
-    void addressLists_data();
-    void addressLists();
     void configText_data();
     void configText();
     void programCsv();
@@ -27,29 +24,6 @@ private slots:
     void metricsOmitStaleValues();
     void exampleConfigurationIsValid();
 };
-
-void tst_CliFormats::addressLists_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QList<int>>("addresses"); // empty: rejected
-    QTest::newRow("list and range") << "1,3,5-8" << QList<int>{1, 3, 5, 6, 7, 8};
-    QTest::newRow("repeats sorted") << "8,1,1-2" << QList<int>{1, 2, 8};
-    QTest::newRow("edges") << "0,250" << QList<int>{0, 250};
-    QTest::newRow("single range") << "5-5" << QList<int>{5};
-    QTest::newRow("251") << "251" << QList<int>{};
-    QTest::newRow("downward range") << "8-5" << QList<int>{};
-    QTest::newRow("blank") << "1, 2" << QList<int>{};
-    QTest::newRow("empty item") << "1,,2" << QList<int>{};
-    QTest::newRow("negative") << "-1" << QList<int>{};
-    QTest::newRow("empty") << "" << QList<int>{};
-}
-
-void tst_CliFormats::addressLists() {
-    QFETCH(QString, text);
-    QFETCH(QList<int>, addresses);
-    const AddressListResult result = ParseAddressList(text);
-    QCOMPARE(QList<int>(result.addresses.begin(), result.addresses.end()), addresses);
-    QCOMPARE(result.error.isEmpty(), !addresses.isEmpty());
-}
 
 void tst_CliFormats::configText_data() {
     QTest::addColumn<QString>("text");

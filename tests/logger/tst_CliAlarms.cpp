@@ -295,7 +295,7 @@ const QList<Condition> &Conditions() {
         {4, "silent", QStringLiteral("4 silent 3"),
          [](SimulatedLine &l, int a) { l.setFaults(a, ChamberFaults{.silentFirst = 1 << 30}); },
          [](SimulatedLine &l, int a) { l.setFaults(a, ChamberFaults{}); },
-         QStringLiteral("Chamber 4: no good reading for \\d+ s \\(silence\\)"),
+         QStringLiteral("Chamber 4: no good reading for \\d+ s \\(no answer\\)"),
          QStringLiteral("Chamber 4: answers again after \\d+ s without a reading"),
          QJsonValue::Undefined, 3, QJsonValue::Undefined, 3},
         // 500.0 °C: a broken sensor.

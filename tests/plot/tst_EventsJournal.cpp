@@ -25,7 +25,7 @@ private slots:
         QVERIFY(journal);
         QCOMPARE(journal->damagedLines, 0);
         QCOMPARE(journal->events.size(), 6);
-        const JournalEvent &started = journal->events[0];
+        const StoredJournalEvent &started = journal->events[0];
         QCOMPARE(started.event, QStringLiteral("started"));
         QCOMPARE(started.version, QStringLiteral("1.1.0"));
         QCOMPARE(started.date, QDate(2026, 12, 10));

@@ -152,7 +152,7 @@ private slots:
         const QString html = QString::fromUtf8(ReadAll(Path("torn.html")));
         QVERIFY(html.contains(QStringLiteral("Пропущено повреждённых строк</b></td><td>1<")));
         QVERIFY(html.contains(QStringLiteral("data:image/svg+xml;base64,")));
-        QVERIFY(html.contains(QStringLiteral("камера не отвечает")));
+        QVERIFY(html.contains(QStringLiteral("нет ответа")));
     }
 
     // Two chambers: a first page with a line each, then each chamber on pages of its own.
@@ -171,7 +171,7 @@ private slots:
         QVERIFY(overview.contains(QStringLiteral("<td>Камера №2</td>")));
         QVERIFY(overview.contains(QStringLiteral("<td>-40 °C</td>")));
         // Chamber 1's outage of the journal is not chamber 2's.
-        QCOMPARE(html.count(QStringLiteral("камера не отвечает")), 1);
+        QCOMPARE(html.count(QStringLiteral("нет ответа")), 1);
         static const QRegularExpression page(QStringLiteral("/Type /Page[^s]"));
         QVERIFY(QString::fromLatin1(ReadAll(Path("several.pdf"))).count(page) >= 3);
     }

@@ -166,7 +166,7 @@ private slots:
         QVERIFY(has(QStringLiteral("Наибольшее отклонение на .*-1 °C \\(")));
         QVERIFY(has(QStringLiteral("Пропущено повреждённых .*0$")));
         // The events: the outage as the journal tells it, both programs, the logger's run.
-        QVERIFY(has(QStringLiteral("Перерыв связи .*камера не отвечает")));
+        QVERIFY(has(QStringLiteral("Перерыв связи .*нет ответа")));
         QVERIFY(has(QStringLiteral("^ ?Программа 2 ")));
         QVERIFY(has(QStringLiteral("^ ?Программа 3 ")));
         QVERIFY(has(QStringLiteral("Регистратор .*остановлен: SIGTERM")));
@@ -202,7 +202,7 @@ private slots:
         const QString markup = QString::fromUtf8(htmlFile.readAll());
         QVERIFY(markup.contains(QStringLiteral("data:image/svg+xml;base64,")));
         QVERIFY(markup.contains(QString::fromLatin1(Sha256Hex(log))));
-        QVERIFY(markup.contains(QStringLiteral("камера не отвечает")));
+        QVERIFY(markup.contains(QStringLiteral("нет ответа")));
         QVERIFY(!markup.contains(QStringLiteral("src=\"http")));
     }
 };

@@ -36,7 +36,7 @@ std::vector<std::uint8_t> exceptionReply(std::span<const std::uint8_t> request, 
 
 ChamberBus::ChamberBus(const std::vector<int> &addresses, double degreesPerMinute) {
     for (int address : addresses) {
-        if (address < 0 || address > kHighestAddress)
+        if (address < 0 || address > kHighestBusAddress)
             throw std::invalid_argument("chamber address out of range: " + std::to_string(address));
         chambers_.try_emplace(address, Chamber{ChamberModel(degreesPerMinute), {}, {}, 0});
     }

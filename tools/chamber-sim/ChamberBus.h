@@ -2,6 +2,7 @@
 // The chambers on one simulated line, each with its own faults, and the Modbus slave logic that
 // turns a request into a reply. Thread-safe: the server answers while a test changes faults.
 #include "ChamberModel.h"
+#include "core/BusAddress.h"
 
 #include <cstdint>
 #include <map>
@@ -10,8 +11,6 @@
 #include <vector>
 
 namespace chambersim {
-
-constexpr int kHighestAddress = 250;
 
 // Misbehaviour of one chamber, to exercise the master's retries and checks.
 struct ChamberFaults {

@@ -97,14 +97,14 @@ private:
     }
 
     void address(const std::string &text) {
-        if (auto value = parseInteger(text, 0, kHighestAddress))
+        if (auto value = parseInteger(text, 0, kHighestBusAddress))
             options_.addresses.push_back(static_cast<int>(*value));
         else
             fail(text, "0 to 250");
     }
 
     void faultAddress(const std::string &text) {
-        if (auto value = parseInteger(text, 0, kHighestAddress))
+        if (auto value = parseInteger(text, 0, kHighestBusAddress))
             options_.faultAddress = static_cast<int>(*value);
         else
             fail(text, "0 to 250");
@@ -191,7 +191,7 @@ ParsedCommand parseCommand(const std::string &line) {
     ParsedCommand parsed;
     SimCommand &c = parsed.command;
     const auto address =
-        words.size() >= 2 ? parseInteger(words[1], 0, kHighestAddress) : std::optional<long long>();
+        words.size() >= 2 ? parseInteger(words[1], 0, kHighestBusAddress) : std::optional<long long>();
     if (words.size() == 3 && words[0] == "raw" && address) {
         const auto eq = words[2].find('=');
         const auto reg = parseInteger(words[2].substr(0, eq), 0, kInputRegisterCount - 1);

@@ -1,6 +1,6 @@
 #include "logger/alarms/AlarmRuleText.h"
 
-#include "base/AddressList.h"
+#include "core/AddressList.h"
 #include "base/OptionNumbers.h"
 
 #include "core/NumberText.h"
@@ -80,7 +80,7 @@ AlarmRuleResult ParseAlarmRule(const QString &text) {
 
     AlarmRule &rule = result.rule;
     if (words[0] != QLatin1String("*")) {
-        const AddressListResult chambers = ParseAddressList(words[0]);
+        const AddressListResult chambers = ParseAddressList(words[0], AddressOrder::Ascending);
         if (!chambers.error.isEmpty())
             return fail(
                 QStringLiteral("chambers: %1; or '*' for every chamber").arg(chambers.error));

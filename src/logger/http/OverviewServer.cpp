@@ -3,6 +3,7 @@
 #include "base/CliError.h"
 #include "logger/http/OverviewJson.h"
 
+#include "core/ExchangeOutcome.h"
 #include "core/LogFormat.h"
 #include "core/OverviewQuery.h"
 #include "core/ReadingsCsv.h"
@@ -10,6 +11,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 
 #include <algorithm>
 
@@ -106,6 +108,14 @@ void OverviewServer::serveOverview(OverviewSettings settings, const LoggerClock 
         http.get(std::string("/static/") + asset.name, [this, asset](const Request &, Response &r) {
             serveAsset(QString::fromLatin1(asset.name), asset.type, r);
         });
+    // The page's words for the journal's exchange outcomes come from the program's one table.
+    http.get("/static/outcomes.js", [](const Request &, Response &response) {
+        const QByteArray words =
+            QJsonDocument(OutcomeRussianByJournalValue()).toJson(QJsonDocument::Compact);
+        response.set_header("Cache-Control", "no-cache");
+        response.set_content(("const KalvoraOutcomeWords = " + words + ";\n").toStdString(),
+                             "text/javascript; charset=utf-8");
+    });
     http.get("/static/dygraph.min.js", [this](const Request &, Response &response) {
         serveDygraphs(QStringLiteral("dygraph.min.js"), "text/javascript; charset=utf-8", response);
     });

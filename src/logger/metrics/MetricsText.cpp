@@ -1,5 +1,7 @@
 #include "logger/metrics/MetricsText.h"
 
+#include "core/ExchangeOutcome.h"
+
 #include <functional>
 
 namespace {
@@ -80,15 +82,16 @@ QString PrometheusText(const BusMetrics &bus) {
                        "(damaged reply), exception (refused), line_never_quiet (the line never "
                        "fell quiet for the request)."));
     for (const ChamberMetrics &c : bus.chambers) {
-        const std::pair<const char *, unsigned long long> results[] = {
-            {"ok", c.exchanges.ok},
-            {"timeout", c.exchanges.timeout},
-            {"bad_crc", c.exchanges.badCrc},
-            {"exception", c.exchanges.exception},
-            {"line_never_quiet", c.exchanges.lineNeverQuiet}};
+        using O = ExchangeOutcome;
+        const std::pair<O, unsigned long long> results[] = {
+            {O::Ok, c.exchanges.ok},
+            {O::Timeout, c.exchanges.timeout},
+            {O::BadCrc, c.exchanges.badCrc},
+            {O::Exception, c.exchanges.exception},
+            {O::LineNeverQuiet, c.exchanges.lineNeverQuiet}};
         for (const auto &[result, count] : results)
-            exchanges.addCount({Chamber(c.address), {QStringLiteral("result"), QLatin1String(result)}},
-                               count);
+            exchanges.addCount(
+                {Chamber(c.address), {QStringLiteral("result"), OutcomeMetricLabel(result)}}, count);
     }
     if (bus.alarms)
         WriteAlarmMetrics(out, *bus.alarms);

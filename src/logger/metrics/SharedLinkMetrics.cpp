@@ -1,5 +1,7 @@
 #include "logger/metrics/SharedLinkMetrics.h"
 
+#include "core/ExchangeOutcome.h"
+
 #include <utility>
 
 void WriteSharedLinkMetrics(PrometheusWriter &out, const std::vector<SharedLinkMetrics> &links) {
@@ -10,17 +12,19 @@ void WriteSharedLinkMetrics(PrometheusWriter &out, const std::vector<SharedLinkM
     auto &requests = out.family(
         QStringLiteral("kalvora_client_requests_total"), Type::Counter,
         QStringLiteral("Requests of clients on a shared link sent on the bus (one try each), by "
-                       "result: ok, exception, timeout (no reply), damaged_reply, not_sent (port "
-                       "lost or the line never quiet)."));
+                       "result: ok, exception, timeout (no reply), bad_crc (damaged reply), "
+                       "not_sent (port lost or the line never quiet)."));
     for (const SharedLinkMetrics &l : links) {
-        const std::pair<const char *, unsigned long long> results[] = {
-            {"ok", l.ok},
-            {"exception", l.exception},
-            {"timeout", l.timeout},
-            {"damaged_reply", l.damagedReply},
-            {"not_sent", l.notSent}};
+        using O = ExchangeOutcome;
+        const std::pair<O, unsigned long long> results[] = {
+            {O::Ok, l.ok},
+            {O::Exception, l.exception},
+            {O::Timeout, l.timeout},
+            {O::BadCrc, l.damagedReply},
+            {O::PortLost, l.notSent}};
         for (const auto &[result, count] : results)
-            requests.addCount({link(l), {QStringLiteral("result"), QLatin1String(result)}}, count);
+            requests.addCount({link(l), {QStringLiteral("result"), ClientRequestLabel(result)}},
+                              count);
     }
     auto &dropped = out.family(
         QStringLiteral("kalvora_client_dropped_total"), Type::Counter,

@@ -265,16 +265,16 @@ const Kalvora = (() => {
     }
   }
 
+  // An exchange's outcome as the journal stores it, in the logger's words (outcomes.js); "%1"
+  // in a key stands for an exception's code.
   function reasonOf(reason) {
-    const known = {
-      silence: "нет ответа",
-      "damaged replies": "искажённые ответы",
-      "line never quiet": "линия не затихает",
-      "port lost": "порт потерян",
-    };
     if (typeof reason !== "string") return "";
-    if (reason.startsWith("exception ")) return `ответ-исключение ${reason.slice(10)}`;
-    return known[reason] || reason;
+    const words = typeof KalvoraOutcomeWords === "object" ? KalvoraOutcomeWords : {};
+    if (Object.hasOwn(words, reason)) return words[reason];
+    const numbered = /^(.*) (\d+)$/.exec(reason);
+    const pattern = numbered && `${numbered[1]} %1`;
+    if (pattern && Object.hasOwn(words, pattern)) return words[pattern].replace("%1", numbered[2]);
+    return reason;
   }
 
   // One line of the events journal in words; the alarms' own Russian text where they have one.
