@@ -1,6 +1,7 @@
 #include "PlotOptions.h"
 
 #include "ChartExport.h"
+#include "core/HelpText.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -29,7 +30,7 @@ ParsedCommandLine Usage(const QString &error) { return {std::nullopt, error}; }
 
 ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
+    parser.setApplicationDescription(WrapHelpText(
         QStringLiteral("Draws the readings logs of Kalvora (and the readings CSV files of "
                        "kalvora-cli) as a chart of temperature against time, in a window or into "
                        "a PNG, SVG or PDF file, and writes them as CSV.\n\n"
@@ -38,11 +39,11 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
                        "kalvora-plot report FILE... -o report.pdf writes a test report; see "
                        "kalvora-plot report --help.\n"
                        "kalvora-plot program FILE draws a program file's profile; see\n"
-                       "kalvora-plot program --help."));
+                       "kalvora-plot program --help.")));
     // Not addHelpOption(): its --help-all would list Qt's own options, which are no business of
     // this tool's users; --help-all is kept, hidden, as another name of --help.
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Displays help on commandline options.")));
+                                        QStringLiteral("Show this help and exit.")));
     QCommandLineOption helpAll(QStringList{QStringLiteral("help-all"), QStringLiteral("?")});
     helpAll.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(helpAll);

@@ -1,6 +1,7 @@
 #include "ReportOptions.h"
 
 #include "core/AddressList.h"
+#include "core/HelpText.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -42,15 +43,21 @@ std::optional<QDateTime> ReadReportMoment(const QString &text, bool endOfDay) {
 
 ParsedReportCommandLine ParseReportCommandLine(const QStringList &arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    parser.setApplicationDescription(WrapHelpText(QStringLiteral(
         "Writes a test report of the readings logs, the readings CSV files and the events "
         "journal of kalvora-cli: per chamber a header with the period and the source files' "
         "SHA-256, the chart, a summary (extremes, program, time within the band of the set "
         "temperature, holds, outages) and the table of events, as a PDF (A4) or one HTML "
         "file.\n\n"
         "Exit status: 0 done, 2 wrong command line (also files of several chambers without "
-        "--chamber), 6 a file could not be read or written, or no records to report."));
-    parser.addHelpOption();
+        "--chamber), 6 a file could not be read or written, or no records to report.")));
+    // Not addHelpOption(): its --help-all would list Qt's own options; kept hidden as a name
+    // of --help.
+    parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Show this help and exit.")));
+    QCommandLineOption helpAll(QStringList{QStringLiteral("help-all"), QStringLiteral("?")});
+    helpAll.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(helpAll);
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("Write the report to FILE as PDF."),
                                     QStringLiteral("FILE"));
@@ -106,7 +113,7 @@ ParsedReportCommandLine ParseReportCommandLine(const QStringList &arguments) {
 
     if (!parser.parse(arguments))
         return Usage(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
         parser.showHelp(0);
 
     ReportOptions options;

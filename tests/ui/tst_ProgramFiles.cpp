@@ -83,6 +83,8 @@ private slots:
         QTest::newRow("valid") << "2" << "3" << kThreeRows << false;
         QList<QStringList> odd = kThreeRows;
         odd[1][0] = "5;\"x\"";
+        while (odd.size() < 7)
+            odd << QStringList{"", "", "", "", ""};
         odd[6] = QStringList{"после N", "", "", "", ""};
         QTest::newRow("draft, nothing chosen") << "" << "3" << odd << true;
     }

@@ -112,9 +112,9 @@ void OverviewServer::serveOverview(OverviewSettings settings, const LoggerClock 
     http.get("/static/outcomes.js", [](const Request &, Response &response) {
         const QByteArray words =
             QJsonDocument(OutcomeRussianByJournalValue()).toJson(QJsonDocument::Compact);
-        response.set_header("Cache-Control", "no-cache");
-        response.set_content(("const KalvoraOutcomeWords = " + words + ";\n").toStdString(),
-                             "text/javascript; charset=utf-8");
+        response.setHeader("Cache-Control", "no-cache");
+        response.setContent("const KalvoraOutcomeWords = " + words + ";\n",
+                            "text/javascript; charset=utf-8");
     });
     http.get("/static/dygraph.min.js", [this](const Request &, Response &response) {
         serveDygraphs(QStringLiteral("dygraph.min.js"), "text/javascript; charset=utf-8", response);
