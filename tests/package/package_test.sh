@@ -116,8 +116,10 @@ if is_built kalvora-cli; then
             # Taken by some command: its --help then answers 0; an unknown option exits 2. The
             # "1" is the value of an option that takes one, and a spare argument after a flag.
             taken=no
+            value=1
+            [ "$option" = --config ] && value=/dev/null # read before the options are
             for command in log scan read alarm-test write-program set-point; do
-                if QT_QPA_PLATFORM=offscreen "$cli_bin" "$command" "$option" 1 --help \
+                if QT_QPA_PLATFORM=offscreen "$cli_bin" "$command" "$option" "$value" --help \
                     >/dev/null 2>&1; then taken=yes; break; fi
             done
             [ $taken = yes ] || fail "$page names $option, which kalvora-cli does not take"
