@@ -65,21 +65,21 @@ std::vector<QByteArray> CurrentEnvironment() {
 
 void RestoreChildSignal() { std::signal(SIGCHLD, SIG_DFL); }
 
-ChildOutcome RunChild(const ChildSpec &spec, const std::atomic<bool> *stop) {
+ChildOutcome RunChild(const ChildRequest &request, const std::atomic<bool> *stop) {
     ChildOutcome outcome;
-    if (spec.command.isEmpty()) {
+    if (request.command.isEmpty()) {
         outcome.end = ChildOutcome::End::CannotStart;
         outcome.error = QStringLiteral("no command");
         return outcome;
     }
     std::vector<QByteArray> args;
-    for (const QString &a : spec.command)
+    for (const QString &a : request.command)
         args.push_back(a.toLocal8Bit());
     std::vector<char *> argv;
     for (QByteArray &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<QByteArray> env = spec.environment;
+    std::vector<QByteArray> env = request.environment;
     std::vector<char *> envp;
     for (QByteArray &e : env)
         envp.push_back(e.data());
@@ -122,7 +122,7 @@ ChildOutcome RunChild(const ChildSpec &spec, const std::atomic<bool> *stop) {
     int status = 0;
     int lostError = 0;
     const Wait wait =
-        WaitForChild(pid, pidfd, Clock::now() + spec.timeLimit, stop, status, lostError);
+        WaitForChild(pid, pidfd, Clock::now() + request.timeLimit, stop, status, lostError);
     if (wait == Wait::Late) {
         ::kill(-pid, SIGKILL);
         ::kill(pid, SIGKILL);

@@ -27,7 +27,7 @@ struct ChildOutcome {
     bool succeeded() const { return end == End::Exited && code == 0; }
 };
 
-struct ChildSpec {
+struct ChildRequest {
     QStringList command;              // program (searched in PATH) and arguments
     std::vector<QByteArray> environment; // "NAME=value", the whole environment
     std::chrono::milliseconds timeLimit{30000};
@@ -37,7 +37,7 @@ struct ChildSpec {
 // their defaults and no signal blocked, standard input from /dev/null, standard output onto
 // standard error, and no other descriptor inherited. Waits for its end, at most timeLimit; when
 // *stop is set the child's group is killed within a fraction of a second.
-ChildOutcome RunChild(const ChildSpec &spec, const std::atomic<bool> *stop = nullptr);
+ChildOutcome RunChild(const ChildRequest &request, const std::atomic<bool> *stop = nullptr);
 
 // The environment of this process, "NAME=value" each.
 std::vector<QByteArray> CurrentEnvironment();

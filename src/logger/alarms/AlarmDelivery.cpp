@@ -39,7 +39,7 @@ struct Attempt {
 
 Attempt RunHook(const AlarmNotification &n, const AlarmDeliverySettings &settings,
                 const std::atomic<bool> *stop) {
-    ChildSpec child;
+    ChildRequest child;
     child.command = settings.command;
     child.timeLimit = settings.commandTimeout;
     // The logger's environment, with the notification's variables in place of any inherited.

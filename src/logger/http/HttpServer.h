@@ -51,7 +51,7 @@ struct HttpLimits {
 struct HttpServerEvent {
     enum class Kind {
         Listening, // bound and accepting; `reason` is empty
-        Failed,    // cannot listen (again); retried every HttpLimits::retryInterval
+        Failed,    // the address cannot be taken (again); retried every retryInterval
     };
     Kind kind;
     QString address; // as given to the constructor
