@@ -30,7 +30,6 @@
 #include <thread>
 #include <unistd.h>
 
-#include "HttpClient.h"
 #include "LoopbackPort.h"
 
 Q_DECLARE_METATYPE(Bytes)
@@ -257,9 +256,16 @@ private slots:
             Bytes damaged = ReadRequest(2, 0, 7);
             damaged.back() ^= 0x55;
             const Bytes whole = ReadRequest(2, 0, 7);
-            for (const Bytes &refused :
-                 {damaged, WithCrc({2, 3, 0, 0, 0, 7}), Bytes(whole.begin(), whole.begin() + 4)}) {
+            const std::vector<std::pair<QString, Bytes>> refusals{
+                {QStringLiteral("damaged"), damaged},
+                {QStringLiteral("unsupported"), WithCrc({2, 3, 0, 0, 0, 7})},
+                {QStringLiteral("incomplete"), Bytes(whole.begin(), whole.begin() + 4)}};
+            for (const auto &[reason, refused] : refusals) {
                 QVERIFY(client.write(refused));
+                // The next bytes go only once the logger has judged these: a relay that reads
+                // late would see a half request and the next one as one piece of the line.
+                QTRY_VERIFY_WITH_TIMEOUT(dropped(text = metrics(), reason) == before[reason] + 1,
+                                         kEventTimeoutMs);
                 QVERIFY(ReadFor(client.fd, 1, 300ms).empty());
             }
             Bytes both = ReadRequest(2, 0, 7);
