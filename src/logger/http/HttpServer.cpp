@@ -142,10 +142,8 @@ HttpServer::Credentials CredentialsOf(MHD_Connection *connection) {
     if (char *user = MHD_basic_auth_get_username_password(connection, &password)) {
         credentials.basic = true;
         credentials.user = user;
-        if (password) {
+        if (password)
             credentials.password = password;
-            std::memset(password, 0, std::strlen(password));
-        }
         MHD_free(user);
     }
     if (password)
