@@ -112,6 +112,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((first = ExpectedEnd(httpPort)).basis == "estimated",
                                  kEventTimeoutMs);
         QCOMPARE(Chamber(httpPort).value(QStringLiteral("cycles")).toInt(), 3);
+        // The link passes frames only: `read` through it learns the table from its own file.
+        const CliRun read = RunCli({"read", "1", "--json", "--program", program, "--port", link});
+        QCOMPARE(read.exitCode, 0);
+        const QJsonObject reading = QJsonDocument::fromJson(read.out.toUtf8()).object();
+        QCOMPARE(reading.value(QStringLiteral("run_end_basis")).toString(),
+                 QStringLiteral("estimated"));
+        const int left = reading.value(QStringLiteral("run_seconds_left")).toInt();
+        QVERIFY2(left > 0 && left <= 18 * 60, qPrintable(read.out));
 
         // A new run of the logger, with no link and no file: the journal holds the table.
         stopLogger(logger);
