@@ -11,7 +11,6 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QJsonDocument>
 #include <cstdio>
 
 namespace {
@@ -32,7 +31,8 @@ KnownPrograms ProgramsOf(const QStringList &paths, int address) {
         if (!read.program)
             throw CliError{kExitRejected, read.error};
         if (read.programNumber == 0)
-            throw CliError{kExitRejected, path + QStringLiteral(": the file names no program number")};
+            throw CliError{kExitRejected,
+                           path + QStringLiteral(": the file names no program number")};
         known.named(address, read.programNumber, *read.program, 0);
     }
     return known;
@@ -87,22 +87,23 @@ int RunRead(const QStringList &arguments) {
         const KnownPrograms known = ProgramsOf(programFiles, address);
         const QDateTime now = QDateTime::currentDateTime();
         const RunEnd run = EstimateRunEnd(
-            values, values.program ? known.table(address, static_cast<int>(*values.program)) : nullptr,
+            values,
+            values.program ? known.table(address, static_cast<int>(*values.program)) : nullptr,
             now);
         const bool estimated = run.basis == RunEndBasis::Estimated;
         if (json) {
             const QJsonValue null(QJsonValue::Null);
-            text = ReadingJson(
-                       address, values,
-                       {{QStringLiteral("run_end_estimate"),
-                         estimated ? QJsonValue(IsoLocalTime(run.end.date(), run.end.time(),
-                                                             run.end.offsetFromUtc()))
-                                   : null},
-                        {QStringLiteral("run_seconds_left"),
-                         estimated ? QJsonValue(static_cast<qint64>(run.secondsLeft)) : null},
-                        {QStringLiteral("run_end_basis"),
-                         QString::fromLatin1(RunEndBasisName(run.basis))}}) +
-                   QLatin1Char('\n');
+            text =
+                ReadingJson(address, values,
+                            {{QStringLiteral("run_end_estimate"),
+                              estimated ? QJsonValue(IsoLocalTime(run.end.date(), run.end.time(),
+                                                                  run.end.offsetFromUtc()))
+                                        : null},
+                             {QStringLiteral("run_seconds_left"),
+                              estimated ? QJsonValue(static_cast<qint64>(run.secondsLeft)) : null},
+                             {QStringLiteral("run_end_basis"),
+                              QString::fromLatin1(RunEndBasisName(run.basis))}}) +
+                QLatin1Char('\n');
         } else {
             text += RunEndText(run);
         }

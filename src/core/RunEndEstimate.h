@@ -15,9 +15,9 @@
 
 enum class RunEndBasis {
     Estimated,
-    NotRunning,    // no program under way: program, step or cycle 0 or absent
-    TableUnknown,  // the program's table is not known
-    TableMismatch, // the known table is not the one the chamber runs (steps, cycles, set-points)
+    NotRunning,      // no program under way: program, step or cycle 0 or absent
+    TableUnknown,    // the program's table is not known
+    TableMismatch,   // the known table is not the one the chamber runs (steps, cycles, set-points)
     CountersUnknown, // a time the estimate needs failed its bound in the reading
 };
 

@@ -32,8 +32,9 @@ NamedProgram ReadNamedProgram(const QString &option, const std::vector<int> &cha
                         .arg(BoundsText(kProgramNumberBounds)));
     QFile file(named.path);
     if (!file.open(QIODevice::ReadOnly))
-        throw CliError{kExitFile, QStringLiteral("--program: cannot read %1: %2")
-                                      .arg(named.path, file.errorString())};
+        throw CliError{
+            kExitFile,
+            QStringLiteral("--program: cannot read %1: %2").arg(named.path, file.errorString())};
     const QByteArray bytes = file.readAll();
     if (!LooksLikeProgramFile(bytes))
         throw CliError{kExitUsage,

@@ -66,10 +66,10 @@ Expected ExpectedEnd(int port) {
     Expected e{c.value(QStringLiteral("run_end_basis")).toString()};
     if (e.basis != QLatin1String("estimated"))
         return e;
-    const QDateTime end = QDateTime::fromString(c.value(QStringLiteral("run_end_estimate")).toString(),
-                                                Qt::ISODate);
-    const QDateTime read = QDateTime::fromString(
-        c.value(QStringLiteral("last_good_reading")).toString(), Qt::ISODate);
+    const QDateTime end =
+        QDateTime::fromString(c.value(QStringLiteral("run_end_estimate")).toString(), Qt::ISODate);
+    const QDateTime read =
+        QDateTime::fromString(c.value(QStringLiteral("last_good_reading")).toString(), Qt::ISODate);
     const double readAt = askedAt - c.value(QStringLiteral("age_seconds")).toDouble() * 1000;
     e.endMs = readAt + read.msecsTo(end) / kSpeedUp;
     return e;
@@ -82,11 +82,10 @@ class tst_CliRunEnd : public QObject {
 
     QTemporaryDir dir_;
 
-    void startLogger(QProcess &logger, const QString &port, int httpPort,
-                     const QStringList &more) {
+    void startLogger(QProcess &logger, const QString &port, int httpPort, const QStringList &more) {
         logger.start(QStringLiteral(CLI_BINARY),
-                     QStringList{"log", "1", "--period", QString::number(kPeriodSeconds),
-                                 "--dir", dir_.path(), "--port", port, "--http",
+                     QStringList{"log", "1", "--period", QString::number(kPeriodSeconds), "--dir",
+                                 dir_.path(), "--port", port, "--http",
                                  QStringLiteral("127.0.0.1:%1").arg(httpPort)} +
                          more);
         QVERIFY(logger.waitForStarted());
@@ -135,8 +134,9 @@ private slots:
 
         const auto running = [&line] {
             line.catchUpClock();
-            return line.bus().withModel(
-                1, [](chambersim::ChamberModel &m) { return m.mode() == chambersim::Mode::Program; });
+            return line.bus().withModel(1, [](chambersim::ChamberModel &m) {
+                return m.mode() == chambersim::Mode::Program;
+            });
         };
         QVERIFY(running());
         while (running())
@@ -220,8 +220,8 @@ private slots:
         QTest::newRow("chamber not logged") << "2:3=%1" << good << 2 << "chamber 2 is not logged";
         QTest::newRow("program 16") << "1:16=%1" << good << 2 << "program 16 is outside 1..15";
         QTest::newRow("another program's file") << "1:4=%1" << good << 2 << "the file is program 3";
-        QTest::newRow("plain table") << "1:3=%1" << QByteArray("20,0,2,0,0\n") << 2
-                                     << "is not a program file";
+        QTest::newRow("plain table")
+            << "1:3=%1" << QByteArray("20,0,2,0,0\n") << 2 << "is not a program file";
         QByteArray outOfRange = good;
         outOfRange.replace("1;20;0;2;0;0", "1;500;0;2;0;0");
         QTest::newRow("cell out of range") << "1:3=%1" << outOfRange << 2 << ":8: ";
