@@ -100,12 +100,15 @@ QString ReadingText(const ReadingValues &values) {
     return text;
 }
 
-QString ReadingJson(int address, const ReadingValues &values) {
+QString ReadingJson(int address, const ReadingValues &values,
+                    const QList<QPair<QString, QJsonValue>> &more) {
     // In the registers' order, which QJsonObject would not keep.
     OrderedJsonObject object;
     object.add(QStringLiteral("address"), address);
     for (const Field &field : Fields())
         object.add(Key(field), field.json(values));
+    for (const auto &[name, value] : more)
+        object.add(name, value);
     return QString::fromUtf8(object.toJson(OrderedJsonObject::Layout::Spaced));
 }
 

@@ -3,14 +3,17 @@
 #include "core/ReadingValues.h"
 
 #include <QJsonObject>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 // One figure per line, "name: value"; "-" for a value that failed its bound.
 QString ReadingText(const ReadingValues &values);
 
 // {"address": 1, "current_temperature": 23.5, ...}: numbers with a dot, times as "hh:mm",
-// null for a value that failed its bound. No line end.
-QString ReadingJson(int address, const ReadingValues &values);
+// null for a value that failed its bound. No line end. `more`: members after the reading's.
+QString ReadingJson(int address, const ReadingValues &values,
+                    const QList<QPair<QString, QJsonValue>> &more = {});
 // The same members as an object (whose own order is by name), to build larger answers on.
 QJsonObject ReadingJsonObject(int address, const ReadingValues &values);
 

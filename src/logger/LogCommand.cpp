@@ -4,6 +4,7 @@
 #include "base/ConfigFile.h"
 #include "base/WebConfig.h"
 #include "logger/alarms/AlarmOptions.h"
+#include "logger/KnownProgramsSources.h"
 #include "logger/LogRun.h"
 
 #include <QDir>
@@ -73,7 +74,16 @@ QString LogDescription() {
             "logger's records come first: a request waits for the exchange under way, and\n"
             "for the logger's round when it would make the round late. Damaged or other\n"
             "requests are dropped and counted. Every write is put in the events journal.\n"
-            "A PATH that links to another running logger's pseudo-terminal is refused.\n\n") +
+            "A PATH that links to another running logger's pseudo-terminal is refused.\n"
+            "\n"
+            "While a chamber runs a program whose table the logger knows, the page and\n"
+            "/api/chambers show an estimate of the run's end and the time left, from the\n"
+            "chamber's step, cycle and time counters and the table's later steps and cycles.\n"
+            "The logger knows a table when its step records went through a --share link\n"
+            "(the journal keeps them: a restart knows them again), or from --program\n"
+            "CHAMBER:NUMBER=FILE, a program file (docs/programs.md; repeatable). Of a file\n"
+            "and the writes, the newer wins. Where the table is not known, or is not the one\n"
+            "the chamber reports (steps, cycles, the step's set-points), no end is shown.\n\n") +
             AlarmHelpText();
 }
 
@@ -119,6 +129,8 @@ LogOptions ReadLogOptions(CommandLine &line) {
     settings.csv = line.isSet(QStringLiteral("csv"));
     options.alarms = ReadAlarmOptions(line, settings.addresses);
     options.common = line.common();
+    for (const QString &program : line.parser().values(QStringLiteral("program")))
+        options.programs.push_back(ReadNamedProgram(program, settings.addresses));
     options.shares = line.parser().values(QStringLiteral("share"));
     for (const QString &path : options.shares)
         if (path.isEmpty() || options.shares.count(path) > 1)
@@ -193,6 +205,11 @@ void AddLogOptions(CommandLine &line) {
                         QStringLiteral("Share the bus through a pseudo-terminal linked at PATH, "
                                        "e.g. /run/kalvora/bench1/COM2 (repeatable; default: "
                                        "none). The link is removed on exit."));
+    line.addValueOption(
+        QStringLiteral("program"), QStringLiteral("CHAMBER:NUMBER=FILE"),
+        QStringLiteral("The table of program NUMBER (1..15) on CHAMBER is the program file "
+                       "FILE, for the estimate of a run's end, e.g. 3:2=/etc/kalvora/programs/"
+                       "heat.csv (repeatable; default: the tables written through --share)."));
     line.addValueOption(QStringLiteral("chambers"), QStringLiteral("ADDRS"),
                         QStringLiteral("The chambers, when ADDRS is not given (for --config)."));
     line.addValueOption(QStringLiteral("config"), QStringLiteral("FILE"),

@@ -104,7 +104,11 @@ void LogRun::start() {
     std::signal(SIGPIPE, SIG_IGN); // a scraper that hangs up must not end the run
     // 2. The bus, before anything that tells of it.
     bus_ = std::make_unique<Bus>(options_.common, signals_->fd());
-    // 3. The journal: every part below writes to it.
+    // 3. The journal: every part below writes to it. The program tables it holds come first,
+    // before the run adds to it.
+    for (const NamedProgram &named : options_.programs)
+        programs_.named(named.chamber, named.program, named.table, named.savedAtMs);
+    ReplayJournalWrites(options_.eventsPath, programs_);
     journal_ = std::make_unique<EventJournal>(options_.eventsPath, clock_);
     // 4. The page and /metrics, serving the state the logger publishes from its first files on.
     startServer();
@@ -127,7 +131,7 @@ void LogRun::start() {
         options_.settings, *bus_, clock_, *journal_, ReadSystemRegionalSettings(),
         server_ ? Logger::Publish([this](const BusMetrics &snapshot) { publish(snapshot); })
                 : Logger::Publish(),
-        alarms_.get(), [this] { watchdog_->alive(); });
+        alarms_.get(), [this] { watchdog_->alive(); }, &programs_);
 }
 
 void LogRun::startServer() {
@@ -180,7 +184,11 @@ void LogRun::startServer() {
 void LogRun::startShare() {
     if (options_.shares.isEmpty())
         return;
-    share_ = std::make_unique<BusShare>(options_.shares, *bus_, *journal_);
+    share_ = std::make_unique<BusShare>(
+        options_.shares, *bus_, *journal_,
+        [this](int chamber, int start, std::span<const std::uint16_t> values) {
+            programs_.written(chamber, start, values, clock_.now().toMSecsSinceEpoch());
+        });
     bus_->setBeforeEachTry([this] { share_->serve(); });
 }
 

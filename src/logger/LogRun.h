@@ -7,6 +7,7 @@
 #include "base/LoggerClock.h"
 #include "base/WebConfig.h"
 #include "logger/alarms/AlarmOptions.h"
+#include "logger/KnownProgramsSources.h"
 #include "logger/Logger.h"
 
 #include <QJsonObject>
@@ -34,6 +35,7 @@ struct LogOptions {
     AlarmSettings alarms;
     CommonOptions common;
     QStringList shares;    // --share paths
+    std::vector<NamedProgram> programs; // --program
     QString eventsPath;
     QString serverOption;  // "--http" or "--metrics", the one that gave the address; empty: none
     QString serverAddress; // [HOST:]PORT
@@ -82,4 +84,5 @@ private:
     std::unique_ptr<BusShare> share_;
     std::unique_ptr<AlarmCenter> alarms_;
     std::unique_ptr<Logger> logger_;
+    KnownPrograms programs_; // the bus's thread only: the logger's and the links' writes
 };

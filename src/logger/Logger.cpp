@@ -6,6 +6,7 @@
 #include "core/LogFormat.h"
 #include "core/ModbusRtu.h"
 #include "core/ReadingValues.h"
+#include "core/RunEndEstimate.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -41,9 +42,10 @@ QString MissReason(const ExchangeResult &result) {
 
 Logger::Logger(const LogSettings &settings, Bus &bus, const LoggerClock &clock,
                EventJournal &journal, const RegionalSettings &regional, Publish publish,
-               AlarmCenter *alarms, Alive alive)
+               AlarmCenter *alarms, Alive alive, const KnownPrograms *programs)
     : settings_(settings), bus_(bus), clock_(clock), journal_(journal), regional_(regional),
-      publish_(std::move(publish)), alarms_(alarms), alive_(std::move(alive)) {}
+      publish_(std::move(publish)), alarms_(alarms), alive_(std::move(alive)),
+      programs_(programs) {}
 
 void Logger::createFiles() {
     const auto onNewFile = [this](int address, const QString &path, ChamberFiles::Why why) {
@@ -189,6 +191,11 @@ void Logger::took(Chamber &c, const std::vector<std::uint8_t> &reply) {
     c.metrics.lastValues = values;
     c.metrics.lastGoodReading = now;
     c.metrics.silentSince = QDateTime();
+    const ProgramInput *table =
+        programs_ && values.program
+            ? programs_->table(c.address, static_cast<int>(*values.program))
+            : nullptr;
+    c.metrics.runEnd = EstimateRunEnd(values, table, now);
 }
 
 void Logger::missed(Chamber &c, const QString &reason, const QString &warning) {

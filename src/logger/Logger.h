@@ -9,6 +9,7 @@
 #include "logger/EventJournal.h"
 #include "logger/metrics/MetricsText.h"
 
+#include "core/KnownPrograms.h"
 #include "core/ReadingsDecoder.h"
 #include "core/RegionalSettings.h"
 #include "core/SilentChamberBackoff.h"
@@ -34,10 +35,11 @@ public:
     // manager's watchdog: a round over a large silent bus may outlast its interval.
     using Alive = std::function<void()>;
 
-    // alarms: told of every chamber's outcome, when given.
+    // alarms: told of every chamber's outcome, when given. programs: the tables the chambers
+    // hold, for the estimate of a run's end; it may change between rounds.
     Logger(const LogSettings &settings, Bus &bus, const LoggerClock &clock, EventJournal &journal,
            const RegionalSettings &regional, Publish publish = {}, AlarmCenter *alarms = nullptr,
-           Alive alive = {});
+           Alive alive = {}, const KnownPrograms *programs = nullptr);
 
     // Makes every chamber's first files. Throws CliError(kExitFile).
     void createFiles();
@@ -98,6 +100,7 @@ private:
     Publish publish_;
     AlarmCenter *alarms_;
     Alive alive_;
+    const KnownPrograms *programs_;
     std::vector<Chamber> chambers_;
     long round_ = 0;
     QDateTime startedAt_;

@@ -43,6 +43,8 @@ public:
     }
     chambersim::HoldingRegisters holdingRegisters(int address) const;
     void setSpeedUp(double simSecondsPerSecond) { server_.setSpeedUp(simSecondsPerSecond); }
+    // The chambers' time up to now, without waiting for the next request.
+    void catchUpClock() { server_.advanceClock(); }
     void setEcho(bool echo) { server_.setEcho(echo); }
     // The timing of a real bus: see SimServer::setLineSpeed.
     void setLineSpeed(bool lineSpeed) { server_.setLineSpeed(lineSpeed); }

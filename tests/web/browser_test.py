@@ -47,6 +47,15 @@ CHAMBER_1 = {0: tenths(25.3), 2: tenths(60.0), 1: 3, 10: 2, 11: 5, 12: 1, 13: 10
              4: 0, 5: 10, 6: 1, 7: 20, 8: 0, 9: 30, 14: 120}
 CHAMBER_2 = {0: tenths(-12.5), 2: tenths(-40.0)}
 
+# The table of chamber 1's program, as `--program` names it: 5 steps of 2 h to mode and 30 min of
+# stabilisation, 10 cycles. At step 2 with 10 of its 30 minutes held: 20 min, steps 3 to 5 and
+# 9 more cycles, 20 + 3 × 150 + 9 × 5 × 150 minutes.
+PROGRAM_1 = ("\ufeffПрограмма Kalvora;1\nПрограмма №;3\nЧисло шагов;5\nЧисло циклов;10\n"
+             "Название;Тест\nОписание;\n"
+             "№ шага;Т, °С;Стабилизация, чч;Стабилизация, мм;Выход,чч;Выход,мм\n"
+             + "".join(f"{step};60;0;30;2;0\n" for step in range(1, 6)))
+RUN_MINUTES_LEFT_1 = 20 + 3 * 150 + 9 * 5 * 150
+
 
 HISTORY_HOURS = 6
 OUTAGE = (150, 180)  # minutes into the history without rows: the chart's gap
@@ -222,6 +231,28 @@ def overview(driver, base, shots):
     check(field(driver, 1, "program").text == "3", "program")
     check(field(driver, 1, "time_to_mode").text.split() == ["01:20", "уставка", "02:00"],
           f"time to mode: {field(driver, 1, 'time_to_mode').text!r}")
+    # The run's end: an estimate, said to be one, as the API gives it. The chamber's counters
+    # stand still here, so each reading moves the end on by the time between the readings.
+    chamber_1 = next(c for c in get_json(base + "/api/chambers")["chambers"] if c["address"] == 1)
+    read_at = datetime.datetime.fromisoformat(chamber_1["last_good_reading"])
+    end = datetime.datetime.fromisoformat(chamber_1["run_end_estimate"])
+    check(end - read_at == datetime.timedelta(minutes=RUN_MINUTES_LEFT_1),
+          f"the API's end {end} is {RUN_MINUTES_LEFT_1} min after the reading {read_at}")
+
+    def shown_end(d):
+        value = field(d, 1, "run_end").get_attribute("data-value")
+        return datetime.datetime.fromisoformat(value) if value else None
+
+    wait_in_browser(driver, "chamber 1's end of the run", lambda d: shown_end(d) is not None
+                    and abs(shown_end(d) - end) <= datetime.timedelta(seconds=10))
+    shown = shown_end(driver)
+    run_end = field(driver, 1, "run_end").text
+    check(run_end.startswith("≈ ") and ", осталось ≈ 5 д 0 ч" in run_end
+          and any(f"≈ {(shown + datetime.timedelta(seconds=s)).strftime('%d.%m %H:%M')}," in run_end
+                  for s in (-2, 0, 2)),
+          f"chamber 1's end of the run: {run_end!r}, the API's {end}")
+    check("(оценка)" in tile(driver, 1).text, "the end is labelled an estimate")
+    check(field(driver, 2, "run_end").text == "—", "chamber 2 runs no program")
     check(tile(driver, 1).get_attribute("href").endswith("/chamber/1"), "a tile links its page")
     check(tile(driver, 1).get_attribute("data-state") == "answering", "chamber 1 answers")
     check("Текущая температура, °C" in tile(driver, 1).text, "the window program's labels")
@@ -361,6 +392,9 @@ def run(args, tmp):
         simulator.set_registers(1, CHAMBER_1)
         simulator.set_registers(2, CHAMBER_2)
         write_history(tmp, 1)
+        program = os.path.join(tmp, "program-3.csv")
+        with open(program, "w", encoding="utf-8") as out:
+            out.write(PROGRAM_1)
         port = free_port()
         base = f"http://127.0.0.1:{port}"
         env = dict(os.environ, KALVORA_COM1=link, HOME=tmp, LC_ALL="C.UTF-8")
@@ -368,7 +402,7 @@ def run(args, tmp):
             logger = subprocess.Popen(
                 [args.cli, "log", "1,2,3", "--period", "1", "--timeout", "100", "--port", "COM1",
                  "--dir", tmp, "--csv", "--http", f"127.0.0.1:{port}",
-                 "--alarm", "2 low 0 delay=0"],
+                 "--alarm", "2 low 0 delay=0", "--program", f"1:3={program}"],
                 stdout=subprocess.DEVNULL, stderr=err, env=env, cwd=tmp)
         wait_until("the logger's first readings", lambda: any(
             c["address"] == 1 and c["current_temperature"] == 25.3

@@ -53,6 +53,10 @@ public:
     SimServer(const SimServer &) = delete;
     SimServer &operator=(const SimServer &) = delete;
 
+    // The chambers' clock catches up with real time (times the speed-up) when a request comes;
+    // a test that watches a chamber between requests makes it catch up here. Thread-safe.
+    void advanceClock();
+
     // Serves until stop(). Returns at once when stop() came first. Each stop ends one run: the
     // server may be run again afterwards.
     void run();
@@ -99,7 +103,6 @@ private:
     void serve(std::span<const FramedBytes> frames);
     void record(const FramedBytes &frame);
     void recordSent(std::span<const std::uint8_t> bytes);
-    void advanceClock();
     void deliver(const Reply &reply);
     bool writeAll(std::span<const std::uint8_t> bytes);
     void writePaced(std::span<const std::uint8_t> bytes);

@@ -44,6 +44,14 @@ QJsonObject ChamberJson(const ChamberMetrics &c, const QDateTime &now, bool port
         alarms.append(QJsonObject{{QStringLiteral("kind"), alarm.kind},
                                   {QStringLiteral("since"), Time(alarm.since)}});
     json.insert(QStringLiteral("alarms"), alarms);
+    const RunEnd &run = c.runEnd;
+    const bool estimated = run.basis == RunEndBasis::Estimated;
+    json.insert(QStringLiteral("run_end_estimate"),
+                estimated ? Time(run.end) : QJsonValue(QJsonValue::Null));
+    json.insert(QStringLiteral("run_seconds_left"),
+                estimated ? QJsonValue(std::max<qint64>(0, now.secsTo(run.end)))
+                          : QJsonValue(QJsonValue::Null));
+    json.insert(QStringLiteral("run_end_basis"), QString::fromLatin1(RunEndBasisName(run.basis)));
     return json;
 }
 

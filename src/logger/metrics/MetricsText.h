@@ -5,6 +5,7 @@
 #include "logger/metrics/SharedLinkMetrics.h"
 
 #include "core/ReadingValues.h"
+#include "core/RunEndEstimate.h"
 
 #include <QDateTime>
 #include <QString>
@@ -36,6 +37,7 @@ struct ChamberMetrics {
     QDateTime lastGoodReading;               // invalid before the first
     QDateTime silentSince;                   // the outage's start; invalid while up
     std::vector<ActiveAlarm> alarms;
+    RunEnd runEnd; // of the last good reading
 };
 
 struct BusMetrics {

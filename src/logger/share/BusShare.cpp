@@ -31,8 +31,8 @@ const char *DropReason(ClientVerdict verdict) {
 
 } // namespace
 
-BusShare::BusShare(const QStringList &paths, Bus &bus, EventJournal &journal) try
-    : bus_(bus), journal_(journal) {
+BusShare::BusShare(const QStringList &paths, Bus &bus, EventJournal &journal, Accepted accepted) try
+    : bus_(bus), journal_(journal), accepted_(std::move(accepted)) {
     for (const QString &path : paths) {
         auto link = std::make_unique<Link>();
         link->path = path;
@@ -241,9 +241,14 @@ void BusShare::relay(Link &link, ClientRequestQueue::Request request) {
         c.busSeconds += std::chrono::duration<double>(endedAt - startedAt).count();
         c.waitSeconds += std::chrono::duration<double>(startedAt - request.arrivedAt).count();
     }
-    if (isWrite)
-        journal_.write(QStringLiteral("client_write"),
-                       ClientWriteMembers(link.path, frame, answer.result));
+    if (!isWrite)
+        return;
+    journal_.write(QStringLiteral("client_write"),
+                   ClientWriteMembers(link.path, frame, answer.result));
+    if (accepted_ && answer.result.outcome == Outcome::Ok) {
+        const WrittenRegisters written = RegistersOf(frame);
+        accepted_(written.chamber, written.start, written.values);
+    }
 }
 
 std::vector<SharedLinkMetrics> BusShare::metrics() const {

@@ -20,6 +20,8 @@
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <functional>
+#include <span>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,7 +37,10 @@ public:
     // Makes every link (its pty given to the group dialout, mode 0660) and starts reading.
     // Throws CliError(kExitFile) when a link cannot be made, naming it; a link that points at a
     // pty another running program holds (another logger's link) is never taken over.
-    BusShare(const QStringList &paths, Bus &bus, EventJournal &journal);
+    // A write (function 16) a chamber accepted: its registers from `start` on.
+    using Accepted =
+        std::function<void(int chamber, int start, std::span<const std::uint16_t> values)>;
+    BusShare(const QStringList &paths, Bus &bus, EventJournal &journal, Accepted accepted = {});
     // Stops reading and removes every link that still points at its own pty.
     ~BusShare();
     BusShare(const BusShare &) = delete;
@@ -79,6 +84,7 @@ private:
 
     Bus &bus_;
     EventJournal &journal_;
+    Accepted accepted_;
     std::vector<std::unique_ptr<Link>> links_;
     std::size_t nextLink_ = 0;
     LoggerRoundsFirst rounds_; // the bus's thread only

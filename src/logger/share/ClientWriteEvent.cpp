@@ -24,13 +24,23 @@ QString ClientAnswerText(const ExchangeResult &result) {
     return QString();
 }
 
+WrittenRegisters RegistersOf(std::span<const std::uint8_t> write) {
+    const auto word = [&write](std::size_t at) {
+        return static_cast<std::uint16_t>(write[at] << 8 | write[at + 1]);
+    };
+    // address, 16, start (2), count (2), byte count, values (2 each), CRC (2)
+    WrittenRegisters written{write[0], word(2), {}};
+    for (std::size_t at = 7; at + 3 < write.size(); at += 2)
+        written.values.push_back(word(at));
+    return written;
+}
+
 QJsonObject ClientWriteMembers(const QString &link, std::span<const std::uint8_t> write,
                                const ExchangeResult &result) {
     const auto word = [&write](std::size_t at) { return write[at] << 8 | write[at + 1]; };
-    // address, 16, start (2), count (2), byte count, values (2 each), CRC (2)
     QJsonArray values;
-    for (std::size_t at = 7; at + 3 < write.size(); at += 2)
-        values.append(word(at));
+    for (std::uint16_t value : RegistersOf(write).values)
+        values.append(value);
     return {{QStringLiteral("link"), link},
             {QStringLiteral("chamber"), write[0]},
             {QStringLiteral("start"), word(2)},

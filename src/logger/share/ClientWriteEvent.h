@@ -7,6 +7,15 @@
 #include <QString>
 #include <cstdint>
 #include <span>
+#include <vector>
+
+// What a write (function 16) sets: the chamber, the first register and the values from there.
+struct WrittenRegisters {
+    int chamber = 0;
+    int start = 0;
+    std::vector<std::uint16_t> values;
+};
+WrittenRegisters RegistersOf(std::span<const std::uint8_t> write);
 
 // "ok", "exception 2", "silence", "damaged", "line never quiet", "stopped", "port lost".
 QString ClientAnswerText(const ExchangeResult &result);

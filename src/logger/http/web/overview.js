@@ -61,6 +61,20 @@ const Kalvora = (() => {
     return `${Math.floor(h / 24)} д ${h % 24} ч`;
   }
 
+  // Why the logger gives no end of the run (run_end_basis).
+  const kNoRunEnd = {
+    "not running": "—",
+    "table unknown": "таблица программы неизвестна",
+    "table mismatch": "таблица не совпадает с камерой",
+    "counters unknown": "счётчики недостоверны",
+  };
+
+  // "≈ 05:33, осталось ≈ 12 ч 29 мин": an estimate, and said to be one.
+  function runEndText(c, logger) {
+    if (typeof c.run_end_estimate !== "string") return kNoRunEnd[c.run_end_basis] || "—";
+    return `≈ ${moment(c.run_end_estimate, logger.now)}, осталось ≈ ${age(c.run_seconds_left)}`;
+  }
+
   function element(tag, className, text) {
     const e = document.createElement(tag);
     if (className) e.className = className;
@@ -115,6 +129,7 @@ const Kalvora = (() => {
     detail(details, "Текущий цикл(всего циклов)", "cycle");
     detail(details, "Время выхода на режим, чч:мм", "time_to_mode");
     detail(details, "Время стабилизации, чч:мм", "stabilisation_time");
+    detail(details, "Окончание программы (оценка)", "run_end");
     tile.append(details);
 
     const last = element("p", "age");
@@ -199,6 +214,7 @@ const Kalvora = (() => {
     setValue(tile, "cycle", ofTotal(c.cycle, c.cycles), c.cycle);
     setTime(tile, "time_to_mode", c.time_to_mode, c.time_to_mode_set_point);
     setTime(tile, "stabilisation_time", c.stabilisation_time, c.stabilisation_set_point);
+    setValue(tile, "run_end", runEndText(c, logger), c.run_end_estimate);
 
     let ageText = "Показаний ещё не было";
     if (c.last_good_reading) {
