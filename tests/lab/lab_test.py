@@ -57,7 +57,7 @@ class Bench:
         addresses = ",".join(str(a) for a in BENCHES[name])
         with open(self.stderr, "w") as err:
             self.logger = subprocess.Popen(
-                [args.cli, "log", addresses, "--period", "1", "--timeout", "100", "--port", link,
+                [args.cli, "log", addresses, "--period", "1", "--timeout", "300", "--port", link,
                  "--dir", self.folder, "--http", f"127.0.0.1:{self.port}"],
                 stdout=subprocess.DEVNULL, stderr=err, cwd=self.folder,
                 env=dict(os.environ, HOME=self.folder, LC_ALL="C.UTF-8"))
@@ -218,6 +218,7 @@ def run(args, tmp):
         check("silent" not in tile(driver, "bench2", 1).get_attribute("data-state").split(),
               "the other bench's chamber with the same address still answers")
         if shots:
+            driver.set_window_size(1280, 1150)  # both benches whole
             driver.save_screenshot(os.path.join(shots, "lab-page.png"))
 
         # A logger stopped: its bench is down, its chambers kept with their last figures.
