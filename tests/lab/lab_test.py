@@ -40,13 +40,37 @@ BENCHES = {
 }
 
 
-class Bench:
-    """A simulated bus and the real logger that reads it, serving /metrics on loopback."""
+# The login Prometheus scrapes a TLS bench with (htpasswd -nbBC 4; cost 4 keeps the test quick).
+SCRAPE_USER = "prometheus"
+SCRAPE_PASSWORD = "richtig Pferd"
+SCRAPE_HASH = "$2y$04$8SVRuSPPekzhMD5g0bK5Ve1kDEonohLqaShEjUO2weAjjQljM49L6"
 
-    def __init__(self, args, tmp, name):
+
+def secure_bench(folder):
+    """A certificate for 127.0.0.1 and the web configuration that serves it with a login;
+    returns the configuration's path."""
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                    "-keyout", os.path.join(folder, "bench.key"),
+                    "-out", os.path.join(folder, "bench.crt")],
+                   check=True, capture_output=True)
+    config = os.path.join(folder, "web.yml")
+    with open(config, "w") as f:
+        f.write("tls_server_config:\n  cert_file: bench.crt\n  key_file: bench.key\n"
+                f"basic_auth_users:\n  {SCRAPE_USER}: {SCRAPE_HASH}\n")
+    return config
+
+
+class Bench:
+    """A simulated bus and the real logger that reads it, serving /metrics on loopback (over
+    TLS with a login when `tls`)."""
+
+    def __init__(self, args, tmp, name, tls=False):
         self.name = name
+        self.tls = tls
         self.folder = os.path.join(tmp, name)
         os.makedirs(self.folder)
+        secured = ["--web-config", secure_bench(self.folder)] if tls else []
         link = os.path.join(self.folder, "line")
         self.simulator = web.Simulator(args.sim, link, list(BENCHES[name]))
         self.logger = None
@@ -58,13 +82,21 @@ class Bench:
         with open(self.stderr, "w") as err:
             self.logger = subprocess.Popen(
                 [args.cli, "log", addresses, "--period", "1", "--timeout", "300", "--port", link,
-                 "--dir", self.folder, "--http", f"127.0.0.1:{self.port}"],
+                 "--dir", self.folder, "--http", f"127.0.0.1:{self.port}"] + secured,
                 stdout=subprocess.DEVNULL, stderr=err, cwd=self.folder,
                 env=dict(os.environ, HOME=self.folder, LC_ALL="C.UTF-8"))
 
     @property
     def target(self):
         return f"127.0.0.1:{self.port}"
+
+    @property
+    def job(self):
+        return "kalvora-tls" if self.tls else "kalvora"
+
+    @property
+    def page(self):
+        return f"{'https' if self.tls else 'http'}://{self.target}/"
 
     def stop(self):
         if self.logger is not None:
@@ -79,12 +111,26 @@ class Prometheus:
         self.folder = os.path.join(tmp, "prometheus")
         os.makedirs(self.folder)
         config = os.path.join(self.folder, "prometheus.yml")
+        password = os.path.join(self.folder, "scrape-password")
+        with open(password, "w") as f:
+            f.write(SCRAPE_PASSWORD + "\n")
         with open(config, "w") as f:
-            f.write("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
-                    "scrape_configs:\n  - job_name: kalvora\n    static_configs:\n")
-            for bench in benches:
-                f.write(f"      - targets: ['{bench.target}']\n"
-                        f"        labels:\n          bench: {bench.name}\n")
+            f.write("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\nscrape_configs:\n")
+            for tls in (False, True):
+                jobs = [b for b in benches if b.tls == tls]
+                if not jobs:
+                    continue
+                f.write(f"  - job_name: {jobs[0].job}\n")
+                if tls:
+                    f.write("    scheme: https\n    tls_config:\n      ca_file: "
+                            f"{jobs[0].folder}/bench.crt\n"
+                            f"    basic_auth:\n      username: {SCRAPE_USER}\n"
+                            f"      password_file: {password}\n")
+                f.write("    static_configs:\n")
+                for bench in jobs:
+                    f.write(f"      - targets: ['{bench.target}']\n"
+                            f"        labels:\n          bench: {bench.name}\n"
+                            f"          page: {bench.page}\n")
         self.port = web.free_port()
         self.url = f"http://127.0.0.1:{self.port}"
         self.log = os.path.join(self.folder, "prometheus.log")
@@ -143,6 +189,7 @@ def tile(driver, bench, address):
 
 
 def targets_up(prometheus, benches):
+    check(prometheus.process.poll() is None, f"Prometheus exited {prometheus.process.returncode}")
     up = {r["metric"]["instance"]: r["value"][1] for r in prometheus.query("up")}
     wanted = {b.target: "1" for b in benches}
     return up == wanted and up
@@ -173,7 +220,9 @@ def run(args, tmp):
     benches, prometheus, lab, driver = [], None, None, None
     lab_err = os.path.join(tmp, "lab.err")
     try:
-        benches = [Bench(args, tmp, name) for name in BENCHES]
+        # The second bench serves TLS with a login, when this logger can.
+        benches = [Bench(args, tmp, name, tls=index == 1 and args.tls)
+                   for index, name in enumerate(BENCHES)]
         prometheus = Prometheus(tmp, benches)
         wait_until("both loggers' targets up in Prometheus", lambda: targets_up(prometheus, benches))
 
@@ -184,11 +233,13 @@ def run(args, tmp):
                                     "--http", f"127.0.0.1:{lab_port}"],
                                    stdout=subprocess.DEVNULL, stderr=err)
         answer = wait_until("every chamber of both loggers in /api/lab", lambda: every_chamber(base))
-        first = bench_of(answer, "bench1")
-        check(first["instance"] == benches[0].target and first["job"] == "kalvora",
-              f"bench1 is its target: {first}")
-        check(chamber_of(answer, "bench1", 1)["page"] == f"http://{benches[0].target}/chamber/1",
-              "a tile links its logger's own chamber page")
+        for bench in benches:
+            listed = bench_of(answer, bench.name)
+            check(listed["job"] == bench.job and listed["instance"] == bench.target,
+                  f"{bench.name} is its target: {listed}")
+            check(listed["chambers"][-1]["page"]
+                  == f"{bench.page}chamber/{listed['chambers'][-1]['address']}",
+                  f"a tile links its logger's own chamber page: {listed['chambers'][-1]}")
         check(chamber_of(answer, "bench1", 1)["step"] == 2, "the program's step")
 
         driver = web.browser(1280, 900)
@@ -203,8 +254,8 @@ def run(args, tmp):
         figure = tile(driver, "bench2", 3).find_element(
             By.CSS_SELECTOR, '[data-field="current_temperature"]').text
         check(figure == "80,2", f"bench2's chamber 3 shows {figure!r}")
-        check(tile(driver, "bench1", 2).get_attribute("href")
-              == f"http://{benches[0].target}/chamber/2", "the tile links its logger's page")
+        check(tile(driver, "bench2", 3).get_attribute("href") == f"{benches[1].page}chamber/3",
+              "the tile links its logger's page")
         check(driver.find_element(By.ID, "prometheus-down").get_attribute("hidden") is not None,
               "no banner while Prometheus answers")
 
@@ -309,6 +360,8 @@ def main():
     if missing:
         print(f"SKIP: missing {', '.join(missing)} (./test.sh installs them)")
         return SKIP
+    log_help = subprocess.run([args.cli, "log", "--help"], capture_output=True, text=True).stdout
+    args.tls = "--web-config" in log_help
     tmp = tempfile.mkdtemp(prefix="kalvora-lab-")
     started = time.monotonic()
     try:
@@ -318,7 +371,9 @@ def main():
         return 1
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
-    print(f"PASS: the lab's page over the real Prometheus ({time.monotonic() - started:.1f} s)")
+    second = "TLS and a login" if args.tls else "plain HTTP (this logger has no --web-config)"
+    print(f"PASS: the lab's page over the real Prometheus, the second bench on {second} "
+          f"({time.monotonic() - started:.1f} s)")
     return 0
 
 
