@@ -99,9 +99,10 @@ class Bench:
         return f"{'https' if self.tls else 'http'}://{self.target}/"
 
     def stop(self):
+        """The exit statuses of the logger and the simulator."""
         if self.logger is not None:
             stop(self.logger)
-        return self.simulator.stop()
+        return self.logger.returncode if self.logger else None, self.simulator.stop()
 
 
 class Prometheus:
@@ -342,7 +343,7 @@ def run(args, tmp):
         if prometheus is not None:
             prometheus.stop()
         exits = [b.stop() for b in benches]
-    check(exits == [0] * len(benches), f"the simulators exited {exits}")
+    check(exits == [(0, 0)] * len(benches), f"the loggers and simulators exited {exits}")
 
 
 def main():
