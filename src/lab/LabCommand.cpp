@@ -54,7 +54,10 @@ int RunLab(const QStringList &arguments) {
                                        "(needed)."));
     line.addValueOption(QStringLiteral("http"), QStringLiteral("[HOST:]PORT"),
                         QStringLiteral("Serve the page at http://HOST:PORT/; a PORT alone is "
-                                       "127.0.0.1:PORT (default: 127.0.0.1:9730)."));
+                                       "127.0.0.1:PORT (default: 127.0.0.1:9730). Without "
+                                       "--web-config there is no login: 127.0.0.1 keeps it to "
+                                       "this machine, 0.0.0.0 opens it to anyone on the "
+                                       "network."));
     line.addValueOption(QStringLiteral("http-host"), QStringLiteral("NAME"),
                         QStringLiteral("A name the page may be asked for by, when bound to an "
                                        "address other than a loopback (repeatable)."));
