@@ -6,6 +6,7 @@
 #include "base/CliError.h"
 #include "base/CommandLine.h"
 #include "base/WebConfig.h"
+#include "core/LoginFailurePacing.h"
 #include "lab/LabServer.h"
 
 #include "platform/TerminationSignals.h"
@@ -13,6 +14,8 @@
 #include <QFile>
 #include <QUrl>
 
+#include <memory>
+#include <mutex>
 #include <system_error>
 
 namespace {
@@ -29,9 +32,31 @@ const char kDescription[] =
     "bench's name is the target's label bench=, its page the label page= (else\n"
     "http://INSTANCE/). Runs until SIGINT, SIGTERM or SIGHUP.";
 
-// Not yet: HttpServer::secure(const WebConfig &) comes with the server's login and TLS.
-constexpr bool kServerHasLogin = false;
-void SecureServer(HttpServer &, const WebConfig &) {}
+// Failed logins to the page, one warning each on stderr (the service's journal), at the pace
+// LoginFailurePacing allows so that a flood of wrong passwords cannot fill the log; never the
+// password. Called on the server's threads.
+HttpServer::LoginFailureHandler LoginFailureWarnings() {
+    struct Pacing {
+        std::mutex mutex;
+        LoginFailurePacing pacing;
+    };
+    auto shared = std::make_shared<Pacing>();
+    return [shared](const LoginFailure &failure) {
+        LoginFailurePacing::Verdict verdict;
+        {
+            std::lock_guard lock(shared->mutex);
+            verdict = shared->pacing.failed(failure.peer.toStdString(),
+                                            LoginFailurePacing::Clock::now());
+        }
+        if (!verdict.journal)
+            return;
+        const QString leftOut =
+            verdict.leftOut ? QStringLiteral(" (%1 more not shown)").arg(verdict.leftOut)
+                            : QString();
+        PrintWarning(QStringLiteral("failed login to the lab's page as '%1' from %2%3")
+                         .arg(failure.user, failure.peer, leftOut));
+    };
+}
 
 QByteArray PasswordFromFile(const QString &path) {
     QFile file(path);
@@ -63,7 +88,9 @@ int RunLab(const QStringList &arguments) {
                                        "address other than a loopback (repeatable)."));
     line.addValueOption(QStringLiteral("web-config"), QStringLiteral("FILE"),
                         QStringLiteral("TLS and users of the page (tls_server_config, "
-                                       "basic_auth_users; default: none, no login)."));
+                                       "basic_auth_users; default: none, no login). A bad file "
+                                       "stops the start (exit 2); failed logins are warnings on "
+                                       "stderr, never the password."));
     line.addValueOption(QStringLiteral("prometheus-user"), QStringLiteral("USER"),
                         QStringLiteral("Log in to Prometheus as USER (basic auth)."));
     line.addValueOption(QStringLiteral("prometheus-password-file"), QStringLiteral("FILE"),
@@ -102,17 +129,8 @@ int RunLab(const QStringList &arguments) {
                                                   "address in brackets: [::1]:9730)")
                                        .arg(httpText)};
     std::optional<WebConfig> webConfig;
-    if (line.isSet(QStringLiteral("web-config"))) {
+    if (line.isSet(QStringLiteral("web-config")))
         webConfig = LoadWebConfig(line.value(QStringLiteral("web-config")));
-        // The server cannot yet ask for a login or speak TLS: a page meant to be closed must
-        // not start open.
-        if (!kServerHasLogin)
-            throw CliError{kExitUsage,
-                           QStringLiteral("--web-config %1: the file is valid, but the page's login "
-                                          "and TLS are not yet built; start without --web-config "
-                                          "only on a trusted network")
-                               .arg(webConfig->path)};
-    }
 
     std::optional<TerminationSignals> watched;
     try {
@@ -126,8 +144,9 @@ int RunLab(const QStringList &arguments) {
     for (const QString &name : line.parser().values(QStringLiteral("http-host")))
         hostNames.push_back(name.toStdString());
     server.http().acceptHostNames(std::move(hostNames));
+    // A certificate and key that cannot serve stop the start here (exit 2), never open.
     if (webConfig)
-        SecureServer(server.http(), *webConfig);
+        server.http().secure(*webConfig, LoginFailureWarnings());
     server.start([httpText](const HttpServerEvent &event) {
         if (event.kind == HttpServerEvent::Kind::Failed)
             PrintWarning(QStringLiteral("--http %1: %2; tried again every 30 s")

@@ -98,23 +98,6 @@ bool ProcessEnded(const QByteArray &pidText) {
     return stat.mid(close + 2, 1) == "Z";
 }
 
-QString Subject(const QByteArray &mail) {
-    const qsizetype start = mail.indexOf("\r\nSubject: ") + 11;
-    QByteArray value;
-    for (qsizetype i = start;;) {
-        const qsizetype end = mail.indexOf("\r\n", i);
-        value += mail.mid(i, end - i).trimmed();
-        if (mail.at(end + 2) != ' ')
-            break;
-        i = end + 2;
-    }
-    QByteArray decoded;
-    static const QRegularExpression word(QStringLiteral("=\\?UTF-8\\?B\\?([^?]*)\\?="));
-    for (const auto &m : word.globalMatch(QString::fromLatin1(value)))
-        decoded += QByteArray::fromBase64(m.captured(1).toLatin1());
-    return QString::fromUtf8(decoded);
-}
-
 QString Body(const QByteArray &mail) {
     return QString::fromUtf8(QByteArray::fromBase64(mail.mid(mail.indexOf("\r\n\r\n") + 4)));
 }
@@ -367,7 +350,7 @@ void tst_AlarmDelivery::mailArrives() {
     QCOMPARE(mail.from, QByteArray("<kalvora@lab-pc>"));
     QCOMPARE(mail.to, (QList<QByteArray>{"<duty@example.org>", "<head@example.org>"}));
     QCOMPARE(mail.login, QByteArray("\0lab\0pa ss:word", 15));
-    QCOMPARE(Subject(mail.message), QStringLiteral("Kalvora: ") + Notification().messageRu);
+    QCOMPARE(DecodedMailHeader(mail.message, "Subject"), QStringLiteral("Kalvora: ") + Notification().messageRu);
     QVERIFY(mail.message.contains("\r\nTo: duty@example.org, Lab Head <head@example.org>\r\n"));
     const QString body = Body(mail.message);
     QVERIFY2(

@@ -4,6 +4,7 @@
 // the system's choice in threads of their own.
 #include <QByteArray>
 #include <QList>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +31,27 @@ struct ReceivedMail {
     QByteArray message;                       // DATA, dot-unstuffed, CR LF kept
     std::chrono::steady_clock::time_point at; // when its closing "." came
 };
+
+// A header of a mail, unfolded and its RFC 2047 encoded words decoded; empty if it is missing.
+inline QString DecodedMailHeader(const QByteArray &message, const QByteArray &name) {
+    const QByteArray headers = message.left(message.indexOf("\r\n\r\n"));
+    const qsizetype start = headers.indexOf("\r\n" + name + ": ");
+    if (start < 0)
+        return {};
+    QByteArray value = headers.mid(start + name.size() + 4);
+    for (qsizetype end = 0; (end = value.indexOf("\r\n", end)) >= 0;) {
+        if (!value.mid(end + 2).startsWith(' ')) {
+            value.truncate(end);
+            break;
+        }
+        value.remove(end, 3);
+    }
+    static const QRegularExpression word(QStringLiteral("=\\?UTF-8\\?B\\?([^?]*)\\?="));
+    QByteArray utf8;
+    for (const auto &match : word.globalMatch(QString::fromLatin1(value)))
+        utf8 += QByteArray::fromBase64(match.captured(1).toLatin1());
+    return QString::fromUtf8(utf8);
+}
 
 // It offers no STARTTLS: whatever a client sends it goes in clear.
 class SmtpListener {
