@@ -2,6 +2,7 @@
 // program's core and port code, without windows.
 #include "base/CliError.h"
 #include "cli/Commands.h"
+#include "lab/LabCommand.h"
 #include "logger/LogCommand.h"
 #include "platform/ChildProcess.h"
 
@@ -21,6 +22,7 @@ Commands:
                        SIGINT, SIGTERM or SIGHUP, with the events journal,
                        alarms, the page, the JSON API and /metrics (--http),
                        and the bus shared with other masters (--share)
+  lab                  the lab's page: every chamber that Prometheus scrapes
   alarm-test           send one test notification through every alarm channel
   write-program ADDR FILE
                        write a program from a file, one frame per step
@@ -58,6 +60,8 @@ int Dispatch(const QString &command, const QStringList &arguments) {
         return RunRead(arguments);
     if (command == QLatin1String("log"))
         return RunLog(arguments);
+    if (command == QLatin1String("lab"))
+        return RunLab(arguments);
     if (command == QLatin1String("alarm-test"))
         return RunAlarmTest(arguments);
     if (command == QLatin1String("write-program"))

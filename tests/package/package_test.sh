@@ -118,7 +118,7 @@ if is_built kalvora-cli; then
             taken=no
             value=1
             [ "$option" = --config ] && value=/dev/null # read before the options are
-            for command in log scan read alarm-test write-program set-point; do
+            for command in log lab scan read alarm-test write-program set-point; do
                 if QT_QPA_PLATFORM=offscreen "$cli_bin" "$command" "$option" "$value" --help \
                     >/dev/null 2>&1; then taken=yes; break; fi
             done

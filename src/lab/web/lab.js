@@ -30,14 +30,37 @@
     return { section, tiles: new Map() };
   }
 
-  function renderBench(entry, b, now) {
+  // Figures old for a reason outside the chamber: its own state is not known, so its tile says
+  // why instead of "no answer" (unless it was silent when last heard of).
+  function markUnknown(tile, c, why, state) {
+    const list = tile.querySelector('[data-field="banners"]');
+    if (c.state !== "silent") {
+      for (const banner of list.querySelectorAll(".banner.silent")) banner.remove();
+      tile.querySelector('[data-field="state"]').textContent = "нет данных";
+    }
+    const item = element("li", "banner silent");
+    item.append(element("span", "mark", "!"), " ", why);
+    list.prepend(item);
+    tile.dataset.state = `${state} ${tile.dataset.state}`;
+  }
+
+  function renderBench(entry, b, now, prometheusReachable) {
     const state = entry.section.querySelector(".bench-head .state");
     let text = "на связи";
-    if (!b.up) text = "СТЕНД НЕДОСТУПЕН: Prometheus не может его опросить";
-    else if (!b.port_up) text = "ПОРТ НЕ ОТКРЫТ";
+    let sectionState = "up";
+    if (!prometheusReachable) {
+      text = "НЕТ ДАННЫХ: Prometheus недоступен";
+      sectionState = "unknown";
+    } else if (!b.up) {
+      text = "СТЕНД НЕДОСТУПЕН: Prometheus не может его опросить";
+      sectionState = "down";
+    } else if (!b.port_up) {
+      text = "ПОРТ НЕ ОТКРЫТ";
+      sectionState = "port-down";
+    }
     state.textContent = text;
-    entry.section.dataset.state = !b.up ? "down" : !b.port_up ? "port-down" : "up";
-    entry.section.classList.toggle("down", !b.up);
+    entry.section.dataset.state = sectionState;
+    entry.section.classList.toggle("down", sectionState === "down");
     const tiles = entry.section.querySelector(".tiles");
     const order = [];
     for (const c of b.chambers) {
@@ -52,13 +75,8 @@
         silent_since: null,
       });
       Kalvora.renderTile(tile, chamber, { now, port_up: b.up && b.port_up });
-      if (!b.up) {
-        const list = tile.querySelector('[data-field="banners"]');
-        const item = element("li", "banner silent");
-        item.append(element("span", "mark", "!"), " ", "СТЕНД НЕДОСТУПЕН");
-        list.prepend(item);
-        tile.dataset.state = `bench-down ${tile.dataset.state}`;
-      }
+      if (!prometheusReachable) markUnknown(tile, c, "PROMETHEUS НЕДОСТУПЕН", "prometheus-down");
+      else if (!b.up) markUnknown(tile, c, "СТЕНД НЕДОСТУПЕН", "bench-down");
       order.push(tile);
     }
     tiles.replaceChildren(...order);
@@ -86,7 +104,7 @@
         entry = makeBench(b);
         benchesById.set(id, entry);
       }
-      renderBench(entry, b, lab.now);
+      renderBench(entry, b, lab.now, prometheus.reachable !== false);
       order.push(entry.section);
     }
     container.replaceChildren(...order);

@@ -6,6 +6,7 @@
 #include "base/CliError.h"
 #include "base/CommandLine.h"
 #include "base/WebConfig.h"
+#include "core/LoginFailurePacing.h"
 #include "lab/LabServer.h"
 
 #include "platform/TerminationSignals.h"
@@ -13,6 +14,8 @@
 #include <QFile>
 #include <QUrl>
 
+#include <memory>
+#include <mutex>
 #include <system_error>
 
 namespace {
@@ -28,6 +31,32 @@ const char kDescription[] =
     "the last known tiles. The page's data is at /api/lab (docs/http-api.md). A\n"
     "bench's name is the target's label bench=, its page the label page= (else\n"
     "http://INSTANCE/). Runs until SIGINT, SIGTERM or SIGHUP.";
+
+// Failed logins to the page, one warning each on stderr (the service's journal), at the pace
+// LoginFailurePacing allows so that a flood of wrong passwords cannot fill the log; never the
+// password. Called on the server's threads.
+HttpServer::LoginFailureHandler LoginFailureWarnings() {
+    struct Pacing {
+        std::mutex mutex;
+        LoginFailurePacing pacing;
+    };
+    auto shared = std::make_shared<Pacing>();
+    return [shared](const LoginFailure &failure) {
+        LoginFailurePacing::Verdict verdict;
+        {
+            std::lock_guard lock(shared->mutex);
+            verdict = shared->pacing.failed(failure.peer.toStdString(),
+                                            LoginFailurePacing::Clock::now());
+        }
+        if (!verdict.journal)
+            return;
+        const QString leftOut =
+            verdict.leftOut ? QStringLiteral(" (%1 more not shown)").arg(verdict.leftOut)
+                            : QString();
+        PrintWarning(QStringLiteral("failed login to the lab's page as '%1' from %2%3")
+                         .arg(failure.user, failure.peer, leftOut));
+    };
+}
 
 QByteArray PasswordFromFile(const QString &path) {
     QFile file(path);
@@ -50,13 +79,18 @@ int RunLab(const QStringList &arguments) {
                                        "(needed)."));
     line.addValueOption(QStringLiteral("http"), QStringLiteral("[HOST:]PORT"),
                         QStringLiteral("Serve the page at http://HOST:PORT/; a PORT alone is "
-                                       "127.0.0.1:PORT (default: 127.0.0.1:9730)."));
+                                       "127.0.0.1:PORT (default: 127.0.0.1:9730). Without "
+                                       "--web-config there is no login: 127.0.0.1 keeps it to "
+                                       "this machine, 0.0.0.0 opens it to anyone on the "
+                                       "network."));
     line.addValueOption(QStringLiteral("http-host"), QStringLiteral("NAME"),
                         QStringLiteral("A name the page may be asked for by, when bound to an "
                                        "address other than a loopback (repeatable)."));
     line.addValueOption(QStringLiteral("web-config"), QStringLiteral("FILE"),
                         QStringLiteral("TLS and users of the page (tls_server_config, "
-                                       "basic_auth_users; default: none, no login)."));
+                                       "basic_auth_users; default: none, no login). A bad file "
+                                       "stops the start (exit 2); failed logins are warnings on "
+                                       "stderr, never the password."));
     line.addValueOption(QStringLiteral("prometheus-user"), QStringLiteral("USER"),
                         QStringLiteral("Log in to Prometheus as USER (basic auth)."));
     line.addValueOption(QStringLiteral("prometheus-password-file"), QStringLiteral("FILE"),
@@ -110,8 +144,9 @@ int RunLab(const QStringList &arguments) {
     for (const QString &name : line.parser().values(QStringLiteral("http-host")))
         hostNames.push_back(name.toStdString());
     server.http().acceptHostNames(std::move(hostNames));
+    // A certificate and key that cannot serve stop the start here (exit 2), never open.
     if (webConfig)
-        server.http().secure(*webConfig);
+        server.http().secure(*webConfig, LoginFailureWarnings());
     server.start([httpText](const HttpServerEvent &event) {
         if (event.kind == HttpServerEvent::Kind::Failed)
             PrintWarning(QStringLiteral("--http %1: %2; tried again every 30 s")
