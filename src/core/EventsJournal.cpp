@@ -70,6 +70,7 @@ std::optional<JournalEvent> ReadEvent(const QByteArray &line) {
     event.port = Text(object, "port");
     event.value = Number(object, "value");
     event.limit = Number(object, "limit");
+    event.repeated = object.value(QLatin1String("repeated")).toBool();
     event.program = Whole(object, "program");
     event.previousProgram = Whole(object, "previous_program");
     event.exitCode = Whole(object, "exit_code");

@@ -25,6 +25,7 @@ struct JournalEvent {
     QString version; // started
     QString port;    // started, port_lost, port_back
     std::optional<double> value, limit;
+    bool repeated = false; // alarm_raised sent again while the alarm stays raised
     std::optional<int> program, previousProgram, exitCode;
     std::optional<qint64> outageSeconds;
 };
