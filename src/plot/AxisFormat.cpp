@@ -110,7 +110,9 @@ TimeAxisLayout FitTimeAxis(qreal from, qreal to, int mostTicks, const QString &s
     formats << dated + time;
     if (to - from <= kDayAndAHalfMs)
         formats << timeWithSeconds;
-    formats << dated + timeWithSeconds << dated + timeWithSeconds + QStringLiteral(".zzz");
+    formats << dated + timeWithSeconds;
+    formats << (to - from <= kDayAndAHalfMs ? timeWithSeconds : dated + timeWithSeconds) +
+                   QStringLiteral(".zzz");
     auto distinct = [&](const QString &format, int ticks) {
         const QStringList labels = TimeAxisLabels(from, to, ticks, format, label);
         return QSet<QString>(labels.begin(), labels.end()).size() == labels.size();

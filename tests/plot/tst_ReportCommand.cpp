@@ -84,6 +84,15 @@ private slots:
         for (const char *option : {"--output", "--html", "--from", "--to", "--title", "--customer",
                                    "--chamber", "--band", "--date-format"})
             QVERIFY2(help.out.contains(QLatin1String(option)), option);
+        // Only the command's own options, the command named in the usage line and not listed
+        // as an argument, the tool by its name whatever path started it.
+        QVERIFY2(help.out.startsWith(QStringLiteral("Usage: kalvora-plot [options] report FILE...\n")),
+                 qPrintable(help.out));
+        QVERIFY(!help.out.contains(QStringLiteral("help-all")));
+        QVERIFY(!help.out.contains(QStringLiteral("The command.")));
+        const Outcome helpAll = Run({QStringLiteral("--help-all")});
+        QCOMPARE(helpAll.exitCode, 0);
+        QCOMPARE(helpAll.out, help.out);
     }
 
     void badInput_data() {
