@@ -66,6 +66,7 @@ std::optional<JournalEvent> ReadEvent(const QByteArray &line) {
     event.signal = Text(object, "signal");
     event.kind = Text(object, "kind");
     event.message = Text(object, "message");
+    event.messageRu = Text(object, "message_ru");
     event.version = Text(object, "version");
     event.port = Text(object, "port");
     event.value = Number(object, "value");

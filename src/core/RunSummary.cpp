@@ -168,7 +168,7 @@ QList<RunEvent> Alarms(const QList<JournalEvent> &events) {
             alarm.kind = RunEventKind::Alarm;
             alarm.start = MomentOf(event);
             alarm.detail = event.kind;
-            alarm.message = event.message;
+            alarm.message = event.messageRu.isEmpty() ? event.message : event.messageRu;
             alarm.value = event.value;
             alarm.limit = event.limit;
             open.append({alarms.size(), event});

@@ -70,10 +70,10 @@ QChart *BuildChart(const ChartModel &model, const RegionalSettings &settings, co
     // Format and ticks follow the range shown, as the window zooms too.
     const int mostTicks = std::max(2, size.width() / 180 + 1);
     const auto fitTimeAxis = [xAxis, mostTicks, settings] {
-        const TimeAxisLayout layout = FitTimeAxis(
-            static_cast<qreal>(xAxis->min().toMSecsSinceEpoch()),
-            static_cast<qreal>(xAxis->max().toMSecsSinceEpoch()), mostTicks,
-            settings.shortDateFormat, settings.longTimeFormat);
+        const TimeAxisLayout layout =
+            FitTimeAxis(static_cast<qreal>(xAxis->min().toMSecsSinceEpoch()),
+                        static_cast<qreal>(xAxis->max().toMSecsSinceEpoch()), mostTicks,
+                        settings.shortDateFormat, settings.longTimeFormat);
         xAxis->setFormat(layout.format);
         xAxis->setTickCount(layout.ticks);
     };

@@ -32,15 +32,15 @@ ParsedCommandLine Usage(const QString &error) { return {std::nullopt, error}; }
 
 ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Draws the readings logs of Kalvora (and the readings CSV files of "
-                       "kalvora-cli) as a chart of temperature against time, in a window or into "
-                       "a PNG, SVG or PDF file, and writes them as CSV.\n\n"
-                       "Exit status: 0 done, 2 wrong command line (also an output that is one of the "
-                       "input files), 6 a file could not be read or "
-                       "written (unreadable, not a log, no records).\n\n"
-                       "kalvora-plot report FILE... -o report.pdf writes a test report; see "
-                       "kalvora-plot report --help."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Draws the readings logs of Kalvora (and the readings CSV files of "
+        "kalvora-cli) as a chart of temperature against time, in a window or into "
+        "a PNG, SVG or PDF file, and writes them as CSV.\n\n"
+        "Exit status: 0 done, 2 wrong command line (also an output that is one of the "
+        "input files), 6 a file could not be read or "
+        "written (unreadable, not a log, no records).\n\n"
+        "kalvora-plot report FILE... -o report.pdf writes a test report; see "
+        "kalvora-plot report --help."));
     // Not addHelpOption(): its --help-all would list Qt's own options, which are no business of
     // this tool's users; --help-all is kept, hidden, as another name of --help.
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},

@@ -30,8 +30,8 @@ public:
     ChartObject(std::vector<std::unique_ptr<LaidOutChart>> &charts, qreal width)
         : charts_(charts), width_(width) {}
     QSizeF intrinsicSize(QTextDocument *, int, const QTextFormat &) override {
-        return QSizeF(width_, width_ * kReportChartLayoutSize.height() /
-                                  kReportChartLayoutSize.width());
+        return QSizeF(width_,
+                      width_ * kReportChartLayoutSize.height() / kReportChartLayoutSize.width());
     }
     void drawObject(QPainter *painter, const QRectF &rect, QTextDocument *, int,
                     const QTextFormat &format) override {

@@ -83,9 +83,10 @@ int RunReport(const QStringList &arguments) {
     if (!parsed.options)
         return UsageError(parsed.usageError);
     const ReportOptions &options = *parsed.options;
-    if (const QString clash = OutputOverwritesInput(
-            {{QStringLiteral("-o"), options.pdfOutput}, {QStringLiteral("--html"), options.htmlOutput}},
-            options.files);
+    if (const QString clash =
+            OutputOverwritesInput({{QStringLiteral("-o"), options.pdfOutput},
+                                   {QStringLiteral("--html"), options.htmlOutput}},
+                                  options.files);
         !clash.isEmpty())
         return UsageError(clash);
 

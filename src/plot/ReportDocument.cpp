@@ -130,7 +130,8 @@ ReportDocument ReportDocumentOf(const ReportContent &report, bool signatureAfter
     }
     for (qsizetype i = 0; i < report.chambers.size(); ++i) {
         const ChamberReport &chamber = report.chambers[i];
-        ReportBlock title = Block(ReportBlock::Kind::Title, ChamberTitle(settings, chamber.chamber));
+        ReportBlock title =
+            Block(ReportBlock::Kind::Title, ChamberTitle(settings, chamber.chamber));
         title.newPage = several;
         document.blocks.append(title);
         document.blocks.append(TableBlock(Header(report, &chamber)));

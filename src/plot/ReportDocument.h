@@ -16,19 +16,19 @@ struct ReportLine {
 using ReportCell = QList<ReportLine>;
 
 struct ReportTable {
-    QStringList head;        // empty: no heading row
-    QList<int> headWidths;   // per column in percent of the table; 0 or missing: free
-    bool keyValue = false;   // two columns: a bold key, 38 % wide, and its value
+    QStringList head;      // empty: no heading row
+    QList<int> headWidths; // per column in percent of the table; 0 or missing: free
+    bool keyValue = false; // two columns: a bold key, 38 % wide, and its value
     QList<QList<ReportCell>> rows;
 };
 
 struct ReportBlock {
     enum class Kind {
-        Title,     // a chamber's or the report's title; newPage starts a page before it
-        Heading,   // a section: the summary, the events
+        Title,   // a chamber's or the report's title; newPage starts a page before it
+        Heading, // a section: the summary, the events
         Table,
-        Chart,     // chamber `chart`'s chart
-        Legend,    // the chart's legend, in small type
+        Chart,  // chamber `chart`'s chart
+        Legend, // the chart's legend, in small type
         Paragraph,
         Signature, // the line the operator signs
     };

@@ -60,7 +60,8 @@ ParsedReportCommandLine ParseReportCommandLine(const QStringList &arguments) {
         "temperature, holds, outages) and the table of events, as a PDF (A4) or one HTML "
         "file.\n\n"
         "Exit status: 0 done, 2 wrong command line (also files of several chambers without "
-        "--chamber, or an output that is one of the input files), 6 a file could not be read or written, or no records to report."));
+        "--chamber, or an output that is one of the input files), 6 a file could not be read or "
+        "written, or no records to report."));
     // Not addHelpOption(): its --help-all would list Qt's own options; kept, hidden, as
     // another name of --help.
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},

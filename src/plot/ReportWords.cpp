@@ -192,7 +192,7 @@ QString Records(const RunSummary &summary) {
 
 QString Period(const ReportSettings &settings, const RunSummary &summary) {
     const RegionalSettings &regional = settings.settings;
-    const QString from = settings.from  ? Moment(regional, *settings.from)
+    const QString from = settings.from   ? Moment(regional, *settings.from)
                          : summary.first ? Moment(regional, *summary.first)
                                          : QString();
     const QString to = settings.to    ? Moment(regional, *settings.to)
@@ -241,10 +241,9 @@ QString ShortBandTitle(const ReportSettings &settings) {
 QString ShortBand(const ReportSettings &settings, const RunSummary &summary) {
     if (!summary.inBandSeconds)
         return kNoSetTemperature;
-    const QString minutes = Minutes(settings.settings, *summary.inBandSeconds) +
-                            QStringLiteral(" из ") +
-                            Minutes(settings.settings, summary.withSetSeconds.value_or(0)) +
-                            QStringLiteral(" мин");
+    const QString minutes =
+        Minutes(settings.settings, *summary.inBandSeconds) + QStringLiteral(" из ") +
+        Minutes(settings.settings, summary.withSetSeconds.value_or(0)) + QStringLiteral(" мин");
     if (!summary.inBandShare)
         return minutes;
     return Decimal(settings.settings, *summary.inBandShare * 100) + QStringLiteral(" % (") +
@@ -275,10 +274,16 @@ EventWords Event(const RegionalSettings &settings, const RunEvent &event) {
         return {QStringLiteral("Перерыв связи"), OutageReason(event.detail)};
     case RunEventKind::Alarm: {
         QStringList parts = {AlarmKind(event.detail)};
+        // A silence is measured in seconds, the other kinds in degrees.
+        const auto figure = [&](double value) {
+            return event.detail == QLatin1String("silent")
+                       ? IntToText(static_cast<qint64>(std::llround(value))) + QStringLiteral(" с")
+                       : Degrees(settings, value);
+        };
         if (event.value)
-            parts.append(QStringLiteral("значение ") + Degrees(settings, *event.value));
+            parts.append(QStringLiteral("значение ") + figure(*event.value));
         if (event.limit)
-            parts.append(QStringLiteral("предел ") + Degrees(settings, *event.limit));
+            parts.append(QStringLiteral("предел ") + figure(*event.limit));
         if (!event.message.isEmpty())
             parts.append(event.message);
         return {QStringLiteral("Авария"), parts.join(QStringLiteral("; "))};

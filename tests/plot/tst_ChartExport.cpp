@@ -121,15 +121,15 @@ private slots:
         QTest::addColumn<ChamberReadings>("chamber");
         QTest::addColumn<int>("width");
         QTest::addColumn<QString>("sample"); // how the labels read
-        QTest::newRow("3 minutes, the report's width") << Span(QTime(14, 5, 33), 150, 10) << 960
-                                                      << "^\\d\\d:\\d\\d$";
-        QTest::newRow("3 minutes, wide") << Span(QTime(14, 5, 33), 150, 10) << 1600
-                                         << "^\\d\\d:\\d\\d(:\\d\\d)?$";
-        QTest::newRow("40 seconds") << Span(QTime(14, 5, 33), 40, 2) << 960
-                                    << "^\\d\\d:\\d\\d:\\d\\d$";
+        QTest::newRow("3 minutes, the report's width")
+            << Span(QTime(14, 5, 33), 150, 10) << 960 << "^\\d\\d:\\d\\d$";
+        QTest::newRow("3 minutes, wide")
+            << Span(QTime(14, 5, 33), 150, 10) << 1600 << "^\\d\\d:\\d\\d(:\\d\\d)?$";
+        QTest::newRow("40 seconds")
+            << Span(QTime(14, 5, 33), 40, 2) << 960 << "^\\d\\d:\\d\\d:\\d\\d$";
         QTest::newRow("two hours") << Span(QTime(10, 0), 7200, 60) << 960 << "^\\d\\d:\\d\\d$";
-        QTest::newRow("a day, midnight to midnight") << Span(QTime(0, 0), 86400, 600) << 960
-                                                     << "^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d$";
+        QTest::newRow("a day, midnight to midnight")
+            << Span(QTime(0, 0), 86400, 600) << 960 << "^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d$";
         QTest::newRow("three days") << Span(QTime(9, 0), 3 * 86400, 1800) << 960
                                     << "^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d$";
     }
@@ -166,14 +166,14 @@ private slots:
     void timeAxisLayout() {
         QFETCH(int, seconds);
         QFETCH(int, mostTicks);
-        const qreal from = QDateTime(QDate(2026, 12, 10), QTime(14, 5, 33), Qt::UTC)
-                               .toMSecsSinceEpoch();
+        const qreal from =
+            QDateTime(QDate(2026, 12, 10), QTime(14, 5, 33), Qt::UTC).toMSecsSinceEpoch();
         const qreal to = seconds > 0 ? from + seconds * 1000.0 : from + 50;
         const auto utc = [](qint64 msecs, const QString &format) {
             return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toString(format);
         };
-        const TimeAxisLayout layout =
-            FitTimeAxis(from, to, mostTicks, QStringLiteral("%d.%m.%Y"), QStringLiteral("%H:%M:%S"), utc);
+        const TimeAxisLayout layout = FitTimeAxis(from, to, mostTicks, QStringLiteral("%d.%m.%Y"),
+                                                  QStringLiteral("%H:%M:%S"), utc);
         QTEST(QString(layout.format).remove(QLatin1Char('\'')), "format"); // unquoted literals
         QTEST(layout.ticks, "ticks");
     }

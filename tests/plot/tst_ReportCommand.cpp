@@ -8,8 +8,8 @@
 
 #include <QAction>
 #include <QDir>
-#include <unistd.h>
 #include <QtTest>
+#include <unistd.h>
 
 namespace {
 
@@ -86,8 +86,9 @@ private slots:
             QVERIFY2(help.out.contains(QLatin1String(option)), option);
         // Only the command's own options, the command named in the usage line and not listed
         // as an argument, the tool by its name whatever path started it.
-        QVERIFY2(help.out.startsWith(QStringLiteral("Usage: kalvora-plot [options] report FILE...\n")),
-                 qPrintable(help.out));
+        QVERIFY2(
+            help.out.startsWith(QStringLiteral("Usage: kalvora-plot [options] report FILE...\n")),
+            qPrintable(help.out));
         QVERIFY(!help.out.contains(QStringLiteral("help-all")));
         QVERIFY(!help.out.contains(QStringLiteral("The command.")));
         const Outcome helpAll = Run({QStringLiteral("--help-all")});
@@ -166,8 +167,7 @@ private slots:
             << "kalvora-plot: -o " + log + ": that is the input file " + log + nothing;
         QTest::newRow("report --html the journal by another name")
             << QStringList{"report", log, "events.jsonl", "--html", "./events.jsonl"}
-            << "kalvora-plot: --html ./events.jsonl: that is the input file events.jsonl" +
-                   nothing;
+            << "kalvora-plot: --html ./events.jsonl: that is the input file events.jsonl" + nothing;
         QTest::newRow("report -o a hard link to the log")
             << QStringList{"report", log, "-o", "hard.txt"}
             << "kalvora-plot: -o hard.txt: that is the input file " + log + nothing;

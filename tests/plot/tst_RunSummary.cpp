@@ -14,8 +14,8 @@ namespace {
 // Rows of a readings CSV after its header: time, current, set, time to mode, stabilisation,
 // time-to-mode set-point, stabilisation set-point, program, step, steps, cycle, cycles.
 RunInput InputOf(const QStringList &rows, const QByteArray &journal = {}) {
-    const auto file = ReadReadingsCsv(ReadingsCsvHeader() + '\n' +
-                                      rows.join(QLatin1Char('\n')).toUtf8() + '\n');
+    const auto file =
+        ReadReadingsCsv(ReadingsCsvHeader() + '\n' + rows.join(QLatin1Char('\n')).toUtf8() + '\n');
     RunInput input;
     if (!file || file->damagedLines > 0) {
         qWarning("bad rows in the table");
@@ -218,15 +218,20 @@ private slots:
         const QString high50 = QStringLiteral("\"kind\":\"high\",\"value\":51,\"limit\":50");
         const QString repeat = QStringLiteral(",\"repeated\":true");
         QTest::newRow("raised, repeated every 2 s, cleared after 8 s")
-            << QStringList{"10:02:00 alarm_raised," + high30, "10:02:02 alarm_raised," + high30 + repeat,
+            << QStringList{"10:02:00 alarm_raised," + high30,
+                           "10:02:02 alarm_raised," + high30 + repeat,
                            "10:02:04 alarm_raised," + high30 + repeat,
-                           "10:02:06 alarm_raised," + high30 + repeat, "10:02:08 alarm_cleared," + high30}
+                           "10:02:06 alarm_raised," + high30 + repeat,
+                           "10:02:08 alarm_cleared," + high30}
             << QStringList{"10:02:00-10:02:08 high 30"};
         QTest::newRow("two rules of one kind clear their own rows")
-            << QStringList{"10:02:00 alarm_raised," + high30, "10:03:00 alarm_raised," + high50,
+            << QStringList{"10:02:00 alarm_raised," + high30,
+                           "10:03:00 alarm_raised," + high50,
                            "10:03:30 alarm_raised," + high30 + repeat,
-                           "10:03:40 alarm_raised," + high50 + repeat, "10:04:00 alarm_cleared," + high50,
-                           "10:04:30 alarm_raised," + high30 + repeat, "10:05:00 alarm_cleared," + high30}
+                           "10:03:40 alarm_raised," + high50 + repeat,
+                           "10:04:00 alarm_cleared," + high50,
+                           "10:04:30 alarm_raised," + high30 + repeat,
+                           "10:05:00 alarm_cleared," + high30}
             << QStringList{"10:02:00-10:05:00 high 30", "10:03:00-10:04:00 high 50"};
         QTest::newRow("kinds and chambers apart")
             << QStringList{"10:02:00 alarm_raised,\"kind\":\"low\",\"limit\":30",
@@ -237,13 +242,17 @@ private slots:
         // The logger stopped while the alarm stood: the clear after the restart is of the new
         // raise, and the first alarm's end is unknown.
         QTest::newRow("a restart ends the watch")
-            << QStringList{"10:02:00 alarm_raised," + high30, "10:03:00 stopped,\"signal\":\"SIGTERM\"",
-                           "10:04:00 started,\"version\":\"1.0.0\"", "10:04:05 alarm_raised," + high30,
-                           "10:04:07 alarm_raised," + high30 + repeat, "10:05:00 alarm_cleared," + high30}
+            << QStringList{"10:02:00 alarm_raised," + high30,
+                           "10:03:00 stopped,\"signal\":\"SIGTERM\"",
+                           "10:04:00 started,\"version\":\"1.0.0\"",
+                           "10:04:05 alarm_raised," + high30,
+                           "10:04:07 alarm_raised," + high30 + repeat,
+                           "10:05:00 alarm_cleared," + high30}
             << QStringList{"10:02:00-open high 30", "10:04:05-10:05:00 high 30"};
         QTest::newRow("a repeat whose raise is not in the journal")
             << QStringList{"10:02:02 alarm_raised," + high30 + repeat,
-                           "10:02:04 alarm_raised," + high30 + repeat, "10:02:08 alarm_cleared," + high30}
+                           "10:02:04 alarm_raised," + high30 + repeat,
+                           "10:02:08 alarm_cleared," + high30}
             << QStringList{"10:02:02-10:02:08 high 30"};
         QTest::newRow("a clear without a limit ends the first open alarm of its kind")
             << QStringList{"10:02:00 alarm_raised," + high30, "10:03:00 alarm_raised," + high50,
@@ -255,7 +264,8 @@ private slots:
         QFETCH(QStringList, rows);
         QByteArray journal;
         for (const QString &line : lines)
-            journal += QStringLiteral("{\"time\":\"2026-12-10T%1+03:00\",\"event\":\"%2\",\"chamber\":1,%3}\n")
+            journal += QStringLiteral(
+                           "{\"time\":\"2026-12-10T%1+03:00\",\"event\":\"%2\",\"chamber\":1,%3}\n")
                            .arg(line.left(8), line.mid(9).section(QLatin1Char(','), 0, 0),
                                 line.section(QLatin1Char(','), 1))
                            .toUtf8();
@@ -265,9 +275,9 @@ private slots:
         for (const RunEvent &event : summary.events)
             if (event.kind == RunEventKind::Alarm)
                 alarms.append(MomentText(event.start) + QLatin1Char('-') +
-                            (event.end ? MomentText(*event.end) : QStringLiteral("open")) +
-                            QLatin1Char(' ') + event.detail + QLatin1Char(' ') +
-                            QString::number(event.limit.value_or(-1)));
+                              (event.end ? MomentText(*event.end) : QStringLiteral("open")) +
+                              QLatin1Char(' ') + event.detail + QLatin1Char(' ') +
+                              QString::number(event.limit.value_or(-1)));
         QCOMPARE(alarms, rows);
     }
 
