@@ -29,9 +29,13 @@ expected=(
     /usr/share/icons/hicolor/scalable/apps/kalvora.svg
     /usr/share/man/man1/kalvora.1.gz /usr/share/man/man1/kalvora-chamber-sim.1.gz
     /usr/share/doc/kalvora/README /usr/share/doc/kalvora/copyright
-    /usr/share/doc/kalvora/changelog.gz
+    /usr/share/doc/kalvora/changelog.gz /usr/share/doc/kalvora/quickstart.md
+    /usr/share/doc/kalvora/events.md /usr/share/doc/kalvora/http-api.md
     /usr/lib/systemd/system/kalvora-log@.service
+    /usr/lib/sysusers.d/kalvora.conf
     /usr/share/kalvora/kalvora-alerts.yml
+    /usr/share/kalvora/monitoring/prometheus.yml /usr/share/kalvora/monitoring/alertmanager.yml
+    /usr/share/kalvora/monitoring/kalvora-targets.yml /usr/share/kalvora/monitoring/kalvora-alerts.yml
     /etc/kalvora/example.conf /etc/kalvora/ports.conf
 )
 for size in 16 22 24 32 48 64 128 256; do
@@ -42,6 +46,7 @@ done
 for tool in kalvora-cli kalvora-plot; do
     if is_built "$tool"; then
         expected+=("/usr/bin/$tool" "/usr/share/man/man1/$tool.1.gz")
+        [ "$tool" = kalvora-cli ] && expected+=(/usr/share/man/man5/kalvora.conf.5.gz)
         [ "$tool" = kalvora-plot ] && expected+=(/usr/share/applications/kalvora-plot.desktop)
     else
         echo "NOTE: $tool is expected in the package, but this tree does not build it yet"
@@ -92,6 +97,59 @@ else
     [ -z "$verify_output" ] || fail "systemd-analyze verify: $verify_output"
 fi
 
+echo "=== manual pages against the programs"
+# Every option of `log --help` is in kalvora-cli(1) and kalvora.conf(5), and every option those
+# pages name is one the program takes: read both from the built files.
+if is_built kalvora-cli; then
+    cli_bin=$root/usr/bin/kalvora-cli
+    for page in man1/kalvora-cli.1 man5/kalvora.conf.5; do
+        zcat "$root/usr/share/man/$page.gz" >"$work/$(basename "$page")"
+        documented=$(python3 "$source_dir/packaging/manual-pages.py" options "$work/$(basename "$page")")
+        help_options=$(QT_QPA_PLATFORM=offscreen "$cli_bin" log --help |
+            grep -oE '^  (-[a-z], )?--[a-z][a-z0-9-]*' | sed 's/.*--/--/' | grep -vx -- '--help')
+        for option in $help_options; do
+            [ "$page" = man5/kalvora.conf.5 ] && [ "$option" = --config ] && continue
+            grep -qx -- "$option" <<<"$documented" || fail "$page lacks log's $option"
+        done
+        for option in $documented; do
+            [ "$option" = --help ] || [ "$option" = --version ] && continue
+            # Taken by some command: its --help then answers 0; an unknown option exits 2. The
+            # "1" is the value of an option that takes one, and a spare argument after a flag.
+            taken=no
+            for command in log scan read alarm-test write-program set-point; do
+                if QT_QPA_PLATFORM=offscreen "$cli_bin" "$command" "$option" 1 --help \
+                    >/dev/null 2>&1; then taken=yes; break; fi
+            done
+            [ $taken = yes ] || fail "$page names $option, which kalvora-cli does not take"
+        done
+    done
+    zcat "$root/usr/share/man/man1/kalvora-cli.1.gz" | grep -q '^\.SH EXIT STATUS' ||
+        fail "kalvora-cli(1) has no EXIT STATUS"
+fi
+
+echo "=== the service's user and group"
+# The postinst makes them with systemd-sysusers from the packaged file; do the same into a
+# scratch root and read them back.
+dpkg-deb -e "$deb" "$work/control"
+grep -q "systemd-sysusers.*kalvora.conf" "$work/control/postinst" ||
+    fail "postinst does not run systemd-sysusers kalvora.conf"
+if command -v systemd-sysusers >/dev/null; then
+    sysroot=$work/sysroot
+    rm -rf "$sysroot" && mkdir -p "$sysroot/etc"
+    printf 'root:x:0:\ndialout:x:20:\n' >"$sysroot/etc/group"
+    printf 'root:x:0:0:root:/root:/bin/bash\n' >"$sysroot/etc/passwd"
+    systemd-sysusers --root="$sysroot" "$root/usr/lib/sysusers.d/kalvora.conf" ||
+        fail "systemd-sysusers refuses kalvora.conf"
+    grep -q '^kalvora:x:[0-9]*:[0-9]*:.*:/var/lib/kalvora:/usr/sbin/nologin$' "$sysroot/etc/passwd" ||
+        fail "no system user kalvora: $(cat "$sysroot/etc/passwd")"
+    grep -q '^kalvora:x:' "$sysroot/etc/group" || fail "no group kalvora"
+    grep -q '^dialout:x:20:.*kalvora' "$sysroot/etc/group" || fail "kalvora is not in dialout"
+else
+    echo "SKIPPED: no systemd-sysusers here"
+fi
+grep -qx "User=kalvora" "$unit" || fail "the unit does not run as the user kalvora"
+grep -q "^DynamicUser=yes" "$unit" && fail "the unit still runs as a dynamic user"
+
 echo "=== programs from the unpacked package"
 export QT_QPA_PLATFORM=offscreen
 run() {
@@ -106,6 +164,8 @@ run() {
         echo "ok: $(basename "$1") ${*:2}"
     fi
 }
+run "kalvora $version" "$root/usr/bin/kalvora" --version
+run "KALVORA_COMn" "$root/usr/bin/kalvora" --help
 run "kalvora-chamber-sim $version" "$root/usr/bin/kalvora-chamber-sim" --version
 run "--link PATH" "$root/usr/bin/kalvora-chamber-sim" --help
 is_built kalvora-cli && run "$version" "$root/usr/bin/kalvora-cli" --version
