@@ -33,7 +33,7 @@ struct RunFigure {
 
 enum class RunEventKind {
     Outage,        // detail: the journal's reason, empty for a gap in the records
-    Alarm,         // detail: the alarm's kind; message: its text
+    Alarm,         // detail: the alarm's kind; message: its text, in Russian where known
     Program,       // a program running from start to end; program: its number
     LoggerRunning, // the logger from its start to its stop; detail: signal or reason
 };

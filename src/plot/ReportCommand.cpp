@@ -1,5 +1,6 @@
 #include "ReportCommand.h"
 
+#include "OutputFiles.h"
 #include "PlotCommand.h"
 #include "Report.h"
 #include "ReportOptions.h"
@@ -82,6 +83,12 @@ int RunReport(const QStringList &arguments) {
     if (!parsed.options)
         return UsageError(parsed.usageError);
     const ReportOptions &options = *parsed.options;
+    if (const QString clash =
+            OutputOverwritesInput({{QStringLiteral("-o"), options.pdfOutput},
+                                   {QStringLiteral("--html"), options.htmlOutput}},
+                                  options.files);
+        !clash.isEmpty())
+        return UsageError(clash);
 
     InputSettings input;
     input.settings = ReadSystemRegionalSettings();
@@ -144,6 +151,8 @@ int RunReport(const QStringList &arguments) {
 
 QString WriteReportOfFiles(const QStringList &files, const InputSettings &input,
                            const QString &path, const QString &title) {
+    if (const QString clash = OutputOverwritesInput({{QString(), path}}, files); !clash.isEmpty())
+        return clash;
     InputSettings reading = input;
     reading.allowEmptyFiles = true;
     LoadedInput loaded;
