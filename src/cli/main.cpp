@@ -31,7 +31,12 @@ Commands:
   start-program ADDR P             start the program run from program P
   stop-program ADDR                stop the program run
   Write commands wait for the chamber's response until --timeout (default 500 ms, 1 try); a
-  missing response is a warning unless --confirm is given.
+  missing response is a warning unless --confirm is given. Where the lab keeps an audit trail
+  (audit=on in /etc/kalvora/kalvora.conf), each write is recorded there before it is sent, with
+  --reason TEXT; nothing is sent when the trail cannot be written.
+  audit verify FILE...             check an audit trail's chain; print its head
+  audit show FILE... [--chamber N] [--from T] [--to T] [--json]
+                                   print the writes of an audit trail as a table
 
 Options of every command:
   --port P          COMn or a device path (default: COM1). COMn is the device in
@@ -47,7 +52,7 @@ Options of every command:
 Exit status:
   0 ok, 2 usage, 3 port cannot be opened, is in use or was lost (unplugged), 4 no answer (or
   an exception reply, or a line never quiet), 5 input rejected (nothing sent), 6 file error,
-  7 a channel of alarm-test did not deliver.
+  7 a channel of alarm-test did not deliver, 8 audit verify found the trail broken.
 
 Frames on the line are traced with QT_LOGGING_RULES="kalvora.line.debug=true".
 )";
@@ -61,6 +66,8 @@ int Dispatch(const QString &command, const QStringList &arguments) {
         return RunLog(arguments);
     if (command == QLatin1String("alarm-test"))
         return RunAlarmTest(arguments);
+    if (command == QLatin1String("audit"))
+        return RunAudit(arguments);
     if (command == QLatin1String("write-program"))
         return RunWriteProgram(arguments);
     if (IsControlCommand(command))
