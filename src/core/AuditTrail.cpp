@@ -13,12 +13,10 @@ QByteArray ValueText(const QJsonValue &value) {
     return array.mid(1, array.size() - 2);
 }
 
-// "+00:00" rather than "Z": a local time always says its offset.
+// "+00:00" rather than "Z": a local time always says its offset. A moment given in a zone of
+// its own (a relayed write's, a test's) keeps it; one in local time gets the system's.
 QString LocalTimeText(const QDateTime &moment) {
-    const QDateTime local = moment.timeSpec() == Qt::OffsetFromUTC
-                                ? moment
-                                : moment.toLocalTime().toOffsetFromUtc(
-                                      moment.toLocalTime().offsetFromUtc());
+    const QDateTime local = moment.toOffsetFromUtc(moment.offsetFromUtc());
     QString text = local.toString(Qt::ISODateWithMs);
     if (text.endsWith(QLatin1Char('Z'))) {
         text.chop(1);
