@@ -39,6 +39,8 @@ endif()
 install(FILES ${packaging_dir}/kalvora.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${packaging_dir}/kalvora-log@.service DESTINATION lib/systemd/system)
+# The service's system user and group, made by the package's postinst through systemd-sysusers.
+install(FILES ${packaging_dir}/kalvora.sysusers DESTINATION lib/sysusers.d RENAME kalvora.conf)
 # Prometheus alerting rules on the logger's metrics, for labs that run Prometheus.
 install(FILES ${packaging_dir}/kalvora-alerts.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/kalvora)
 # Absolute on purpose: configuration belongs in /etc whatever the prefix (the package is made
@@ -67,6 +69,9 @@ file(WRITE ${generated_dir}/README "Kalvora ${PROJECT_VERSION}: ${section}\n")
 string(TIMESTAMP KALVORA_COPYRIGHT_YEAR "%Y" UTC)
 configure_file(${packaging_dir}/copyright ${generated_dir}/copyright @ONLY)
 install(FILES ${generated_dir}/README ${generated_dir}/copyright DESTINATION ${doc_dir})
+# The lab's quick start and the reference pages (formats, the HTTP API, ...), as in the tree.
+file(GLOB documentation_pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
+install(FILES ${documentation_pages} DESTINATION ${doc_dir})
 
 if(NOT KALVORA_PACKAGING)
   return()
@@ -149,6 +154,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Libraries come from dpkg-shlibdeps; the window also needs its fonts and a Qt platform plugin,
 # the logger's overview page the chart library it serves from the package's folder.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, qt6-qpa-plugins, libjs-dygraphs")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${generated_dir}/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${generated_dir}/conffiles ${packaging_dir}/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

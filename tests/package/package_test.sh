@@ -29,8 +29,10 @@ expected=(
     /usr/share/icons/hicolor/scalable/apps/kalvora.svg
     /usr/share/man/man1/kalvora.1.gz /usr/share/man/man1/kalvora-chamber-sim.1.gz
     /usr/share/doc/kalvora/README /usr/share/doc/kalvora/copyright
-    /usr/share/doc/kalvora/changelog.gz
+    /usr/share/doc/kalvora/changelog.gz /usr/share/doc/kalvora/quickstart.md
+    /usr/share/doc/kalvora/events.md /usr/share/doc/kalvora/http-api.md
     /usr/lib/systemd/system/kalvora-log@.service
+    /usr/lib/sysusers.d/kalvora.conf
     /usr/share/kalvora/kalvora-alerts.yml
     /etc/kalvora/example.conf /etc/kalvora/ports.conf
 )
@@ -92,6 +94,29 @@ else
     [ -z "$verify_output" ] || fail "systemd-analyze verify: $verify_output"
 fi
 
+echo "=== the service's user and group"
+# The postinst makes them with systemd-sysusers from the packaged file; do the same into a
+# scratch root and read them back.
+dpkg-deb -e "$deb" "$work/control"
+grep -q "systemd-sysusers.*kalvora.conf" "$work/control/postinst" ||
+    fail "postinst does not run systemd-sysusers kalvora.conf"
+if command -v systemd-sysusers >/dev/null; then
+    sysroot=$work/sysroot
+    rm -rf "$sysroot" && mkdir -p "$sysroot/etc"
+    printf 'root:x:0:\ndialout:x:20:\n' >"$sysroot/etc/group"
+    printf 'root:x:0:0:root:/root:/bin/bash\n' >"$sysroot/etc/passwd"
+    systemd-sysusers --root="$sysroot" "$root/usr/lib/sysusers.d/kalvora.conf" ||
+        fail "systemd-sysusers refuses kalvora.conf"
+    grep -q '^kalvora:x:[0-9]*:[0-9]*:.*:/var/lib/kalvora:/usr/sbin/nologin$' "$sysroot/etc/passwd" ||
+        fail "no system user kalvora: $(cat "$sysroot/etc/passwd")"
+    grep -q '^kalvora:x:' "$sysroot/etc/group" || fail "no group kalvora"
+    grep -q '^dialout:x:20:.*kalvora' "$sysroot/etc/group" || fail "kalvora is not in dialout"
+else
+    echo "SKIPPED: no systemd-sysusers here"
+fi
+grep -qx "User=kalvora" "$unit" || fail "the unit does not run as the user kalvora"
+grep -q "^DynamicUser=yes" "$unit" && fail "the unit still runs as a dynamic user"
+
 echo "=== programs from the unpacked package"
 export QT_QPA_PLATFORM=offscreen
 run() {
@@ -106,6 +131,8 @@ run() {
         echo "ok: $(basename "$1") ${*:2}"
     fi
 }
+run "kalvora $version" "$root/usr/bin/kalvora" --version
+run "KALVORA_COMn" "$root/usr/bin/kalvora" --help
 run "kalvora-chamber-sim $version" "$root/usr/bin/kalvora-chamber-sim" --version
 run "--link PATH" "$root/usr/bin/kalvora-chamber-sim" --help
 is_built kalvora-cli && run "$version" "$root/usr/bin/kalvora-cli" --version

@@ -114,7 +114,10 @@ void tst_PlainEnvironment::toolsPrintOnlyTheirOwn_data() {
     QTest::addColumn<QStringList>("arguments"); // {port}, {log} and {dir} are filled in
     QTest::addColumn<QString>("written");       // the file the run makes, if any
     const QString cli = QStringLiteral(CLI_BINARY), plot = QStringLiteral(PLOT_BINARY),
-                  sim = QStringLiteral(SIM_BINARY);
+                  sim = QStringLiteral(SIM_BINARY), window = QStringLiteral(WINDOW_BINARY);
+    // The window program answers these without a display, and opens no window.
+    QTest::newRow("kalvora --help") << window << QStringList{"--help"} << "";
+    QTest::newRow("kalvora --version") << window << QStringList{"--version"} << "";
     QTest::newRow("kalvora-cli --help") << cli << QStringList{"--help"} << "";
     QTest::newRow("kalvora-cli --version") << cli << QStringList{"--version"} << "";
     QTest::newRow("kalvora-cli scan")
