@@ -34,7 +34,7 @@ expected=(
     /usr/lib/systemd/system/kalvora-log@.service
     /usr/lib/sysusers.d/kalvora.conf
     /usr/share/kalvora/kalvora-alerts.yml
-    /etc/kalvora/example.conf /etc/kalvora/ports.conf
+    /etc/kalvora/example.conf /etc/kalvora/ports.conf /etc/kalvora/kalvora.conf
 )
 for size in 16 22 24 32 48 64 128 256; do
     expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/kalvora.png")
@@ -54,7 +54,7 @@ for file in "${expected[@]}"; do
     grep -qxF "$file" <<<"$listing" || fail "$file is not in the package"
 done
 conffiles=$(dpkg-deb -I "$deb" conffiles)
-for file in /etc/kalvora/example.conf /etc/kalvora/ports.conf; do
+for file in /etc/kalvora/example.conf /etc/kalvora/ports.conf /etc/kalvora/kalvora.conf; do
     grep -qxF "$file" <<<"$conffiles" || fail "$file is not a conffile"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
