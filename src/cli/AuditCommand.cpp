@@ -93,15 +93,23 @@ QString WhoWords(const QJsonObject &who) {
     return text + QLatin1Char('@') + who.value(QLatin1String("host")).toString();
 }
 
+// The window keeps the texts it showed, the tool the numbers it read.
+QString Cell(const QJsonObject &reading, const char *name) {
+    const QJsonValue value = reading.value(QLatin1String(name));
+    if (value.isDouble())
+        return QString::number(value.toDouble());
+    return value.isString() ? value.toString() : QStringLiteral("—");
+}
+
 QString BeforeWords(const QJsonValue &before) {
     if (!before.isObject())
         return QStringLiteral("—");
     const QJsonObject reading = before.toObject();
+    if (reading.contains(QLatin1String("unread")))
+        return QStringLiteral("не прочитано: ") + reading.value(QLatin1String("unread")).toString();
     return QStringLiteral("уставка %1, программа %2, шаг %3, цикл %4 (%5 с назад)")
-        .arg(reading.value(QLatin1String("set_temperature")).toString(),
-             reading.value(QLatin1String("program")).toString(),
-             reading.value(QLatin1String("step")).toString(),
-             reading.value(QLatin1String("cycle")).toString())
+        .arg(Cell(reading, "set_temperature"), Cell(reading, "program"), Cell(reading, "step"),
+             Cell(reading, "cycle"))
         .arg(qRound(reading.value(QLatin1String("age_s")).toDouble()));
 }
 

@@ -1,5 +1,6 @@
 #include "base/Bus.h"
 #include "base/OptionNumbers.h"
+#include "base/ReadingReport.h"
 #include "cli/Commands.h"
 #include "cli/ProgramCsv.h"
 
@@ -10,6 +11,7 @@
 #include "platform/LogFolder.h"
 
 #include <QFile>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <thread>
 
@@ -35,6 +37,22 @@ void AddReasonOption(CommandLine &line) {
                                        "where the lab's kalvora.conf says audit-reason=required)."));
 }
 
+// What the chamber showed before the write; why not, when it did not answer.
+QJsonValue ReadBefore(Bus &bus, int address) {
+    const ExchangeResult result =
+        bus.exchange(BuildReadRequest(static_cast<std::uint8_t>(address), kReadInputRegisters, 15));
+    if (result.outcome != ExchangeResult::Outcome::Ok)
+        return QJsonObject{{QStringLiteral("unread"), OutcomeText(result)}};
+    QJsonObject reading =
+        QJsonDocument::fromJson(ReadingJson(address, DecodeReadingValues(result.reply.data())).toUtf8())
+            .object();
+    reading.remove(QStringLiteral("address"));
+    reading.insert(QStringLiteral("read_utc"),
+                   QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    reading.insert(QStringLiteral("age_s"), 0);
+    return reading;
+}
+
 // The audit trail of this write, when the lab keeps one: the line goes to disk, synced, before
 // the first frame, and a second line records the chamber's answer.
 class WriteTrail {
@@ -58,11 +76,14 @@ public:
                                .arg(AuditSettingsPath())};
     }
 
-    void recordIntent(const QJsonObject &what) {
+    // The chamber is read first, so that the line keeps what the write changes.
+    void recordIntent(Bus &bus, int address, const QJsonObject &what) {
         if (!settings_.enabled)
             return;
         what_ = what;
+        before_ = ReadBefore(bus, address);
         sending_ = append(QStringLiteral("sending"), std::nullopt);
+        before_ = QJsonValue(QJsonValue::Null);
     }
 
     // A failure here is told, not thrown: the frames went out, and the exit code says how.
@@ -87,7 +108,7 @@ private:
         AuditRecord record{QDateTime::currentDateTime(),
                            CurrentProcessWho(QStringLiteral("kalvora-cli")),
                            what_,
-                           QJsonValue(QJsonValue::Null),
+                           before_,
                            outcome,
                            reason_,
                            completes};
@@ -101,6 +122,7 @@ private:
     AuditSettings settings_;
     QString reason_;
     QJsonObject what_;
+    QJsonValue before_;
     std::optional<AuditHead> sending_;
 };
 
@@ -109,7 +131,7 @@ int SendFrames(const CommandLine &line, int address, const std::vector<Frame> &f
                const QJsonObject &what) {
     WriteTrail trail(line);
     Bus bus(line.common());
-    trail.recordIntent(what);
+    trail.recordIntent(bus, address, what);
     const bool confirm = line.isSet(QStringLiteral("confirm"));
     auto nextAt = std::chrono::steady_clock::now();
     QString answer = QStringLiteral("ok");
