@@ -71,18 +71,17 @@ QDateTime Bound(const QCommandLineParser &parser, const QString &name, bool end)
         return end ? date.addDays(1).startOfDay() : date.startOfDay();
     const QDateTime moment = QDateTime::fromString(text, Qt::ISODate);
     if (!moment.isValid())
-        throw CliError{kExitUsage, QStringLiteral("--%1: '%2' is no date or date and time")
-                                       .arg(name, text)};
+        throw CliError{kExitUsage,
+                       QStringLiteral("--%1: '%2' is no date or date and time").arg(name, text)};
     return moment;
 }
 
 QString OutcomeWords(const QString &outcome) {
-    static const QMap<QString, QString> words{{QStringLiteral("sent"), QStringLiteral("отправлено")},
-                                              {QStringLiteral("sending"),
-                                               QStringLiteral("отправлено, ответ не записан")},
-                                              {QStringLiteral("ok"), QStringLiteral("принято")},
-                                              {QStringLiteral("no answer"),
-                                               QStringLiteral("нет ответа")}};
+    static const QMap<QString, QString> words{
+        {QStringLiteral("sent"), QStringLiteral("отправлено")},
+        {QStringLiteral("sending"), QStringLiteral("отправлено, ответ не записан")},
+        {QStringLiteral("ok"), QStringLiteral("принято")},
+        {QStringLiteral("no answer"), QStringLiteral("нет ответа")}};
     return words.value(outcome, outcome);
 }
 
@@ -148,11 +147,10 @@ int Show(const QCommandLineParser &parser, const QStringList &paths) {
         if (line.contains(QLatin1String("completes")))
             answers.insert(line.value(QLatin1String("completes")).toInteger(),
                            line.value(QLatin1String("outcome")).toString());
-    QList<QStringList> rows{{QStringLiteral("№"), QStringLiteral("Время"),
-                             QStringLiteral("Пользователь"), QStringLiteral("Программа"),
-                             QStringLiteral("Камера"), QStringLiteral("Команда"),
-                             QStringLiteral("Было"), QStringLiteral("Итог"),
-                             QStringLiteral("Причина")}};
+    QList<QStringList> rows{
+        {QStringLiteral("№"), QStringLiteral("Время"), QStringLiteral("Пользователь"),
+         QStringLiteral("Программа"), QStringLiteral("Камера"), QStringLiteral("Команда"),
+         QStringLiteral("Было"), QStringLiteral("Итог"), QStringLiteral("Причина")}};
     const bool json = parser.isSet(QStringLiteral("json"));
     for (const QJsonObject &line : lines) {
         const QJsonObject what = line.value(QLatin1String("what")).toObject();
@@ -173,15 +171,17 @@ int Show(const QCommandLineParser &parser, const QStringList &paths) {
         QString program = who.value(QLatin1String("program")).toString();
         if (who.contains(QLatin1String("link")))
             program += QStringLiteral(" через ") + who.value(QLatin1String("link")).toString();
-        rows.append({QString::number(seq),
-                     line.value(QLatin1String("local")).toString().left(19).replace(
-                         QLatin1Char('T'), QLatin1Char(' ')),
-                     WhoWords(who), program,
-                     QString::number(what.value(QLatin1String("chamber")).toInt()),
-                     what.value(QLatin1String("words")).toString(),
-                     BeforeWords(line.value(QLatin1String("before"))),
-                     OutcomeWords(answers.value(seq, line.value(QLatin1String("outcome")).toString())),
-                     line.value(QLatin1String("reason")).toString()});
+        rows.append(
+            {QString::number(seq),
+             line.value(QLatin1String("local"))
+                 .toString()
+                 .left(19)
+                 .replace(QLatin1Char('T'), QLatin1Char(' ')),
+             WhoWords(who), program, QString::number(what.value(QLatin1String("chamber")).toInt()),
+             what.value(QLatin1String("words")).toString(),
+             BeforeWords(line.value(QLatin1String("before"))),
+             OutcomeWords(answers.value(seq, line.value(QLatin1String("outcome")).toString())),
+             line.value(QLatin1String("reason")).toString()});
     }
     if (!json)
         PrintTable(rows);
@@ -203,7 +203,8 @@ int RunAudit(const QStringList &arguments) {
     parser.addOption({QStringLiteral("json"), QString()});
     parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QString()});
     if (!parser.parse(QStringList{QStringLiteral("audit")} + arguments.mid(1)))
-        throw CliError{kExitUsage, parser.errorText() + QStringLiteral(" (try: kalvora-cli audit --help)")};
+        throw CliError{kExitUsage,
+                       parser.errorText() + QStringLiteral(" (try: kalvora-cli audit --help)")};
     if (parser.isSet(QStringLiteral("help"))) {
         Print(QString::fromUtf8(kAuditHelp));
         return kExitOk;
@@ -212,5 +213,6 @@ int RunAudit(const QStringList &arguments) {
         return Verify(parser.positionalArguments());
     if (action == QLatin1String("show"))
         return Show(parser, parser.positionalArguments());
-    throw CliError{kExitUsage, QStringLiteral("audit: verify or show (try: kalvora-cli audit --help)")};
+    throw CliError{kExitUsage,
+                   QStringLiteral("audit: verify or show (try: kalvora-cli audit --help)")};
 }

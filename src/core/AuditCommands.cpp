@@ -93,8 +93,7 @@ QJsonObject ProgramStartWhat(int chamber, int fromProgram, const Frame &frame) {
 }
 
 QJsonObject ProgramStopWhat(int chamber, const Frame &frame) {
-    return What(chamber, "program_stop", QStringLiteral("Останов камеры (программы)"), {},
-                {frame});
+    return What(chamber, "program_stop", QStringLiteral("Останов камеры (программы)"), {}, {frame});
 }
 
 QJsonValue BeforeReading(const KeptTexts &kept, const QDateTime &readAt, const QDateTime &now) {

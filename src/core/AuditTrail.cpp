@@ -67,8 +67,7 @@ QByteArray AuditLineHash(const QByteArray &line) {
 }
 
 QByteArray AuditLine(const AuditHead &previous, const AuditRecord &record) {
-    QJsonObject rest{{QStringLiteral("utc"),
-                      record.moment.toUTC().toString(Qt::ISODateWithMs)},
+    QJsonObject rest{{QStringLiteral("utc"), record.moment.toUTC().toString(Qt::ISODateWithMs)},
                      {QStringLiteral("local"), LocalTimeText(record.moment)},
                      {QStringLiteral("who"), record.who},
                      {QStringLiteral("what"), record.what},
@@ -83,8 +82,8 @@ QByteArray AuditLine(const AuditHead &previous, const AuditRecord &record) {
                                 ? QJsonValue(QJsonValue::Null)
                                 : QJsonValue(QString::fromLatin1(previous.hash));
     const QByteArray body = QJsonDocument(rest).toJson(QJsonDocument::Compact);
-    return "{\"seq\":" + QByteArray::number(previous.sequence + 1) + ",\"prev\":" +
-           ValueText(prev) + ',' + body.mid(1);
+    return "{\"seq\":" + QByteArray::number(previous.sequence + 1) +
+           ",\"prev\":" + ValueText(prev) + ',' + body.mid(1);
 }
 
 std::optional<AuditHead> LastAuditHead(const QByteArray &fileBytes) {
@@ -113,9 +112,9 @@ QList<QJsonObject> AuditLines(const QByteArray &fileBytes) {
 
 AuditVerification VerifyAuditFiles(const QList<AuditFileBytes> &files) {
     AuditVerification result;
-    std::optional<AuditHead> last;  // the line the next one must name
+    std::optional<AuditHead> last; // the line the next one must name
     QString lastWhere;
-    QString foreignWhere;           // a line passed over since the last trail line
+    QString foreignWhere; // a line passed over since the last trail line
     const auto fail = [&result](const QString &text) {
         result.intact = false;
         result.failure = text;
@@ -145,8 +144,8 @@ AuditVerification VerifyAuditFiles(const QList<AuditFileBytes> &files) {
                                                        "1 was due (lines removed at its start)")
                                             .arg(seq));
                 result.startsAfter = AuditHead{seq - 1, prev};
-            } else if (!foreignWhere.isEmpty() && (seq != last->sequence + 1 ||
-                                                   prev != last->hash)) {
+            } else if (!foreignWhere.isEmpty() &&
+                       (seq != last->sequence + 1 || prev != last->hash)) {
                 return fail(foreignWhere + QStringLiteral(": not a line of the trail (damaged "
                                                           "or replaced)"));
             } else if (seq != last->sequence + 1) {

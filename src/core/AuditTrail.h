@@ -20,12 +20,12 @@ struct AuditHead {
 
 // What a writer knows about one write; the chain members are added by AuditLine().
 struct AuditRecord {
-    QDateTime moment;   // any time spec; written as UTC and as local time with its offset
-    QJsonObject who;    // user, uid, host, program, pid (and link for a relayed write)
-    QJsonObject what;   // chamber, command, words, values, frames
-    QJsonValue before;  // the chamber's last reading and its age, or null when none is known
-    QString outcome;    // "sent", "sending", "ok", "no answer", ...
-    QString reason;     // empty: none given
+    QDateTime moment;  // any time spec; written as UTC and as local time with its offset
+    QJsonObject who;   // user, uid, host, program, pid (and link for a relayed write)
+    QJsonObject what;  // chamber, command, words, values, frames
+    QJsonValue before; // the chamber's last reading and its age, or null when none is known
+    QString outcome;   // "sent", "sending", "ok", "no answer", ...
+    QString reason;    // empty: none given
     std::optional<qint64> completes; // the sequence number of the line whose answer this is
 };
 
@@ -48,11 +48,11 @@ struct AuditFileBytes {
 
 struct AuditVerification {
     bool intact = true;
-    QString failure;      // the first bad line and what is wrong with it
-    AuditHead head;       // of the last line verified
+    QString failure;       // the first bad line and what is wrong with it
+    AuditHead head;        // of the last line verified
     AuditHead startsAfter; // what the first file's first line names (an earlier file not given)
     qint64 lines = 0;
-    QStringList notes;    // torn lines: writes cut short, not part of the chain
+    QStringList notes; // torn lines: writes cut short, not part of the chain
 };
 
 // Checks every line of the files, in the order given, as one chain.

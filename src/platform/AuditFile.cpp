@@ -65,8 +65,8 @@ QByteArray ReadFile(const QString &path) {
 void WriteWhole(int fd, const QByteArray &bytes, const QString &path) {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.constData() + done,
-                                        static_cast<std::size_t>(bytes.size() - done));
+        const ssize_t written =
+            ::write(fd, bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
@@ -77,8 +77,8 @@ void WriteWhole(int fd, const QByteArray &bytes, const QString &path) {
 
 // The head of the newest earlier month's file in the folder; none for the first file.
 AuditHead HeadBefore(const QString &folder, const QString &fileName) {
-    QStringList earlier = QDir(folder).entryList({QStringLiteral("audit-*.jsonl")}, QDir::Files,
-                                                 QDir::Name);
+    QStringList earlier =
+        QDir(folder).entryList({QStringLiteral("audit-*.jsonl")}, QDir::Files, QDir::Name);
     earlier.erase(std::remove_if(earlier.begin(), earlier.end(),
                                  [&fileName](const QString &name) { return name >= fileName; }),
                   earlier.end());
@@ -156,8 +156,8 @@ AuditHead AppendAuditRecord(const QString &folder, const AuditRecord &record) {
     const QString fileName = AuditFileName(record.moment.toUTC().date());
     const QString path = QDir(folder).filePath(fileName);
     const bool existed = QFile::exists(path);
-    const Descriptor fd(::open(QFile::encodeName(path).constData(),
-                               O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    const Descriptor fd(
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
     if (fd.get() < 0)
         Fail(path, errno);
     const QByteArray bytes = ReadAll(fd.get(), path);

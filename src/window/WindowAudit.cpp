@@ -47,9 +47,9 @@ bool RecordWindowCommand(int chamber, const QJsonObject &what) {
     const bool known = LastReadingAt.isValid() && LastReadingChamber == chamber;
     const KeptTexts kept{CurrentTemperatureText, SetTemperatureText, ProgramText, StepText,
                          CycleText};
-    AppendAuditRecord(folder, AuditRecord{now, CurrentProcessWho(QStringLiteral("kalvora")), what,
-                                          BeforeReading(kept, known ? LastReadingAt : QDateTime(),
-                                                        now),
-                                          QStringLiteral("sent"), reason, std::nullopt});
+    AppendAuditRecord(folder,
+                      AuditRecord{now, CurrentProcessWho(QStringLiteral("kalvora")), what,
+                                  BeforeReading(kept, known ? LastReadingAt : QDateTime(), now),
+                                  QStringLiteral("sent"), reason, std::nullopt});
     return true;
 }

@@ -25,15 +25,14 @@ private slots:
             writers.emplace_back([&dir, &failures, writer] {
                 for (int i = 0; i < kLinesEach; ++i) {
                     try {
-                        AppendAuditRecord(
-                            dir.path(),
-                            AuditRecord{QDateTime::currentDateTimeUtc(),
-                                        {{QStringLiteral("writer"), writer}},
-                                        {{QStringLiteral("chamber"), i}},
-                                        QJsonValue(QJsonValue::Null),
-                                        QStringLiteral("sent"),
-                                        QString(),
-                                        std::nullopt});
+                        AppendAuditRecord(dir.path(),
+                                          AuditRecord{QDateTime::currentDateTimeUtc(),
+                                                      {{QStringLiteral("writer"), writer}},
+                                                      {{QStringLiteral("chamber"), i}},
+                                                      QJsonValue(QJsonValue::Null),
+                                                      QStringLiteral("sent"),
+                                                      QString(),
+                                                      std::nullopt});
                     } catch (...) {
                         ++failures;
                     }
@@ -59,13 +58,19 @@ private slots:
         QVERIFY(WriteFile(dir.filePath(QStringLiteral("plain")), "x"));
         try {
             AppendAuditRecord(dir.filePath(QStringLiteral("plain/trail")),
-                              AuditRecord{QDateTime::currentDateTimeUtc(), {}, {}, {},
-                                          QStringLiteral("sent"), QString(), std::nullopt});
+                              AuditRecord{QDateTime::currentDateTimeUtc(),
+                                          {},
+                                          {},
+                                          {},
+                                          QStringLiteral("sent"),
+                                          QString(),
+                                          std::nullopt});
             QFAIL("appended below a regular file");
         } catch (const InOutError &error) {
-            QVERIFY2(error.message().startsWith(
-                         QStringLiteral("The audit trail cannot be written (") + dir.filePath(QStringLiteral("plain/trail"))),
-                     qPrintable(error.message()));
+            QVERIFY2(
+                error.message().startsWith(QStringLiteral("The audit trail cannot be written (") +
+                                           dir.filePath(QStringLiteral("plain/trail"))),
+                qPrintable(error.message()));
         }
     }
 };

@@ -31,8 +31,8 @@ public:
     QList<AuditFileBytes> files() const {
         QList<AuditFileBytes> files;
         const QDir folder(trailFolder());
-        for (const QString &name : folder.entryList({QStringLiteral("audit-*.jsonl")}, QDir::Files,
-                                                    QDir::Name))
+        for (const QString &name :
+             folder.entryList({QStringLiteral("audit-*.jsonl")}, QDir::Files, QDir::Name))
             files.append({name, ReadAll(folder.filePath(name))});
         return files;
     }

@@ -58,12 +58,18 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("command");
         QTest::addColumn<int>("frameCount");
-        QTest::newRow("program written") << "Button1" << "program_written" << 3;
-        QTest::newRow("manual start") << "Button2" << "manual_start" << 1;
-        QTest::newRow("manual stop") << "Button3" << "manual_stop" << 1;
-        QTest::newRow("set-point") << "Button4" << "set_point" << 1;
-        QTest::newRow("program start") << "Button5" << "program_start" << 1;
-        QTest::newRow("program stop") << "Button6" << "program_stop" << 1;
+        QTest::newRow("program written") << "Button1"
+                                         << "program_written" << 3;
+        QTest::newRow("manual start") << "Button2"
+                                      << "manual_start" << 1;
+        QTest::newRow("manual stop") << "Button3"
+                                     << "manual_stop" << 1;
+        QTest::newRow("set-point") << "Button4"
+                                   << "set_point" << 1;
+        QTest::newRow("program start") << "Button5"
+                                       << "program_start" << 1;
+        QTest::newRow("program stop") << "Button6"
+                                      << "program_stop" << 1;
     }
     void eachCommandLeavesOneLineWithItsFrames() {
         QFETCH(QString, button);
@@ -94,8 +100,9 @@ private slots:
         QCOMPARE(what.value(QLatin1String("command")).toString(), command);
         QCOMPARE(what.value(QLatin1String("chamber")).toInt(), 1);
         QCOMPARE(line.value(QLatin1String("outcome")).toString(), QStringLiteral("sent"));
-        QCOMPARE(line.value(QLatin1String("who")).toObject().value(QLatin1String("program")).toString(),
-                 QStringLiteral("kalvora"));
+        QCOMPARE(
+            line.value(QLatin1String("who")).toObject().value(QLatin1String("program")).toString(),
+            QStringLiteral("kalvora"));
         const QJsonObject before = line.value(QLatin1String("before")).toObject();
         QCOMPARE(before.value(QLatin1String("set_temperature")).toString(), QStringLiteral("25"));
         QVERIFY(before.value(QLatin1String("age_s")).toDouble() >= 0);
@@ -111,7 +118,8 @@ private slots:
         for (QPushButton *button : {Form3->Button2, Form3->Button5})
             QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(control.app.errorBoxes.size(), 2);
-        QVERIFY2(control.app.errorBoxes[0].startsWith(QStringLiteral("The audit trail cannot be written (")),
+        QVERIFY2(control.app.errorBoxes[0].startsWith(
+                     QStringLiteral("The audit trail cannot be written (")),
                  qPrintable(control.app.errorBoxes[0]));
         QVERIFY(control.app.errorBoxes[0].contains(QStringLiteral("nothing was sent")));
         QTest::qWait(200);
@@ -148,11 +156,12 @@ private slots:
         constexpr int kWrites = 8;
         QProcess cli;
         StopOnExit stop{cli};
-        cli.start(QStringLiteral("sh"),
-                  {QStringLiteral("-c"),
-                   QStringLiteral("for i in $(seq %1); do \"$0\" stop 1 --port \"$1\" || exit 1; done")
-                       .arg(kWrites),
-                   QStringLiteral(CLI_BINARY), cliLine.slavePath()});
+        cli.start(
+            QStringLiteral("sh"),
+            {QStringLiteral("-c"),
+             QStringLiteral("for i in $(seq %1); do \"$0\" stop 1 --port \"$1\" || exit 1; done")
+                 .arg(kWrites),
+             QStringLiteral(CLI_BINARY), cliLine.slavePath()});
         QVERIFY(cli.waitForStarted());
         for (int i = 0; i < kWrites; ++i)
             QTest::mouseClick(Form3->Button2, Qt::LeftButton);
