@@ -4,13 +4,15 @@
 
 KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev
     fonts-liberation fontconfig util-linux pkg-config libcpp-httplib-dev libssl-dev
-    libcurl4-openssl-dev openssl prometheus faketime tzdata libjs-dygraphs)
+    libcurl4-openssl-dev openssl prometheus faketime tzdata libjs-dygraphs
+    libyaml-cpp-dev libcrypt-dev)
 # The tests alone: pdftotext and pdftoppm read the reports back; mbpoll is a client of the
 # shared bus; Chromium with its WebDriver, driven from Debian's python3 through Selenium, loads
-# the logger's pages.
-KALVORA_TEST_PACKAGES=(poppler-utils mbpoll chromium chromium-driver python3-selenium)
+# the logger's pages; amtool (prometheus-alertmanager) checks the shipped Alertmanager route.
+KALVORA_TEST_PACKAGES=(poppler-utils mbpoll chromium chromium-driver python3-selenium
+    prometheus-alertmanager)
 # package.sh and its test: manual pages, icons, CPack's dpkg-shlibdeps (with file), and checks.
-KALVORA_PACKAGING_PACKAGES=(help2man librsvg2-bin dpkg-dev file lintian desktop-file-utils systemd)
+KALVORA_PACKAGING_PACKAGES=(help2man python3 librsvg2-bin dpkg-dev file lintian desktop-file-utils systemd)
 
 kalvora_install_missing() {
     local missing=()

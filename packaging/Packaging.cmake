@@ -41,11 +41,16 @@ install(FILES ${packaging_dir}/kalvora.svg
 install(FILES ${packaging_dir}/kalvora-log@.service DESTINATION lib/systemd/system)
 # The service's system user and group, made by the package's postinst through systemd-sysusers.
 install(FILES ${packaging_dir}/kalvora.sysusers DESTINATION lib/sysusers.d RENAME kalvora.conf)
-# Prometheus alerting rules on the logger's metrics, for labs that run Prometheus.
+# Prometheus alerting rules on the logger's metrics, for labs that run Prometheus, and the files
+# that set up a lab of several PCs: scrape jobs with their targets, the rules beside them, and an
+# Alertmanager route by bench and severity.
 install(FILES ${packaging_dir}/kalvora-alerts.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/kalvora)
+file(GLOB monitoring_files CONFIGURE_DEPENDS ${packaging_dir}/monitoring/*)
+install(FILES ${monitoring_files} ${packaging_dir}/kalvora-alerts.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/kalvora/monitoring)
 # Absolute on purpose: configuration belongs in /etc whatever the prefix (the package is made
 # with CPACK_SET_DESTDIR, so the files land in the package tree).
-set(configuration_files example.conf ports.conf kalvora.conf)
+set(configuration_files example.conf ports.conf audit.conf)
 list(TRANSFORM configuration_files PREPEND ${packaging_dir}/ OUTPUT_VARIABLE configuration_sources)
 install(FILES ${configuration_sources} DESTINATION /etc/kalvora)
 # An administrator's edits to them survive upgrades.
@@ -83,26 +88,54 @@ find_program(GZIP gzip REQUIRED)
 set(package_outputs "")
 set(manual_pages "")
 
-# Manual pages from each tool's --help and --version; the window program's is written by hand.
+# Manual pages from the tools' own --help (packaging/manual-pages.py, or help2man for the
+# simulator), so that a page and the help never drift; the window program's is written by hand.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(manual_maker ${packaging_dir}/manual-pages.py)
 configure_file(${packaging_dir}/kalvora.1 ${generated_dir}/kalvora.1 @ONLY)
 add_custom_command(OUTPUT ${generated_dir}/kalvora.1.gz
   COMMAND ${GZIP} -9nkf ${generated_dir}/kalvora.1
   DEPENDS ${generated_dir}/kalvora.1)
 list(APPEND manual_pages ${generated_dir}/kalvora.1.gz)
+set(manual_pages_5 "")
 foreach(program IN LISTS installed_programs)
-  if(NOT DEFINED manual_summary_${program})
+  if(program STREQUAL "kalvora-cli")
+    set(made_pages kalvora-cli.1 kalvora.conf.5)
+    set(made_kinds cli conf)
+  elseif(program STREQUAL "kalvora-plot")
+    set(made_pages kalvora-plot.1)
+    set(made_kinds plot)
+  elseif(DEFINED manual_summary_${program})
+    set(page ${generated_dir}/${program}.1)
+    add_custom_command(OUTPUT ${page}.gz
+      COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
+              ${HELP2MAN} --no-info --no-discard-stderr "--name=${manual_summary_${program}}"
+              --output=${page} $<TARGET_FILE:${program}>
+      COMMAND ${GZIP} -9nkf ${page}
+      DEPENDS ${program}
+      COMMENT "Manual page for ${program}")
+    list(APPEND manual_pages ${page}.gz)
+    continue()
+  else()
     continue()
   endif()
-  set(page ${generated_dir}/${program}.1)
-  add_custom_command(OUTPUT ${page}.gz
-    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-            ${HELP2MAN} --no-info --no-discard-stderr "--name=${manual_summary_${program}}"
-            --output=${page} $<TARGET_FILE:${program}>
-    COMMAND ${GZIP} -9nkf ${page}
-    DEPENDS ${program}
-    COMMENT "Manual page for ${program}")
-  list(APPEND manual_pages ${page}.gz)
+  foreach(made kind IN ZIP_LISTS made_pages made_kinds)
+    set(page ${generated_dir}/${made})
+    add_custom_command(OUTPUT ${page}.gz
+      COMMAND ${Python3_EXECUTABLE} ${manual_maker} ${kind} $<TARGET_FILE:${program}>
+              ${PROJECT_VERSION} ${page}
+      COMMAND ${GZIP} -9nkf ${page}
+      DEPENDS ${program} ${manual_maker}
+      COMMENT "Manual page ${made}")
+    if(made MATCHES "\\.5$")
+      list(APPEND manual_pages_5 ${page}.gz)
+    else()
+      list(APPEND manual_pages ${page}.gz)
+    endif()
+  endforeach()
 endforeach()
+install(FILES ${manual_pages_5} DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+list(APPEND package_outputs ${manual_pages_5})
 install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 list(APPEND package_outputs ${manual_pages})
 

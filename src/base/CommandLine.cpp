@@ -2,7 +2,6 @@
 
 #include "base/OptionNumbers.h"
 
-#include <QRegularExpression>
 #include <cstdio>
 
 void PrintError(const QString &text) {
@@ -13,16 +12,19 @@ void PrintError(const QString &text) {
 void PrintWarning(const QString &text) { PrintError(QStringLiteral("warning: ") + text); }
 
 CommandLine::CommandLine(const QString &command, const QString &usage, const QString &description,
-                         ExchangeDefaults defaults)
-    : command_(command), usage_(usage), defaults_(defaults) {
-    parser_.setApplicationDescription(description);
+                         std::optional<ExchangeDefaults> defaults)
+    : command_(command), usage_(usage), description_(description), defaults_(defaults) {
     parser_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     // Not addHelpOption(): its --help-all would list Qt's own options, which this tool has not.
-    parser_.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
-                                         QStringLiteral("Displays help on commandline options.")));
+    const QStringList helpNames{QStringLiteral("h"), QStringLiteral("help")};
+    const QString helpDescription = QStringLiteral("Show this help and exit.");
+    parser_.addOption(QCommandLineOption(helpNames, helpDescription));
+    helpOptions_.append({helpNames, QString(), helpDescription});
     QCommandLineOption helpAll(QStringList{QStringLiteral("help-all"), QStringLiteral("?")});
     helpAll.setFlags(QCommandLineOption::HiddenFromHelp);
     parser_.addOption(helpAll);
+    if (!defaults)
+        return;
     addValueOption(QStringLiteral("port"), QStringLiteral("P"),
                    QStringLiteral("Serial port: COMn or a device path (default: COM1). COMn is the "
                                   "device in $KALVORA_COMn, else the one mapped to COMn in "
@@ -30,21 +32,23 @@ CommandLine::CommandLine(const QString &command, const QString &usage, const QSt
                                   "else /dev/ttyS<n-1>."));
     addValueOption(QStringLiteral("tries"), QStringLiteral("N"),
                    QStringLiteral("Requests per exchange before giving up (default: %1).")
-                       .arg(defaults.tries));
+                       .arg(defaults->tries));
     addValueOption(QStringLiteral("timeout"), QStringLiteral("MS"),
                    QStringLiteral("Silence in milliseconds after which a try counts as "
                                   "unanswered (default: %1).")
-                       .arg(defaults.timeoutMs));
+                       .arg(defaults->timeoutMs));
 }
 
 void CommandLine::addValueOption(const QString &name, const QString &valueName,
                                  const QString &help) {
     parser_.addOption(QCommandLineOption(name, help, valueName));
+    helpOptions_.append({{name}, valueName, help});
     valueOptions_ << name;
 }
 
 void CommandLine::addFlag(const QString &name, const QString &help) {
     parser_.addOption(QCommandLineOption(name, help));
+    helpOptions_.append({{name}, QString(), help});
     flags_ << name;
 }
 
@@ -52,8 +56,7 @@ std::optional<int> CommandLine::parse(const QStringList &arguments) {
     QStringList all{QStringLiteral("kalvora-cli")};
     all << arguments;
     if (!parser_.parse(all))
-        throw CliError{kExitUsage, parser_.errorText() + QStringLiteral(" (try: kalvora-cli ") +
-                                       command_ + QStringLiteral(" --help)")};
+        throw CliError{kExitUsage, parser_.errorText() + QLatin1Char(' ') + usageHint()};
     if (parser_.isSet(QStringLiteral("help")) || parser_.isSet(QStringLiteral("help-all"))) {
         std::fputs(helpText().toLocal8Bit().constData(), stdout);
         return kExitOk;
@@ -62,12 +65,15 @@ std::optional<int> CommandLine::parse(const QStringList &arguments) {
 }
 
 QString CommandLine::helpText() const {
-    QString text = parser_.helpText();
-    // The parser names neither the command nor its arguments in the usage line.
-    text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+ \\[options\\]")),
-                 QStringLiteral("Usage: kalvora-cli ") + command_ + QStringLiteral(" [options]") +
-                     (usage_.isEmpty() ? QString() : QLatin1Char(' ') + usage_));
-    return text;
+    QString usageLine = QStringLiteral("Usage: kalvora-cli ") + command_ + QStringLiteral(" [options]");
+    if (!usage_.isEmpty())
+        usageLine += QLatin1Char(' ') + usage_;
+    return WrapHelpText(usageLine) + QLatin1Char('\n') + WrapHelpText(description_.trimmed()) +
+           QStringLiteral("\n\n") + HelpOptionsText(helpOptions_);
+}
+
+QString CommandLine::usageHint() const {
+    return QStringLiteral("(try: kalvora-cli %1 --help)").arg(command_);
 }
 
 int CommandLine::intValue(const QString &name, int fallback, int low, int high) const {
@@ -88,16 +94,21 @@ CommonOptions CommandLine::common() const {
                                                          : QStringLiteral("COM1");
     if (options.port.isEmpty())
         throw CliError{kExitUsage, QStringLiteral("--port: empty")};
-    options.tries = intValue(QStringLiteral("tries"), defaults_.tries, 1, 1000);
+    const ExchangeDefaults defaults = defaults_.value_or(ExchangeDefaults{1, 500});
+    options.tries = intValue(QStringLiteral("tries"), defaults.tries, 1, 1000);
     options.timeout = std::chrono::milliseconds(
-        intValue(QStringLiteral("timeout"), defaults_.timeoutMs, 1, 600000));
+        intValue(QStringLiteral("timeout"), defaults.timeoutMs, 1, 600000));
     return options;
 }
 
 void CommandLine::expectPositional(int count, const QString &names) const {
-    if (parser_.positionalArguments().size() != count)
-        throw CliError{kExitUsage, QStringLiteral("%1 needs %2 (try: kalvora-cli %1 --help)")
-                                       .arg(command_, names)};
+    const QStringList given = parser_.positionalArguments();
+    if (given.size() > count)
+        throw CliError{kExitUsage, QStringLiteral("%1 takes %2; '%3' is one argument too many %4")
+                                       .arg(command_, names, given.at(count), usageHint())};
+    if (given.size() < count)
+        throw CliError{kExitUsage,
+                       QStringLiteral("%1 needs %2 %3").arg(command_, names, usageHint())};
 }
 
 int BusAddressArgument(const QString &text) {

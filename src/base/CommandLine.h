@@ -2,6 +2,7 @@
 // Option parsing shared by the commands: each command has its own parser with the common
 // options and its own defaults, so that `kalvora-cli COMMAND --help` shows every default.
 #include "base/CliError.h"
+#include "core/HelpText.h"
 
 #include <QCommandLineParser>
 #include <QString>
@@ -22,9 +23,14 @@ struct CommonOptions {
 
 class CommandLine {
 public:
-    // usage: what follows the command in the usage line, e.g. "ADDR".
+    // usage: what follows the command in the usage line, e.g. "ADDR". A command that uses no
+    // bus passes no exchange defaults and gets no --port, --tries and --timeout.
     CommandLine(const QString &command, const QString &usage, const QString &description,
-                ExchangeDefaults defaults);
+                ExchangeDefaults defaults)
+        : CommandLine(command, usage, description, std::optional<ExchangeDefaults>(defaults)) {}
+    CommandLine(const QString &command, const QString &usage, const QString &description,
+                std::nullopt_t)
+        : CommandLine(command, usage, description, std::optional<ExchangeDefaults>()) {}
 
     QCommandLineParser &parser() { return parser_; }
     void addValueOption(const QString &name, const QString &valueName, const QString &help);
@@ -40,7 +46,10 @@ public:
     int intValue(const QString &name, int fallback, int low, int high) const;
     bool isSet(const QString &name) const { return parser_.isSet(name); }
     QString value(const QString &name) const { return parser_.value(name); }
+    // The usage line, the description and the options, within 80 columns.
     QString helpText() const;
+    // "(try: kalvora-cli COMMAND --help)", the hint every usage error of the tool ends with.
+    QString usageHint() const;
     // Throws CliError(kExitUsage) unless exactly `count` arguments follow the options.
     void expectPositional(int count, const QString &names) const;
     // The names of the options that take a value, and of the flags (--help not counted).
@@ -48,9 +57,14 @@ public:
     const QStringList &flags() const { return flags_; }
 
 private:
+    CommandLine(const QString &command, const QString &usage, const QString &description,
+                std::optional<ExchangeDefaults> defaults);
+
     QString command_;
     QString usage_;
-    ExchangeDefaults defaults_;
+    QString description_;
+    QList<HelpOption> helpOptions_;
+    std::optional<ExchangeDefaults> defaults_;
     QCommandLineParser parser_;
     QStringList valueOptions_;
     QStringList flags_;

@@ -79,7 +79,7 @@ int RunAlarmTest(const QStringList &arguments) {
             "\n"
             "Exit status: 0 every channel delivered, 7 at least one did not, 2 no channel is\n"
             "configured or an option is wrong, 6 a file cannot be read."),
-        {1, 500});
+        std::nullopt);
     AddAlarmOptions(line);
     line.addValueOption(QStringLiteral("config"), QStringLiteral("FILE"),
                         QStringLiteral("The logger's configuration file (its alarm options are "

@@ -34,7 +34,7 @@ constexpr ExchangeDefaults kWriteDefaults{1, 500};
 void AddReasonOption(CommandLine &line) {
     line.addValueOption(QStringLiteral("reason"), QStringLiteral("TEXT"),
                         QStringLiteral("Why the write is made, for the audit trail (required "
-                                       "where the lab's kalvora.conf says audit-reason=required)."));
+                                       "where the lab's audit.conf says audit-reason=required)."));
 }
 
 // What the chamber showed before the write; why not, when it did not answer.

@@ -10,49 +10,45 @@
 namespace {
 
 const char kHelp[] = R"(Usage: kalvora-cli COMMAND [options] [arguments]
-Reads, logs and controls climatic test chambers, Modbus RTU slaves on an RS-485 line at
-57600 8N1, as the window program does, without windows.
+Reads, logs and controls climatic test chambers, Modbus RTU slaves on an RS-485
+line at 57600 8N1, as the window program does, without windows.
 
 Commands:
-  scan [--from A] [--to B]         list the bus addresses that answer (0 to 250; 5 tries of
-                                   160 ms); stricter than the window: a complete reply with a
-                                   right CRC is needed
-  read ADDR [--json]               one reading of a chamber's figures (3 tries of 800 ms)
-  log ADDRS [--dir DIR] [--period S] [--record-every S] [--csv] [--metrics HOST:PORT]
-          [--config FILE]          log chambers (e.g. 1,3,5-8) until SIGINT or SIGTERM
-                                   (2 tries of 300 ms per chamber and round; defaults: the
-                                   current folder, 4 s, 60 s)
-  alarm-test --config FILE         send one test notification through every alarm channel of
-                                   FILE (and the alarm options given) and report each result
-  write-program ADDR --program P --cycles N FILE
-                                   write a program from CSV, one frame per step
-  set-point ADDR T                 write the manual set-point (whole degrees, -85..180)
-  start ADDR, stop ADDR            start or stop the manual mode
-  start-program ADDR P             start the program run from program P
-  stop-program ADDR                stop the program run
-  Write commands wait for the chamber's response until --timeout (default 500 ms, 1 try); a
-  missing response is a warning unless --confirm is given. Where the lab keeps an audit trail
-  (audit=on in /etc/kalvora/kalvora.conf), each write is recorded there before it is sent, with
-  --reason TEXT; nothing is sent when the trail cannot be written.
-  audit verify FILE...             check an audit trail's chain; print its head
-  audit show FILE... [--chamber N] [--from T] [--to T] [--json]
-                                   print the writes of an audit trail as a table
+  scan                 list the bus addresses that answer (0 to 250)
+  read ADDR            one reading of a chamber's figures (--json for JSON)
+  log ADDRS            the logging service: log chambers (e.g. 1,3,5-8) until
+                       SIGINT, SIGTERM or SIGHUP, with the events journal,
+                       alarms, the page, the JSON API and /metrics (--http),
+                       and the bus shared with other masters (--share)
+  alarm-test           send one test notification through every alarm channel
+  write-program ADDR FILE
+                       write a program from a file, one frame per step
+  set-point ADDR T     write the manual set-point (whole degrees, -85..180)
+  start ADDR           start the manual mode
+  stop ADDR            stop the manual mode
+  start-program ADDR P start the program run from program P
+  stop-program ADDR    stop the program run
+  audit verify FILE... check an audit trail's chain and print its head
+  audit show FILE...   print the writes recorded in an audit trail as a table
+Each command lists its options and their defaults: kalvora-cli COMMAND --help.
 
 Options of every command:
-  --port P          COMn or a device path (default: COM1). COMn is the device in
-                    $KALVORA_COMn, else the one mapped to COMn (COMn=DEVICE lines) in
-                    ~/.config/kalvora/ports.conf, else in /etc/kalvora/ports.conf, else
-                    /dev/ttyS<n-1>
-  --tries N         requests per exchange (default: per command, above)
-  --timeout MS      silence after which a try counts as unanswered (default: per command);
-                    a line that never falls quiet ends a try after 2 x MS + 100 ms, unsent
-  -h, --help        show the command's options and defaults (kalvora-cli COMMAND --help)
-  --version         show the version
+  --port P             COMn or a device path (default: COM1). COMn is the device
+                       in $KALVORA_COMn, else the one mapped to COMn (lines
+                       COMn=DEVICE) in ~/.config/kalvora/ports.conf, else in
+                       /etc/kalvora/ports.conf, else /dev/ttyS<n-1>.
+  --tries N            Requests per exchange (default: per command).
+  --timeout MS         Silence after which a try counts as unanswered (default:
+                       per command); a line that never falls quiet ends a try
+                       after 2 x MS + 100 ms, unsent.
+  -h, --help           Show this help, or a command's, and exit.
+  --version            Show the version and exit.
 
 Exit status:
-  0 ok, 2 usage, 3 port cannot be opened, is in use or was lost (unplugged), 4 no answer (or
-  an exception reply, or a line never quiet), 5 input rejected (nothing sent), 6 file error,
-  7 a channel of alarm-test did not deliver, 8 audit verify found the trail broken.
+  0 ok, 2 usage, 3 port cannot be opened, is in use or was lost (unplugged),
+  4 no answer (or an exception reply, or a line never quiet), 5 input rejected
+  (nothing sent), 6 file error, 7 a channel of alarm-test did not deliver,
+  8 audit verify found the trail broken.
 
 Frames on the line are traced with QT_LOGGING_RULES="kalvora.line.debug=true".
 )";

@@ -1,5 +1,5 @@
 #pragma once
-// The lab's audit settings, from /etc/kalvora/kalvora.conf (KEY=VALUE lines, "#" comments; keys
+// The lab's audit settings, from /etc/kalvora/audit.conf (KEY=VALUE lines, "#" comments; keys
 // this part does not know are left to others):
 //   audit=on|off                 the window and kalvora-cli keep the trail (default off)
 //   audit-reason=required|optional   a write needs a reason (required turns the trail on)

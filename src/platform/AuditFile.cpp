@@ -110,7 +110,7 @@ private:
 
 QString AuditSettingsPath() {
     const QString path = qEnvironmentVariable("KALVORA_CONFIG");
-    return path.isEmpty() ? QStringLiteral("/etc/kalvora/kalvora.conf") : path;
+    return path.isEmpty() ? QStringLiteral("/etc/kalvora/audit.conf") : path;
 }
 
 AuditSettings ReadAuditSettings() {

@@ -8,7 +8,7 @@
 #include <QJsonObject>
 #include <QString>
 
-// $KALVORA_CONFIG when set, else /etc/kalvora/kalvora.conf. A missing file: the defaults.
+// $KALVORA_CONFIG when set, else /etc/kalvora/audit.conf. A missing file: the defaults.
 QString AuditSettingsPath();
 AuditSettings ReadAuditSettings();
 

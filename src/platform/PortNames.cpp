@@ -41,7 +41,10 @@ QString DevicePathForPort(const QString &portName) {
 
 QString PortOpenErrorText(const QString &portName, const QString &device, const QString &reason,
                           int errorNumber) {
-    QString text = QStringLiteral("Cannot open %1 (%2): %3").arg(portName, device, reason);
+    // A port given as a device path names it once.
+    QString text = portName == device
+                       ? QStringLiteral("Cannot open %1: %2").arg(device, reason)
+                       : QStringLiteral("Cannot open %1 (%2): %3").arg(portName, device, reason);
     if (errorNumber == EACCES || errorNumber == EPERM)
         text += QStringLiteral(". To get access on Linux, join the group that owns the device "
                                "(usually dialout: sudo adduser $USER dialout) and log in again");

@@ -1,5 +1,5 @@
 #pragma once
-// The control window's audit trail: where the lab keeps one (kalvora.conf), each command is
+// The control window's audit trail: where the lab keeps one (audit.conf), each command is
 // recorded, synced, before its first frame goes out; a command whose line cannot be written is
 // not sent. With reasons required, a box asks for one first.
 #include <QJsonObject>

@@ -2,7 +2,9 @@
 #include "base/AddressList.h"
 #include "base/ConfigFile.h"
 #include "base/ReadingReport.h"
+#include "base/CommandLine.h"
 #include "cli/ProgramCsv.h"
+#include "logger/LogCommand.h"
 #include "logger/metrics/MetricsText.h"
 
 #include "core/ReadingsCsv.h"
@@ -23,6 +25,7 @@ private slots:
     void csvRowsReadBack_data();
     void csvRowsReadBack();
     void metricsOmitStaleValues();
+    void exampleConfigurationIsValid();
 };
 
 void tst_CliFormats::addressLists_data() {
@@ -187,6 +190,35 @@ void tst_CliFormats::metricsOmitStaleValues() {
     QVERIFY(text.contains(QStringLiteral("# TYPE kalvora_chamber_exchanges_total counter\n")));
     QCOMPARE(text.count(QStringLiteral("# HELP")), 10);
     QVERIFY(text.endsWith(QLatin1Char('\n')));
+}
+
+// The shipped example names only options the logger takes: as it stands, and with every
+// commented option line switched on.
+void tst_CliFormats::exampleConfigurationIsValid() {
+    QFile file(QStringLiteral(PROJECT_SOURCE_DIR "/packaging/example.conf"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    CommandLine log(QStringLiteral("log"), QString(), QString(), ExchangeDefaults{2, 300});
+    AddLogOptions(log);
+    const ConfigArguments asShipped = ParseConfigText(text, log.valueOptions(), log.flags());
+    QVERIFY2(asShipped.error.isEmpty(), qPrintable(asShipped.error));
+    QVERIFY(asShipped.arguments.contains(QStringLiteral("--port")));
+    QVERIFY(asShipped.arguments.contains(QStringLiteral("--chambers")));
+    QString everything;
+    int switchedOn = 0;
+    static const QRegularExpression option(QStringLiteral("^#([a-z][a-z-]*)(=.*)?$"));
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const auto match = option.match(line);
+        if (match.hasMatch()) {
+            everything += line.mid(1) + QLatin1Char('\n');
+            ++switchedOn;
+        } else {
+            everything += line + QLatin1Char('\n');
+        }
+    }
+    QVERIFY(switchedOn > 10);
+    const ConfigArguments all = ParseConfigText(everything, log.valueOptions(), log.flags());
+    QVERIFY2(all.error.isEmpty(), qPrintable(all.error));
 }
 
 QTEST_GUILESS_MAIN(tst_CliFormats)

@@ -34,7 +34,9 @@ expected=(
     /usr/lib/systemd/system/kalvora-log@.service
     /usr/lib/sysusers.d/kalvora.conf
     /usr/share/kalvora/kalvora-alerts.yml
-    /etc/kalvora/example.conf /etc/kalvora/ports.conf /etc/kalvora/kalvora.conf
+    /usr/share/kalvora/monitoring/prometheus.yml /usr/share/kalvora/monitoring/alertmanager.yml
+    /usr/share/kalvora/monitoring/kalvora-targets.yml /usr/share/kalvora/monitoring/kalvora-alerts.yml
+    /etc/kalvora/example.conf /etc/kalvora/ports.conf /etc/kalvora/audit.conf
 )
 for size in 16 22 24 32 48 64 128 256; do
     expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/kalvora.png")
@@ -44,6 +46,7 @@ done
 for tool in kalvora-cli kalvora-plot; do
     if is_built "$tool"; then
         expected+=("/usr/bin/$tool" "/usr/share/man/man1/$tool.1.gz")
+        [ "$tool" = kalvora-cli ] && expected+=(/usr/share/man/man5/kalvora.conf.5.gz)
         [ "$tool" = kalvora-plot ] && expected+=(/usr/share/applications/kalvora-plot.desktop)
     else
         echo "NOTE: $tool is expected in the package, but this tree does not build it yet"
@@ -54,7 +57,7 @@ for file in "${expected[@]}"; do
     grep -qxF "$file" <<<"$listing" || fail "$file is not in the package"
 done
 conffiles=$(dpkg-deb -I "$deb" conffiles)
-for file in /etc/kalvora/example.conf /etc/kalvora/ports.conf /etc/kalvora/kalvora.conf; do
+for file in /etc/kalvora/example.conf /etc/kalvora/ports.conf /etc/kalvora/audit.conf; do
     grep -qxF "$file" <<<"$conffiles" || fail "$file is not a conffile"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -92,6 +95,36 @@ else
     verify_output=$(systemd-analyze verify --man=no "$work/unit/kalvora-log@.service" 2>&1) ||
         fail "systemd-analyze verify"
     [ -z "$verify_output" ] || fail "systemd-analyze verify: $verify_output"
+fi
+
+echo "=== manual pages against the programs"
+# Every option of `log --help` is in kalvora-cli(1) and kalvora.conf(5), and every option those
+# pages name is one the program takes: read both from the built files.
+if is_built kalvora-cli; then
+    cli_bin=$root/usr/bin/kalvora-cli
+    for page in man1/kalvora-cli.1 man5/kalvora.conf.5; do
+        zcat "$root/usr/share/man/$page.gz" >"$work/$(basename "$page")"
+        documented=$(python3 "$source_dir/packaging/manual-pages.py" options "$work/$(basename "$page")")
+        help_options=$(QT_QPA_PLATFORM=offscreen "$cli_bin" log --help |
+            grep -oE '^  (-[a-z], )?--[a-z][a-z0-9-]*' | sed 's/.*--/--/' | grep -vx -- '--help')
+        for option in $help_options; do
+            [ "$page" = man5/kalvora.conf.5 ] && [ "$option" = --config ] && continue
+            grep -qx -- "$option" <<<"$documented" || fail "$page lacks log's $option"
+        done
+        for option in $documented; do
+            [ "$option" = --help ] || [ "$option" = --version ] && continue
+            # Taken by some command: its --help then answers 0; an unknown option exits 2. The
+            # "1" is the value of an option that takes one, and a spare argument after a flag.
+            taken=no
+            for command in log scan read alarm-test write-program set-point; do
+                if QT_QPA_PLATFORM=offscreen "$cli_bin" "$command" "$option" 1 --help \
+                    >/dev/null 2>&1; then taken=yes; break; fi
+            done
+            [ $taken = yes ] || fail "$page names $option, which kalvora-cli does not take"
+        done
+    done
+    zcat "$root/usr/share/man/man1/kalvora-cli.1.gz" | grep -q '^\.SH EXIT STATUS' ||
+        fail "kalvora-cli(1) has no EXIT STATUS"
 fi
 
 echo "=== the service's user and group"

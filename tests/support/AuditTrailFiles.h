@@ -11,12 +11,12 @@
 
 class AuditConfig {
 public:
-    // `settings`: the lines of kalvora.conf; "%DIR%" stands for trailFolder().
+    // `settings`: the lines of audit.conf; "%DIR%" stands for trailFolder().
     explicit AuditConfig(const QString &settings) {
         QString text = settings;
         text.replace(QStringLiteral("%DIR%"), trailFolder());
-        WriteFile(dir_.filePath(QStringLiteral("kalvora.conf")), text.toUtf8());
-        qputenv("KALVORA_CONFIG", dir_.filePath(QStringLiteral("kalvora.conf")).toLocal8Bit());
+        WriteFile(dir_.filePath(QStringLiteral("audit.conf")), text.toUtf8());
+        qputenv("KALVORA_CONFIG", dir_.filePath(QStringLiteral("audit.conf")).toLocal8Bit());
     }
     ~AuditConfig() { qunsetenv("KALVORA_CONFIG"); }
     AuditConfig(const AuditConfig &) = delete;

@@ -3,6 +3,7 @@
 // kalvora-plot draws the log; each prints its own output and nothing of Qt's.
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -55,6 +56,8 @@ private slots:
     void cleanupTestCase();
     void toolsPrintOnlyTheirOwn_data();
     void toolsPrintOnlyTheirOwn();
+    void helpFitsEightyColumns_data();
+    void helpFitsEightyColumns();
 
 private:
     QTemporaryDir dir_;
@@ -152,6 +155,45 @@ void tst_PlainEnvironment::toolsPrintOnlyTheirOwn() {
     QCOMPARE(run.exitCode, 0);
     if (!written.isEmpty())
         QVERIFY(QFileInfo(dir_.filePath(written)).size() > 0);
+}
+
+// Every tool's and every command's help, as a terminal of 80 columns shows it.
+void tst_PlainEnvironment::helpFitsEightyColumns_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    const QString cli = QStringLiteral(CLI_BINARY), plot = QStringLiteral(PLOT_BINARY),
+                  sim = QStringLiteral(SIM_BINARY), window = QStringLiteral(WINDOW_BINARY);
+    QTest::newRow("kalvora") << window << QStringList{"--help"};
+    QTest::newRow("kalvora-cli") << cli << QStringList{"--help"};
+    // The commands as the tool's own help lists them, so that a new one is covered too.
+    const ToolRun top = RunTool(cli, {QStringLiteral("--help")});
+    const QString listed = QString::fromUtf8(top.out);
+    const QString commands = listed.section(QStringLiteral("Commands:\n"), 1).section(
+        QStringLiteral("\n\n"), 0, 0);
+    static const QRegularExpression name(QStringLiteral("^  ([a-z][a-z-]+)"));
+    for (const QString &line : commands.split(QLatin1Char('\n'))) {
+        const auto match = name.match(line);
+        if (match.hasMatch())
+            QTest::addRow("kalvora-cli %s", qPrintable(match.captured(1)))
+                << cli << QStringList{match.captured(1), QStringLiteral("--help")};
+    }
+    QTest::newRow("kalvora-plot") << plot << QStringList{"--help"};
+    QTest::newRow("kalvora-plot report") << plot << QStringList{"report", "--help"};
+    QTest::newRow("kalvora-chamber-sim") << sim << QStringList{"--help"};
+}
+
+void tst_PlainEnvironment::helpFitsEightyColumns() {
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    const ToolRun run = RunTool(program, arguments);
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = QString::fromUtf8(run.out).split(QLatin1Char('\n'));
+    QVERIFY(lines.size() > 3);
+    for (const QString &line : lines)
+        QVERIFY2(line.size() <= 80, qPrintable(QStringLiteral("%1 columns: %2").arg(line.size()).arg(line)));
+    // Our own words, not the toolkit's.
+    QVERIFY(!run.out.contains("Displays help on commandline options"));
+    QVERIFY(!run.out.contains("--help-all"));
 }
 
 QTEST_GUILESS_MAIN(tst_PlainEnvironment)

@@ -221,26 +221,31 @@ ParsedCommand parseCommand(const std::string &line) {
 
 std::string usageText() {
     return R"(Usage: kalvora-chamber-sim [options]
-Simulates climatic chambers, Modbus RTU slaves at 57600 8N1, on a pseudo-terminal.
+Simulates climatic chambers, Modbus RTU slaves at 57600 8N1, on a
+pseudo-terminal.
 
-  --link PATH          make PATH a symlink to the pseudo-terminal (replaces an old symlink)
-  --chamber ADDR       a chamber at bus address ADDR, 0 to 250 (repeatable; default 1)
+  --link PATH          make PATH a symlink to the pseudo-terminal (replaces an
+                       old symlink)
+  --chamber ADDR       a chamber at bus address ADDR, 0 to 250 (repeatable;
+                       default 1)
   --speed-up F         simulated seconds per real second (default 1)
   --rate DEG_PER_MIN   how fast a running chamber heats or cools (default 5)
   --verbose            print every request and reply in hexadecimal
-  --trace FILE         append every request received and reply sent to FILE, one line
-                       each: monotonic time in microseconds, rx or tx, the bytes in hex
-  --echo               hand every request back, byte for byte, before any reply (a
-                       two-wire adapter without echo suppression)
-  --line-speed         act on a request only after its own time on the line at 57600
-                       baud, and send every reply one byte per character time (implies
-                       --byte-by-byte for every chamber): the timing of a real bus
-  --commands           read commands from standard input, one a line, each answered
-                       on standard output: "raw ADDR REG=VALUE" makes input register REG
-                       of chamber ADDR read VALUE (as --raw does), "clear ADDR" lets its
-                       registers follow the model again, "silent ADDR" makes it answer
-                       nothing, "answer ADDR" answer again; the end of the input ends no
-                       serving
+  --trace FILE         append every request received and reply sent to FILE, one
+                       line each: monotonic time in microseconds, rx or tx, the
+                       bytes in hex
+  --echo               hand every request back, byte for byte, before any reply
+                       (a two-wire adapter without echo suppression)
+  --line-speed         act on a request only after its own time on the line at
+                       57600 baud, and send every reply one byte per character
+                       time (implies --byte-by-byte for every chamber): the
+                       timing of a real bus
+  --commands           read commands from standard input, one a line, each
+                       answered on standard output: "raw ADDR REG=VALUE" makes
+                       input register REG of chamber ADDR read VALUE (as --raw
+                       does), "clear ADDR" lets its registers follow the model
+                       again, "silent ADDR" makes it answer nothing, "answer
+                       ADDR" answer again; the end of the input ends no serving
   --help               show this text
   --version            show the version
 
@@ -259,17 +264,19 @@ Faults, for every chamber or only for the one given by --fault-address:
   --raw REG=VALUE      input register REG always reads VALUE (repeatable)
 
 Line faults, for the whole line:
-  --noise S            put noise on the line (byte FF towards the program) for S seconds,
-                       0: until the simulator ends; a node stuck transmitting, or a noisy
-                       cable, leaves the line never quiet
+  --noise S            put noise on the line (byte FF towards the program) for S
+                       seconds, 0: until the simulator ends; a node stuck
+                       transmitting, or a noisy cable, leaves the line never
+                       quiet
   --noise-after S      start the noise S seconds after the start (default 0)
-  --noise-every MS     one noise byte every MS milliseconds (default 0.5; above 1.75 the
-                       line has frame gaps between them)
-  --vanish-after S     S seconds after the start, close the pseudo-terminal and remove the
-                       link, as an unplugged USB adapter vanishes; make a new one at the same
-                       link --vanish-for seconds later and serve on
-  --vanish-for S       how long the line stays away (default 3); SIGUSR1 makes it vanish
-                       for this long at any time
+  --noise-every MS     one noise byte every MS milliseconds (default 0.5; above
+                       1.75 the line has frame gaps between them)
+  --vanish-after S     S seconds after the start, close the pseudo-terminal and
+                       remove the link, as an unplugged USB adapter vanishes;
+                       make a new one at the same link --vanish-for seconds
+                       later and serve on
+  --vanish-for S       how long the line stays away (default 3); SIGUSR1 makes
+                       it vanish for this long at any time
 
 Point the program at the link with KALVORA_COM1=PATH.
 )";
