@@ -13,16 +13,21 @@
 
 namespace {
 
-const char kAuditHelp[] = R"(Usage: kalvora-cli audit verify FILE...
-       kalvora-cli audit show FILE... [--chamber N] [--from T] [--to T] [--json]
-verify checks the trail's chain over the files in the order given (one month each; give them
-oldest first): every line's sequence number and the hash of the line before it. It prints the
-head (the last sequence number and hash) and exits 0, or names the first bad line and what is
-wrong with it and exits 8. A torn last line (a write cut short by a power cut) is reported and is
-no fault of the trail.
-show prints the writes as a table; --chamber keeps one chamber's, --from and --to (local date
-2026-12-01 or date and time 2026-12-01T14:00) a period, --to's date included; --json prints the
-lines themselves, one JSON object a line.
+const char kAuditHelp[] = R"(Usage: kalvora-cli audit verify|show [options] FILE...
+verify checks an audit trail's chain over the files in the order given (one
+month each, oldest first): every line's sequence number and the hash of the
+line before it. It prints the head (the last sequence number and hash) and
+exits 0, or names the first bad line and what is wrong with it and exits 8. A
+torn last line (a write cut short by a power cut) is reported and is no fault
+of the trail. show prints the writes recorded in the files as a table.
+
+Options:
+  --chamber N    show: the writes to chamber N only.
+  --from T       show: from T on (a local date, 2026-12-01, or a date and time,
+                 2026-12-01T14:00).
+  --to T         show: up to T (a date: its whole day included).
+  --json         show: the lines themselves, one JSON object a line.
+  -h, --help     Show this help and exit.
 )";
 
 void Print(const QString &text) { std::fputs(text.toUtf8().constData(), stdout); }
