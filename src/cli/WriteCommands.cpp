@@ -6,12 +6,16 @@
 
 #include "core/AuditCommands.h"
 #include "core/ControlFrames.h"
+#include "core/ProgramFile.h"
+#include "core/ProgramProfile.h"
 #include "core/Errors.h"
 #include "platform/AuditFile.h"
 #include "platform/LogFolder.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
+#include <cstdio>
 #include <QRegularExpression>
 #include <thread>
 
@@ -198,45 +202,20 @@ int RequiredNumber(const CommandLine &line, const QString &name, const Bounds &b
                    QStringLiteral("--%1: '%2' is outside %3").arg(name, text, BoundsText(bounds))};
 }
 
-} // namespace
+struct ProgramToWrite {
+    ProgramInput input;
+    int number = 0;
+    QString name;
+};
 
-int RunWriteProgram(const QStringList &arguments) {
-    CommandLine line(
-        QStringLiteral("write-program"), QStringLiteral("ADDR FILE"),
-        WriteDescription(QStringLiteral(
-            "Writes a program of up to %4 steps to the chamber at ADDR, one frame per step,\n"
-            "500 ms apart. FILE is CSV, one step per row, with the columns of the window's\n"
-            "program table: temperature (%1), stabilisation hours (%2) and minutes\n"
-            "(%3), time-to-mode hours (%2) and minutes (%3). Empty lines, lines\n"
-            "starting with # and a first row of column titles are skipped. A rejected entry\n"
-            "is named by row and column and nothing is sent (exit 5).")
-                             .arg(BoundsText(kTemperatureBounds), BoundsText(kHoursBounds),
-                                  BoundsText(kMinutesBounds))
-                             .arg(kMaxSteps)),
-        kWriteDefaults);
-    line.addFlag(QStringLiteral("confirm"), kConfirmHelp);
-    AddReasonOption(line);
-    line.addValueOption(QStringLiteral("program"), QStringLiteral("P"),
-                        QStringLiteral("Program number, %1 (required).")
-                            .arg(BoundsText(kProgramNumberBounds)));
-    line.addValueOption(QStringLiteral("cycles"), QStringLiteral("N"),
-                        QStringLiteral("Number of cycles, %1 (required).")
-                            .arg(BoundsText(kCyclesBounds)));
-    if (const auto done = line.parse(arguments))
-        return *done;
-    line.expectPositional(2, QStringLiteral("ADDR and FILE"));
-    const int address = BusAddressArgument(line.positional().at(0));
+// The window's own check, so that the tool never sends what the window would refuse.
+ProgramToWrite ReadPlainProgram(const CommandLine &line, const QByteArray &bytes,
+                                const QString &path) {
     const int program = RequiredNumber(line, QStringLiteral("program"), kProgramNumberBounds);
     const int cycles = RequiredNumber(line, QStringLiteral("cycles"), kCyclesBounds);
-
-    const QString path = line.positional().at(1);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw CliError{kExitFile, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
-    const ProgramCsv csv = ParseProgramCsv(QString::fromUtf8(file.readAll()));
+    const ProgramCsv csv = ParseProgramCsv(QString::fromUtf8(bytes));
     if (!csv.error.isEmpty())
         throw CliError{kExitRejected, path + QStringLiteral(": ") + csv.error};
-    // The window's own check, so that the tool never sends what the window would refuse.
     std::optional<ProgramInput> input;
     try {
         input = CheckProgramInput(QString::number(csv.steps), QString::number(cycles), csv.cells);
@@ -245,13 +224,130 @@ int RunWriteProgram(const QStringList &arguments) {
     }
     if (!input)
         throw CliError{kExitRejected, path + QStringLiteral(": the program was rejected")};
+    return {*input, program, QString()};
+}
+
+// A program file; --program and --cycles replace what it says before it is checked.
+ProgramToWrite ReadProgramToWrite(const CommandLine &line, const QByteArray &bytes,
+                                  const QString &path) {
+    ProgramFileRead read = ReadProgramFile(bytes, path);
+    if (!read.content)
+        throw CliError{kExitRejected, read.error};
+    ProgramFileContent content = *read.content;
+    if (line.isSet(QStringLiteral("program")))
+        content.texts.programNumber = QString::number(
+            RequiredNumber(line, QStringLiteral("program"), kProgramNumberBounds));
+    if (line.isSet(QStringLiteral("cycles")))
+        content.texts.cycles =
+            QString::number(RequiredNumber(line, QStringLiteral("cycles"), kCyclesBounds));
+    read = CheckProgramContent(content, path);
+    if (!read.program)
+        throw CliError{kExitRejected, read.error};
+    if (read.programNumber == 0)
+        throw CliError{kExitUsage,
+                       path + QStringLiteral(": the file names no program number; give --program")};
+    return {*read.program, read.programNumber, content.texts.name};
+}
+
+QString DryRunText(const ProgramToWrite &toWrite, const QDateTime &now) {
+    const ProgramInput &input = toWrite.input;
+    QString text;
+    if (!toWrite.name.isEmpty())
+        text += toWrite.name + QLatin1Char('\n');
+    text += QStringLiteral("program %1: %2 steps, %3 cycles\n")
+                .arg(toWrite.number)
+                .arg(input.steps)
+                .arg(input.cycles);
+    text += QStringLiteral("step  temperature  time to mode  stabilisation\n");
+    for (int step = 1; step <= input.steps; ++step) {
+        const StepValues &row = input.rows[step - 1];
+        const bool jump = row.timeToModeHours == 0 && row.timeToModeMinutes == 0;
+        text += QStringLiteral("%1  %2 °C  %3  %4\n")
+                    .arg(step, 4)
+                    .arg(row.temperature, 8)
+                    .arg(jump ? QStringLiteral("0 (jump)") : DurationText(row.timeToModeHours * 60 +
+                                                                         row.timeToModeMinutes),
+                         12)
+                    .arg(DurationText(row.stabilisationHours * 60 + row.stabilisationMinutes), 13);
+    }
+    const ProgramProfile profile = BuildProgramProfile(input, input.rows[0].temperature);
+    text += QStringLiteral("total duration: %1 (%2 min)\n")
+                .arg(DurationText(profile.totalMinutes))
+                .arg(profile.totalMinutes);
+    text += QStringLiteral("end if started now: %1\n")
+                .arg(now.addSecs(profile.totalMinutes * 60).toString(Qt::ISODate));
+    if (!profile.stepsWithJumps.empty()) {
+        QStringList steps;
+        for (const int step : profile.stepsWithJumps)
+            steps << QString::number(step);
+        text += QStringLiteral("time to mode 0 in step %1: the chamber sets its own rate there; "
+                               "that time is not in the duration\n")
+                    .arg(steps.join(QStringLiteral(", ")));
+    }
+    text += QStringLiteral("nothing was sent (--dry-run)\n");
+    return text;
+}
+
+} // namespace
+
+int RunWriteProgram(const QStringList &arguments) {
+    CommandLine line(
+        QStringLiteral("write-program"), QStringLiteral("ADDR FILE"),
+        WriteDescription(QStringLiteral(
+            "Writes a program of up to %4 steps to the chamber at ADDR, one frame per step,\n"
+            "500 ms apart. FILE is a program file as the window saves it (see\n"
+            "docs/programs.md): it holds the program number, the number of cycles and the\n"
+            "table, and is checked as the window checks its entries; --program and\n"
+            "--cycles, when given, win over the file's own. FILE may also be a plain CSV,\n"
+            "one step per row, with the columns of the window's program table: temperature\n"
+            "(%1), stabilisation hours (%2) and minutes (%3), time-to-mode hours (%2) and\n"
+            "minutes (%3); empty lines, lines starting with # and a first row of column\n"
+            "titles are skipped, and --program and --cycles are required. A rejected entry\n"
+            "is named by file, line and cell and nothing is sent (exit 5).\n"
+            "With --dry-run (ADDR may be left out) the program is checked and its steps,\n"
+            "total duration and end time if started now are printed; nothing is sent.")
+                             .arg(BoundsText(kTemperatureBounds), BoundsText(kHoursBounds),
+                                  BoundsText(kMinutesBounds))
+                             .arg(kMaxSteps)),
+        kWriteDefaults);
+    line.addFlag(QStringLiteral("confirm"), kConfirmHelp);
+    AddReasonOption(line);
+    line.addFlag(QStringLiteral("dry-run"),
+                 QStringLiteral("Check and describe the program; send nothing."));
+    line.addValueOption(QStringLiteral("program"), QStringLiteral("P"),
+                        QStringLiteral("Program number, %1 (required unless FILE names it).")
+                            .arg(BoundsText(kProgramNumberBounds)));
+    line.addValueOption(QStringLiteral("cycles"), QStringLiteral("N"),
+                        QStringLiteral("Number of cycles, %1 (required unless FILE names it).")
+                            .arg(BoundsText(kCyclesBounds)));
+    if (const auto done = line.parse(arguments))
+        return *done;
+    const bool dryRun = line.isSet(QStringLiteral("dry-run"));
+    if (!(dryRun && line.positional().size() == 1))
+        line.expectPositional(2, QStringLiteral("ADDR and FILE"));
+    const bool withAddress = line.positional().size() == 2;
+    const int address = withAddress ? BusAddressArgument(line.positional().at(0)) : 0;
+    const QString path = line.positional().last();
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw CliError{kExitFile, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+    const QByteArray bytes = file.readAll();
+    const ProgramToWrite toWrite = LooksLikeProgramFile(bytes)
+                                       ? ReadProgramToWrite(line, bytes, path)
+                                       : ReadPlainProgram(line, bytes, path);
+    if (dryRun) {
+        std::fputs(DryRunText(toWrite, QDateTime::currentDateTime()).toUtf8(), stdout);
+        return kExitOk;
+    }
 
     std::vector<Frame> frames;
-    for (int row = 1; row <= input->steps; ++row)
-        frames.push_back(BuildStepFrame(static_cast<std::uint8_t>(address), program, row,
-                                        input->rows[row - 1], input->steps, input->cycles));
+    const ProgramInput &input = toWrite.input;
+    for (int row = 1; row <= input.steps; ++row)
+        frames.push_back(BuildStepFrame(static_cast<std::uint8_t>(address), toWrite.number, row,
+                                        input.rows[row - 1], input.steps, input.cycles));
     return SendFrames(line, address, frames,
-                      ProgramWrittenWhat(address, program, *input, frames));
+                      ProgramWrittenWhat(address, toWrite.number, input, frames));
 }
 
 bool IsControlCommand(const QString &command) {

@@ -53,9 +53,9 @@ QString MissReason(const ExchangeResult &result) {
 
 Logger::Logger(const LogSettings &settings, Bus &bus, const LoggerClock &clock,
                EventJournal &journal, const RegionalSettings &regional, Publish publish,
-               AlarmCenter *alarms)
+               AlarmCenter *alarms, Alive alive)
     : settings_(settings), bus_(bus), clock_(clock), journal_(journal), regional_(regional),
-      publish_(std::move(publish)), alarms_(alarms) {}
+      publish_(std::move(publish)), alarms_(alarms), alive_(std::move(alive)) {}
 
 void Logger::createFiles() {
     const auto onNewFile = [this](int address, const QString &path, ChamberFiles::Why why) {
@@ -127,6 +127,7 @@ bool Logger::read(Chamber &c) {
     if (result.outcome != Outcome::LineNeverQuiet)
         lineNoiseReported_ = false;
     publish();
+    beat();
     return true;
 }
 
@@ -247,6 +248,7 @@ void Logger::portLost(const ExchangeResult &result) {
         c.backoff.answered(round_); // asked at once when the port is back
     }
     publish();
+    beat();
 }
 
 void Logger::portBack() {
@@ -257,6 +259,19 @@ void Logger::portBack() {
                     {QStringLiteral("device"), bus_.devicePath()},
                     {QStringLiteral("outage_seconds"), portLostAt_.secsTo(clock_.now())}});
     publish();
+    beat();
+}
+
+void Logger::advanceAlarms(AlarmClock::time_point now) {
+    if (!alarms_)
+        return;
+    alarms_->advance(now, clock_.now());
+    publish();
+}
+
+void Logger::beat() {
+    if (alive_)
+        alive_();
 }
 
 void Logger::publish() {
@@ -269,6 +284,8 @@ void Logger::publish() {
     metrics.port = bus_.portName();
     metrics.device = bus_.devicePath();
     metrics.periodSeconds = static_cast<int>(settings_.period.count());
+    if (alarms_)
+        metrics.alarms = alarms_->metrics();
     const std::vector<AlarmCenter::Active> active =
         alarms_ ? alarms_->active() : std::vector<AlarmCenter::Active>{};
     for (const Chamber &c : chambers_) {

@@ -28,11 +28,16 @@ struct LogSettings {
 
 class Logger {
 public:
+    // The run's state after every change, for /metrics and the pages.
     using Publish = std::function<void(const BusMetrics &)>;
+    // A sign of life after every exchange and every change of the port, for the service
+    // manager's watchdog: a round over a large silent bus may outlast its interval.
+    using Alive = std::function<void()>;
 
     // alarms: told of every chamber's outcome, when given.
     Logger(const LogSettings &settings, Bus &bus, const LoggerClock &clock, EventJournal &journal,
-           const RegionalSettings &regional, Publish publish = {}, AlarmCenter *alarms = nullptr);
+           const RegionalSettings &regional, Publish publish = {}, AlarmCenter *alarms = nullptr,
+           Alive alive = {});
 
     // Makes every chamber's first files. Throws CliError(kExitFile).
     void createFiles();
@@ -44,6 +49,9 @@ public:
     // met after as many rounds, never one round later because an exchange took a millisecond
     // longer than the one that first showed the condition.
     RoundEnd readRound(AlarmClock::time_point moment);
+    // Lets the alarms' silence and repeats fall due between rounds and while the port is lost,
+    // and publishes what they changed.
+    void advanceAlarms(AlarmClock::time_point now);
     // Writes every record composed since the last write, each into the file of its own moment.
     void writeRecords();
 
@@ -80,6 +88,7 @@ private:
     void missed(Chamber &c, const QString &reason, const QString &warning);
     void count(Chamber &c, const ExchangeResult &result);
     void publish();
+    void beat();
 
     const LogSettings &settings_;
     Bus &bus_;
@@ -88,6 +97,7 @@ private:
     RegionalSettings regional_;
     Publish publish_;
     AlarmCenter *alarms_;
+    Alive alive_;
     std::vector<Chamber> chambers_;
     long round_ = 0;
     QDateTime startedAt_;

@@ -6,6 +6,7 @@
 #include "PlotInput.h"
 #include "PlotOptions.h"
 #include "PlotWindow.h"
+#include "ProgramCommand.h"
 #include "ReportCommand.h"
 #include "core/ReadingsCsv.h"
 #include "platform/SystemRegionalSettings.h"
@@ -126,6 +127,8 @@ int OpenWindow(const PlotOptions &options, const InputSettings &input) {
 int RunPlot(const QStringList &arguments) {
     if (arguments.size() > 1 && arguments[1] == QStringLiteral("report"))
         return RunReport(arguments);
+    if (arguments.size() > 1 && arguments[1] == QStringLiteral("program"))
+        return RunProgramPreview(arguments);
     const ParsedCommandLine parsed = ParseCommandLine(arguments);
     if (!parsed.options)
         return UsageError(parsed.usageError);

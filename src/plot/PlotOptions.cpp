@@ -36,7 +36,9 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
                        "Exit status: 0 done, 2 wrong command line, 6 a file could not be read or "
                        "written (unreadable, not a log, no records).\n\n"
                        "kalvora-plot report FILE... -o report.pdf writes a test report; see "
-                       "kalvora-plot report --help."));
+                       "kalvora-plot report --help.\n"
+                       "kalvora-plot program FILE draws a program file's profile; see\n"
+                       "kalvora-plot program --help."));
     // Not addHelpOption(): its --help-all would list Qt's own options, which are no business of
     // this tool's users; --help-all is kept, hidden, as another name of --help.
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
@@ -135,6 +137,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
 bool NeedsNoDisplay(int argc, char **argv) {
     if (argc > 1 && std::strcmp(argv[1], "report") == 0)
         return true;
+    // "program" opens a window unless -o or --help says otherwise (found below).
     for (int i = 1; i < argc; ++i) {
         const char *argument = argv[i];
         if (std::strcmp(argument, "--") == 0)

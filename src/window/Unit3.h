@@ -1,8 +1,12 @@
 #pragma once
 // The control window: program editor, manual set-point and the start/stop commands.
+#include "core/ProgramFile.h"
+
 #include <QWidget>
+#include <functional>
 #include <vector>
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -40,13 +44,26 @@ public:
     void Button5Click();
     void Button6Click();
 
+    // Program files, from the table's context menu or Ctrl+O / Ctrl+S; a preview of the profile.
+    void OpenProgram();
+    void SaveProgram();
+    void PreviewProgram();
+    // The controls' texts, and filling them from a file's.
+    ProgramTexts programTexts();
+    void fillProgram(const ProgramTexts &texts);
+    QAction *openProgramAction = nullptr, *saveProgramAction = nullptr,
+            *previewProgramAction = nullptr;
+
 protected:
     void closeEvent(QCloseEvent *event) override;  // hides only
 
 private:
     void buildLayout();      // Unit3_layout.cpp
     void connectHandlers();  // Unit3_layout.cpp: clicks through the commands' wrapper
+    void addProgramActions(); // Unit3_layout.cpp
     QScrollArea *scrollArea_ = nullptr;
+    // Kept from the file opened last, so that saving it again keeps them.
+    QString programName_, programDescription_, programPath_;
 };
 
 extern TForm3 *Form3;
@@ -55,3 +72,13 @@ extern TForm3 *Form3;
 void ShowInputError();
 // Every error window opened so far; they live until the program ends.
 extern std::vector<TForm4 *> InputErrorWindows;
+
+// The file dialogs of the program files. Tests replace it to choose a path without a dialog;
+// an empty path is a cancelled dialog.
+struct ProgramFileQuestion {
+    bool save = false;
+    QString startPath;      // folder, or the file to suggest
+    QStringList folders;    // offered besides it (the libraries)
+};
+extern std::function<QString(QWidget *parent, const ProgramFileQuestion &question)>
+    ProgramFileDialogHook;

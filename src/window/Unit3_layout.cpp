@@ -120,6 +120,7 @@ QTableWidget *PlaceProgramTable(QWidget *canvas) {
 TForm3::TForm3(QWidget *parent) : QWidget(parent) {
     buildLayout();
     connectHandlers();
+    addProgramActions();
     RunHandler([this] { FormCreate(); });
 }
 

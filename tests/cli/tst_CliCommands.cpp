@@ -5,6 +5,7 @@
 
 #include "core/ControlFrames.h"
 #include "core/ModbusRtu.h"
+#include "core/ProgramFile.h"
 #include "platform/LineExchange.h"
 #include "platform/SerialPort.h"
 
@@ -57,6 +58,10 @@ private slots:
     void writeProgramSendsStepFrames();
     void writeProgramRejectsBadCells_data();
     void writeProgramRejectsBadCells();
+    void writeProgramFileSendsItsProgram();
+    void writeProgramFileRejected_data();
+    void writeProgramFileRejected();
+    void dryRunChecksAndSendsNothing();
     void confirmTurnsMissingResponseIntoFailure();
     void secondOpenerGetsExit3();
     void usageErrorsExit2();
@@ -299,6 +304,112 @@ void tst_CliCommands::writeProgramRejectsBadCells() {
     QVERIFY(!line.waitForReceived(1, 100ms)); // nothing sent
 }
 
+namespace {
+
+ProgramTexts ThreeStepProgram() {
+    ProgramTexts texts;
+    texts.programNumber = "2";
+    texts.steps = "3";
+    texts.cycles = "125";
+    texts.name = "Термоцикл";
+    texts.cells[0] = {"-40", "1", "30", "0", "45"};
+    texts.cells[1] = {"180", "99", "59", "99", "59"};
+    texts.cells[2] = {" 0", "0", "0", "0", "0"};
+    return texts;
+}
+
+std::vector<Bytes> ThreeStepFrames(int program, int cycles) {
+    return {BuildStepFrame(1, program, 1, {-40, 1, 30, 0, 45}, 3, cycles),
+            BuildStepFrame(1, program, 2, {180, 99, 59, 99, 59}, 3, cycles),
+            BuildStepFrame(1, program, 3, {0, 0, 0, 0, 0}, 3, cycles)};
+}
+
+} // namespace
+
+// The file's own program number and cycles, unless the command line gives others.
+void tst_CliCommands::writeProgramFileSendsItsProgram() {
+    QTemporaryDir dir;
+    const QString path = FileIn(dir, "p.csv", WriteProgramFile(ThreeStepProgram(), false));
+    {
+        SimulatedLine line({1});
+        const CliRun run = RunCli(WithPort(line, {"write-program", "1", path}));
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QCOMPARE(Requests(line), ThreeStepFrames(2, 125));
+    }
+    SimulatedLine line({1});
+    const CliRun run =
+        RunCli(WithPort(line, {"write-program", "1", "--program", "9", "--cycles", "7", path}));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(Requests(line), ThreeStepFrames(9, 7));
+}
+
+void tst_CliCommands::writeProgramFileRejected_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    ProgramTexts outOfRange = ThreeStepProgram();
+    outOfRange.cells[1][0] = "181";
+    QTest::newRow("cell out of range")
+        << WriteProgramFile(outOfRange, false) << QStringList() << 5
+        << "p.csv:9: step 2, Т, °С: 181 is outside -85..180";
+    ProgramTexts draft = ThreeStepProgram();
+    draft.cells[2][4] = "";
+    QTest::newRow("draft") << WriteProgramFile(draft, true) << QStringList() << 5
+                           << "p.csv:11: step 3, Выход,мм: empty";
+    QTest::newRow("not a program")
+        << QByteArray("Программа;1\n") << QStringList{"--program", "1", "--cycles", "1"} << 5
+        << "p.csv: no steps";
+    ProgramTexts unnumbered = ThreeStepProgram();
+    unnumbered.programNumber.clear();
+    QTest::newRow("no program number") << WriteProgramFile(unnumbered, false) << QStringList()
+                                       << 2 << "the file names no program number";
+    ProgramTexts badCycles = ThreeStepProgram();
+    badCycles.cycles = "0";
+    QTest::newRow("the file's cycles, replaced")
+        << WriteProgramFile(badCycles, false) << QStringList{"--cycles", "1000"} << 5
+        << "--cycles: '1000' is outside 1..999";
+}
+
+void tst_CliCommands::writeProgramFileRejected() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    SimulatedLine line({1});
+    QTemporaryDir dir;
+    const QString path = FileIn(dir, "p.csv", bytes);
+    const CliRun run = RunCli(WithPort(line, QStringList{"write-program", "1", path} + options));
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY(!line.waitForReceived(1, 100ms));
+}
+
+void tst_CliCommands::dryRunChecksAndSendsNothing() {
+    SimulatedLine line({1});
+    QTemporaryDir dir;
+    const QString path = FileIn(dir, "p.csv", WriteProgramFile(ThreeStepProgram(), false));
+    const QDateTime before = QDateTime::currentDateTime();
+    const CliRun run = RunCli(WithPort(line, {"write-program", "--dry-run", "1", path}));
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    // (135 + 11998 + 0) min a cycle, 125 cycles.
+    const qint64 minutes = 1516625;
+    QVERIFY2(run.out.contains("total duration: 1053 d 05 h 05 min (1516625 min)"),
+             qPrintable(run.out));
+    QVERIFY2(run.out.contains("time to mode 0 in step 3: the chamber sets its own rate"),
+             qPrintable(run.out));
+    const qsizetype at = run.out.indexOf("end if started now: ");
+    QVERIFY(at >= 0);
+    const QDateTime end =
+        QDateTime::fromString(run.out.mid(at + 20, 19), Qt::ISODate);
+    QVERIFY(end.isValid());
+    QVERIFY(end >= before.addSecs(minutes * 60 - 1));
+    QVERIFY(end <= QDateTime::currentDateTime().addSecs(minutes * 60 + 1));
+    QVERIFY(!line.waitForReceived(1, 100ms));
+    // Without an address as well.
+    QCOMPARE(RunCli({"write-program", "--dry-run", path}).exitCode, 0);
+}
+
 void tst_CliCommands::confirmTurnsMissingResponseIntoFailure() {
     SimulatedLine line({1});
     const CliRun warned = RunCli(WithPort(line, {"start", "2", "--timeout", "100"}));
@@ -333,7 +444,7 @@ void tst_CliCommands::secondOpenerGetsExit3() {
 void tst_CliCommands::usageErrorsExit2() {
     const QList<QStringList> cases{{}, {"frobnicate"}, {"read"}, {"read", "251"},
                                    {"read", "1", "--tries", "0"}, {"scan", "--bogus"},
-                                   {"log"}, {"log", "1,3-2"}, {"write-program", "1", "f.csv"}};
+                                   {"log"}, {"log", "1,3-2"}, {"write-program", "1"}};
     for (const QStringList &arguments : cases) {
         const CliRun run = RunCli(arguments);
         QVERIFY2(run.exitCode == 2, qPrintable(arguments.join(' ') + ": " + run.err));

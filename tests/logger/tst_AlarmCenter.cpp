@@ -88,7 +88,7 @@ void tst_AlarmCenter::notificationReachesEverySink() {
         Script(dir, "echo \"$KALVORA_ALARM_STATE $KALVORA_ALARM_VALUE\" >> \"$1\"\n"), out};
     Sinks sinks;
     AlarmCenter center({High60()}, delivery, {1, 2}, sinks.journal(), sinks.warn());
-    QVERIFY(center.metricsText().contains(
+    QVERIFY(AlarmMetricsText(center.metrics()).contains(
         QStringLiteral("kalvora_alarm_active{chamber=\"1\",kind=\"high\"} 0\n")));
     center.observe(Reading(61));
     QCOMPARE(
@@ -99,7 +99,7 @@ void tst_AlarmCenter::notificationReachesEverySink() {
     QCOMPARE(sinks.warnings(),
              QStringList{QStringLiteral(
                  "alarm raised: Chamber 1: temperature 61 °C above the limit 60 °C")});
-    const QString metrics = center.metricsText();
+    const QString metrics = AlarmMetricsText(center.metrics());
     QVERIFY(
         metrics.contains(QStringLiteral("kalvora_alarm_active{chamber=\"1\",kind=\"high\"} 1\n")));
     QVERIFY(metrics.contains(
@@ -125,7 +125,7 @@ void tst_AlarmCenter::failedDeliveryIsReported() {
                                                      "status 4 chamber=1 kind=high gave_up=true"));
     QCOMPARE(sinks.warnings()[1],
              QStringLiteral("alarm command for chamber 1 (high) failed: exit status 4; given up"));
-    QVERIFY(center.metricsText().contains(
+    QVERIFY(AlarmMetricsText(center.metrics()).contains(
         QStringLiteral("kalvora_alarm_delivery_failures_total{channel=\"command\"} 1\n")));
 }
 

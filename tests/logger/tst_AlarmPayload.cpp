@@ -1,5 +1,5 @@
 // A notification as its channels, the journal and /metrics take it.
-#include "logger/alarms/AlarmMetricsText.h"
+#include "logger/metrics/AlarmMetrics.h"
 #include "logger/alarms/AlarmPayload.h"
 
 #include <QJsonDocument>
@@ -170,8 +170,8 @@ void tst_AlarmPayload::journalEvents() {
 
 void tst_AlarmPayload::metricsText() {
     const QString text =
-        AlarmMetricsText({{1, AlarmKind::High, false}, {2, AlarmKind::Silent, true}},
-                         {{QStringLiteral("webhook"), 0}, {QStringLiteral("mail"), 3}});
+        AlarmMetricsText({{{1, AlarmKind::High, false}, {2, AlarmKind::Silent, true}},
+                          {{QStringLiteral("webhook"), 0}, {QStringLiteral("mail"), 3}}});
     QCOMPARE(text,
              QStringLiteral(
                  "# HELP kalvora_alarm_active Whether an alarm of this kind is raised at the "

@@ -20,6 +20,7 @@ class tst_Logger : public QObject {
 private slots:
     void alarmDelayCountsRoundMoments_data();
     void alarmDelayCountsRoundMoments();
+    void publishedStateCarriesTheAlarms();
 };
 
 void tst_Logger::alarmDelayCountsRoundMoments_data() {
@@ -69,6 +70,43 @@ void tst_Logger::alarmDelayCountsRoundMoments() {
         QCOMPARE(logger.readRound(start + round * settings.period), Logger::RoundEnd::Done);
     }
     QCOMPARE(raised, QList<int>{raisedInRound});
+}
+
+// What /metrics serves comes from the published state: every rule's alarm with its 0 or 1, also
+// when silence raises it between rounds, with no exchange to publish it.
+void tst_Logger::publishedStateCarriesTheAlarms() {
+    SimulatedLine line({1});
+    line.setTemperatures(1, 235, 250);
+    QTemporaryDir dir;
+    LogSettings settings;
+    settings.dir = dir.path();
+    settings.period = 1s;
+    settings.addresses = {1};
+    const SystemClock clock;
+    EventJournal journal(dir.filePath(QStringLiteral("events.jsonl")), clock);
+    Bus bus(CommonOptions{line.slavePath(), 1, 100ms});
+    AlarmCenter alarms({ParseAlarmRule(QStringLiteral("1 silent 3")).rule},
+                       AlarmDeliverySettings{}, settings.addresses, {}, {});
+    BusMetrics published;
+    Logger logger(settings, bus, clock, journal, RegionalSettings{},
+                  [&published](const BusMetrics &state) { published = state; }, &alarms);
+    const auto silent = [&published](int active) {
+        return PrometheusText(published).contains(
+            QStringLiteral("\nkalvora_alarm_active{chamber=\"1\",kind=\"silent\"} %1\n")
+                .arg(active));
+    };
+    logger.createFiles();
+    const auto start = AlarmClock::now();
+    QCOMPARE(logger.readRound(start), Logger::RoundEnd::Done);
+    QVERIFY(silent(0));
+    line.setFaults(1, chambersim::ChamberFaults{.silentFirst = 1 << 30});
+    QCOMPARE(logger.readRound(start + 1s), Logger::RoundEnd::Done);
+    QVERIFY(silent(0));
+    logger.advanceAlarms(start + 4s);
+    QVERIFY(silent(1));
+    line.setFaults(1, chambersim::ChamberFaults{});
+    QCOMPARE(logger.readRound(start + 5s), Logger::RoundEnd::Done);
+    QVERIFY(silent(0));
 }
 
 QTEST_GUILESS_MAIN(tst_Logger)

@@ -1,7 +1,5 @@
 #include "logger/alarms/AlarmCenter.h"
 
-#include "logger/alarms/AlarmMetricsText.h"
-
 QString AlarmWarning(const AlarmNotification &n) {
     switch (n.state) {
     case AlarmState::Raised:
@@ -65,11 +63,11 @@ void AlarmCenter::advance(AlarmClock::time_point now, const QDateTime &wallTime)
     handle(monitor_.advance(now, wallTime));
 }
 
-QString AlarmCenter::metricsText() const {
-    std::vector<ChannelFailures> failures;
+AlarmMetrics AlarmCenter::metrics() const {
+    AlarmMetrics metrics{monitor_.status(), {}};
     for (AlarmChannel channel : channels_)
-        failures.push_back({AlarmChannelName(channel), delivery_.failures(channel)});
-    return AlarmMetricsText(monitor_.status(), failures);
+        metrics.failures.push_back({AlarmChannelName(channel), delivery_.failures(channel)});
+    return metrics;
 }
 
 std::vector<AlarmCenter::Active> AlarmCenter::active() const {

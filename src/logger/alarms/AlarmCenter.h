@@ -4,6 +4,7 @@
 // the metrics). The logger feeds it each chamber's outcome of each round.
 #include "logger/alarms/AlarmDelivery.h"
 #include "logger/alarms/AlarmPayload.h"
+#include "logger/metrics/AlarmMetrics.h"
 
 #include "core/AlarmRules.h"
 
@@ -38,8 +39,8 @@ public:
     // every round or every second.
     void advance(AlarmClock::time_point now, const QDateTime &wallTime);
 
-    // kalvora_alarm_active and kalvora_alarm_delivery_failures_total, to append to /metrics.
-    QString metricsText() const;
+    // Every rule's state and every channel's failed deliveries, for /metrics.
+    AlarmMetrics metrics() const;
     // The alarms active now, each chamber's in the rules' order, with the time each was raised.
     struct Active {
         int chamber = 0;

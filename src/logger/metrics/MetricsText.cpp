@@ -1,14 +1,10 @@
 #include "logger/metrics/MetricsText.h"
 
-#include "core/NumberText.h"
-
 #include <functional>
 
 namespace {
 
-QString Number(double value) { return FloatToText(value, QLatin1Char('.')); }
-
-QString Label(int address) { return QStringLiteral("chamber=\"%1\"").arg(address); }
+MetricLabel Chamber(int address) { return {QStringLiteral("chamber"), QString::number(address)}; }
 
 struct Gauge {
     const char *name;
@@ -66,25 +62,24 @@ const std::vector<Gauge> &Gauges() {
 } // namespace
 
 QString PrometheusText(const BusMetrics &bus) {
-    const std::vector<ChamberMetrics> &chambers = bus.chambers;
-    QString text = QStringLiteral("# HELP kalvora_port_up Whether the serial port is open and "
-                                  "working (1) or lost (0).\n# TYPE kalvora_port_up gauge\n"
-                                  "kalvora_port_up %1\n")
-                       .arg(bus.portUp ? 1 : 0);
+    using Type = PrometheusWriter::Type;
+    PrometheusWriter out;
+    out.family(QStringLiteral("kalvora_port_up"), Type::Gauge,
+               QStringLiteral("Whether the serial port is open and working (1) or lost (0)."))
+        .add({}, bus.portUp ? 1 : 0);
     for (const Gauge &gauge : Gauges()) {
-        const QString name = QLatin1String(gauge.name);
-        text += QStringLiteral("# HELP %1 %2\n# TYPE %1 gauge\n").arg(name, QLatin1String(gauge.help));
-        for (const ChamberMetrics &c : chambers)
+        auto &family = out.family(QLatin1String(gauge.name), Type::Gauge,
+                                  QLatin1String(gauge.help));
+        for (const ChamberMetrics &c : bus.chambers)
             if (const auto value = gauge.value(c))
-                text += QStringLiteral("%1{%2} %3\n").arg(name, Label(c.address), Number(*value));
+                family.add({Chamber(c.address)}, *value);
     }
-    const QString counter = QStringLiteral("kalvora_chamber_exchanges_total");
-    text += QStringLiteral("# HELP %1 Exchanges with the chamber by result: ok, timeout (no "
-                           "reply), bad_crc (damaged reply), exception (refused), line_never_quiet (the line never "
-                           "fell quiet for the request).\n"
-                           "# TYPE %1 counter\n")
-                .arg(counter);
-    for (const ChamberMetrics &c : chambers) {
+    auto &exchanges = out.family(
+        QStringLiteral("kalvora_chamber_exchanges_total"), Type::Counter,
+        QStringLiteral("Exchanges with the chamber by result: ok, timeout (no reply), bad_crc "
+                       "(damaged reply), exception (refused), line_never_quiet (the line never "
+                       "fell quiet for the request)."));
+    for (const ChamberMetrics &c : bus.chambers) {
         const std::pair<const char *, unsigned long long> results[] = {
             {"ok", c.exchanges.ok},
             {"timeout", c.exchanges.timeout},
@@ -92,9 +87,12 @@ QString PrometheusText(const BusMetrics &bus) {
             {"exception", c.exchanges.exception},
             {"line_never_quiet", c.exchanges.lineNeverQuiet}};
         for (const auto &[result, count] : results)
-            text += QStringLiteral("%1{%2,result=\"%3\"} %4\n")
-                        .arg(counter, Label(c.address), QLatin1String(result))
-                        .arg(count);
+            exchanges.addCount({Chamber(c.address), {QStringLiteral("result"), QLatin1String(result)}},
+                               count);
     }
-    return text + bus.alarmsText + bus.shareText;
+    if (bus.alarms)
+        WriteAlarmMetrics(out, *bus.alarms);
+    if (!bus.sharedLinks.empty())
+        WriteSharedLinkMetrics(out, bus.sharedLinks);
+    return out.text();
 }

@@ -1,5 +1,9 @@
 #pragma once
-// The Prometheus text exposition of the chambers a `log` run reads.
+// What /metrics and the pages show of a `log` run: the bus, each chamber, the alarms and the
+// shared links, and its Prometheus text.
+#include "logger/metrics/AlarmMetrics.h"
+#include "logger/metrics/SharedLinkMetrics.h"
+
 #include "core/ReadingValues.h"
 
 #include <QDateTime>
@@ -37,8 +41,8 @@ struct ChamberMetrics {
 struct BusMetrics {
     bool portUp = true;
     std::vector<ChamberMetrics> chambers;
-    QString alarmsText; // the alarms' own metrics, appended as they are
-    QString shareText;  // the shared links' metrics, appended as they are
+    std::optional<AlarmMetrics> alarms;         // with --alarm
+    std::vector<SharedLinkMetrics> sharedLinks; // with --share
     // The run, for the overview page.
     QString version;
     QDateTime started;
@@ -48,5 +52,6 @@ struct BusMetrics {
 };
 
 // Every metric with its # HELP and # TYPE; a chamber that is down, or a value that failed its
-// bound, has no sample for that value (no stale figures).
+// bound, has no sample for that value (no stale figures). The alarms' and the shared links'
+// families come only with alarms and links.
 QString PrometheusText(const BusMetrics &bus);

@@ -41,14 +41,6 @@ void RestrictToDialout(const PseudoTerminal &pty, const QString &path) {
                      .arg(path, problem.isEmpty() ? SystemReason(errno) : problem));
 }
 
-QString Escaped(const QString &labelValue) {
-    QString text = labelValue;
-    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    text.replace(QLatin1Char('"'), QLatin1String("\\\""));
-    text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    return text;
-}
-
 // The client's answer as the journal names it.
 QString AnswerText(const ExchangeResult &result) {
     switch (result.outcome) {
@@ -386,60 +378,14 @@ void BusShare::relay(Link &link, Waiting request, Clock::time_point dueAt) {
                     {QStringLiteral("answer"), AnswerText(result)}});
 }
 
-QString BusShare::metricsText() const {
+std::vector<SharedLinkMetrics> BusShare::metrics() const {
     std::lock_guard lock(mutex_);
-    QString text;
-    const auto family = [&text](const char *name, const char *type, const char *help) {
-        text += QStringLiteral("# HELP %1 %2\n# TYPE %1 %3\n")
-                    .arg(QLatin1String(name), QLatin1String(help), QLatin1String(type));
-    };
-    const auto sample = [&text](const char *name, const Link &link, const char *label,
-                                const char *value, const QString &number) {
-        text += QStringLiteral("%1{link=\"%2\"").arg(QLatin1String(name), Escaped(link.path));
-        if (label)
-            text += QStringLiteral(",%1=\"%2\"").arg(QLatin1String(label), QLatin1String(value));
-        text += QStringLiteral("} %1\n").arg(number);
-    };
-    family("kalvora_client_requests_total", "counter",
-           "Requests of clients on a shared link sent on the bus (one try each), by result: ok, "
-           "exception, timeout (no reply), damaged_reply, not_sent (port lost or the line never "
-           "quiet).");
+    std::vector<SharedLinkMetrics> metrics;
     for (const auto &link : links_) {
         const Counts &c = link->counts;
-        const std::pair<const char *, unsigned long long> results[] = {
-            {"ok", c.ok},
-            {"exception", c.exception},
-            {"timeout", c.timeout},
-            {"damaged_reply", c.damagedReply},
-            {"not_sent", c.notSent}};
-        for (const auto &[result, count] : results)
-            sample("kalvora_client_requests_total", *link, "result", result,
-                   QString::number(count));
+        metrics.push_back({link->path, c.ok, c.exception, c.timeout, c.damagedReply, c.notSent,
+                           c.damaged, c.unsupported, c.incomplete, c.replaced, c.stale,
+                           c.overflow, c.busSeconds, c.waitSeconds});
     }
-    family("kalvora_client_dropped_total", "counter",
-           "Requests of clients on a shared link dropped before the bus, by reason: damaged "
-           "(CRC), unsupported (not function 4 or 16, a wrong count, an address above 250), "
-           "incomplete (silence before the end), replaced (a read, or the same write, not yet "
-           "sent when the client sent it again), stale (waited too long for the bus), overflow "
-           "(more than 32 waiting).");
-    for (const auto &link : links_) {
-        const Counts &c = link->counts;
-        const std::pair<const char *, unsigned long long> reasons[] = {
-            {"damaged", c.damaged},       {"unsupported", c.unsupported},
-            {"incomplete", c.incomplete}, {"replaced", c.replaced},
-            {"stale", c.stale},           {"overflow", c.overflow}};
-        for (const auto &[reason, count] : reasons)
-            sample("kalvora_client_dropped_total", *link, "reason", reason, QString::number(count));
-    }
-    family("kalvora_client_bus_seconds_total", "counter",
-           "Seconds the bus spent on the requests of a shared link's clients.");
-    for (const auto &link : links_)
-        sample("kalvora_client_bus_seconds_total", *link, nullptr, nullptr,
-               QString::number(link->counts.busSeconds, 'f', 6));
-    family("kalvora_client_wait_seconds_total", "counter",
-           "Seconds the requests of a shared link's clients waited for the bus.");
-    for (const auto &link : links_)
-        sample("kalvora_client_wait_seconds_total", *link, nullptr, nullptr,
-               QString::number(link->counts.waitSeconds, 'f', 6));
-    return text;
+    return metrics;
 }

@@ -9,6 +9,7 @@
 // client's next request keeps the pause the client kept (core/ClientPacing).
 #include "base/Bus.h"
 #include "logger/EventJournal.h"
+#include "logger/metrics/SharedLinkMetrics.h"
 
 #include "core/ClientPacing.h"
 #include "core/ClientRequestFramer.h"
@@ -48,8 +49,8 @@ public:
     // Sends each link's waiting request once, links in turn, and hands back the replies. From
     // the thread that owns the bus only.
     void serve();
-    // The relay's Prometheus metrics: requests by result, drops by reason, bus and queue time.
-    QString metricsText() const;
+    // Each link's requests by result, drops by reason, bus and queue time, for /metrics.
+    std::vector<SharedLinkMetrics> metrics() const;
 
 private:
     struct Counts {
