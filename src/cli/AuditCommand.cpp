@@ -3,6 +3,7 @@
 
 #include "base/CliError.h"
 #include "core/AuditTrail.h"
+#include "core/AuditWords.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -79,22 +80,6 @@ QDateTime Bound(const QCommandLineParser &parser, const QString &name, bool end)
         throw CliError{kExitUsage,
                        QStringLiteral("--%1: '%2' is no date or date and time").arg(name, text)};
     return moment;
-}
-
-QString OutcomeWords(const QString &outcome) {
-    static const QMap<QString, QString> words{
-        {QStringLiteral("sent"), QStringLiteral("отправлено")},
-        {QStringLiteral("sending"), QStringLiteral("отправлено, ответ не записан")},
-        {QStringLiteral("ok"), QStringLiteral("принято")},
-        {QStringLiteral("no answer"), QStringLiteral("нет ответа")}};
-    return words.value(outcome, outcome);
-}
-
-QString WhoWords(const QJsonObject &who) {
-    QString text = who.value(QLatin1String("user")).toString();
-    if (who.contains(QLatin1String("uid")))
-        text += QStringLiteral(" (%1)").arg(who.value(QLatin1String("uid")).toInteger());
-    return text + QLatin1Char('@') + who.value(QLatin1String("host")).toString();
 }
 
 // The window keeps the texts it showed, the tool the numbers it read.
@@ -182,10 +167,10 @@ int Show(const QCommandLineParser &parser, const QStringList &paths) {
                  .toString()
                  .left(19)
                  .replace(QLatin1Char('T'), QLatin1Char(' ')),
-             WhoWords(who), program, QString::number(what.value(QLatin1String("chamber")).toInt()),
+             AuditWhoWords(who), program, QString::number(what.value(QLatin1String("chamber")).toInt()),
              what.value(QLatin1String("words")).toString(),
              BeforeWords(line.value(QLatin1String("before"))),
-             OutcomeWords(answers.value(seq, line.value(QLatin1String("outcome")).toString())),
+             AuditOutcomeWords(answers.value(seq, line.value(QLatin1String("outcome")).toString())),
              line.value(QLatin1String("reason")).toString()});
     }
     if (!json)

@@ -17,6 +17,10 @@ QJsonObject ManualModeWhat(int chamber, bool start, const Frame &frame);
 QJsonObject ProgramStartWhat(int chamber, int fromProgram, const Frame &frame);
 QJsonObject ProgramStopWhat(int chamber, const Frame &frame);
 
+// What a write relayed through a shared link says, from its frame alone: one of the commands
+// above when the frame is one, else "registers_written" with its start and values.
+QJsonObject RelayedWriteWhat(const Frame &frame);
+
 // "01 10 00 10 ...", as the line trace and the specification write frames.
 QString FrameHexText(const Frame &frame);
 // The frames of a "what" member, back as bytes (an entry that is no hex text gives nothing).

@@ -328,11 +328,14 @@ RunSummary SummariseRun(const RunInput &input) {
     const qint64 periodEnd = input.to       ? *input.to
                              : summary.last ? summary.last->instant
                                             : std::numeric_limits<qint64>::max();
-    QList<RunEvent> all = outages + Alarms(events) + LoggerRuns(events);
+    QList<RunEvent> all = outages + Alarms(events) + LoggerRuns(events) + input.writes;
     if (!readings.isEmpty())
         all += ProgramRuns(readings, instants);
     for (const RunEvent &event : all) {
         if (event.start.instant > periodEnd || EndOf(event) < periodStart)
+            continue;
+        // A write is a moment: one before the period is not in it.
+        if (event.kind == RunEventKind::Write && event.start.instant < periodStart)
             continue;
         summary.events.append(event);
         if (event.kind != RunEventKind::Outage)

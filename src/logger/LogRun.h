@@ -8,6 +8,8 @@
 #include "logger/alarms/AlarmOptions.h"
 #include "logger/Logger.h"
 
+#include "core/SharedLinkOption.h"
+
 #include <QJsonObject>
 #include <vector>
 #include <string>
@@ -29,7 +31,7 @@ struct LogOptions {
     LogSettings settings;
     AlarmSettings alarms;
     CommonOptions common;
-    QStringList shares;    // --share paths
+    std::vector<SharedLinkOption> shares; // --share
     QString eventsPath;
     QString serverOption;  // "--http" or "--metrics", the one that gave the address; empty: none
     QString serverAddress; // [HOST:]PORT

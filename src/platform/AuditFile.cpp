@@ -135,6 +135,17 @@ QString UserName(unsigned uid) {
     return QString::fromLocal8Bit(found->pw_name);
 }
 
+std::optional<unsigned> UserIdOf(const QString &name) {
+    passwd entry{};
+    passwd *found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwnam_r(QFile::encodeName(name).constData(), &entry, buffer.data(), buffer.size(),
+                     &found) != 0 ||
+        !found)
+        return std::nullopt;
+    return found->pw_uid;
+}
+
 QJsonObject CurrentProcessWho(const QString &program) {
     const uid_t uid = ::getuid();
     char host[256] = {};

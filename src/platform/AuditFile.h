@@ -7,6 +7,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <optional>
 
 // $KALVORA_CONFIG when set, else /etc/kalvora/audit.conf. A missing file: the defaults.
 QString AuditSettingsPath();
@@ -16,6 +17,8 @@ AuditSettings ReadAuditSettings();
 QJsonObject CurrentProcessWho(const QString &program);
 // The name of the user with `uid`; empty when the system knows none.
 QString UserName(unsigned uid);
+// The uid of the user named `name`; none when the system knows no such user.
+std::optional<unsigned> UserIdOf(const QString &name);
 
 // Appends `record` to the month's file in `folder` (created when missing), continuing the chain
 // from the file's last line or, for a new month, from the file before it. A torn last line is

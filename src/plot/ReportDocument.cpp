@@ -54,6 +54,14 @@ ReportTable Header(const ReportContent &report, const ChamberReport *chamber) {
         AddRow(table, Label::FirstAndLastRecord, FirstAndLast(settings, chamber->summary));
     }
     AddRow(table, Label::SourceFiles, SourcesCell(chamber ? chamber->sources : report.sources));
+    if (!report.audits.isEmpty()) {
+        ReportCell trails;
+        for (const AuditTrailReport &trail : report.audits) {
+            trails.append({AuditTrailFiles(trail)});
+            trails.append({AuditTrailHead(trail), true});
+        }
+        AddRow(table, Label::AuditTrails, trails);
+    }
     AddRow(table, Label::MadeBy, MadeBy(settings.version));
     AddRow(table, Label::MadeAt, Moment(settings.settings, settings.madeAt));
     return table;

@@ -1,13 +1,16 @@
 #include "ReportModel.h"
 
+#include "core/AuditReportEvents.h"
+
 #include <QFileInfo>
 #include <algorithm>
 
 ReportContent BuildReport(const LoadedInput &loaded, const ReportSettings &settings,
-                          LocalClock &clock) {
+                          LocalClock &clock, const QList<AuditTrailReport> &audits) {
     ReportContent report;
     report.settings = settings;
     report.sources = loaded.sources;
+    report.audits = audits;
     for (const ChamberReadings &chamber : loaded.chambers) {
         ChamberReport chamberReport;
         chamberReport.chamber = chamber;
@@ -23,6 +26,9 @@ ReportContent BuildReport(const LoadedInput &loaded, const ReportSettings &setti
         if (settings.to)
             input.to = settings.to->toSecsSinceEpoch();
         input.band = settings.band;
+        if (chamber.chamber)
+            for (const AuditTrailReport &trail : audits)
+                input.writes += AuditWriteEvents(trail.lines, *chamber.chamber);
         input.damagedLines = chamber.damagedLines + loaded.journalDamagedLines;
         chamberReport.summary = SummariseRun(input);
 

@@ -4,6 +4,7 @@
 #include "ChartModel.h"
 #include "LocalClock.h"
 #include "PlotInput.h"
+#include "core/AuditTrail.h"
 #include "core/RunSummary.h"
 
 #include <QDateTime>
@@ -26,13 +27,23 @@ struct ChamberReport {
     QList<SourceFile> sources; // its own files and the journals
 };
 
+// One audit trail given with --audit: its files, oldest first, checked as one chain, and its
+// lines.
+struct AuditTrailReport {
+    QStringList files;
+    AuditVerification verification;
+    QList<QJsonObject> lines;
+};
+
 struct ReportContent {
     ReportSettings settings;
     QList<SourceFile> sources;
+    QList<AuditTrailReport> audits;
     QList<ChamberReport> chambers;
 };
 
 // The figures of each chamber of the input; journal events go to the chamber they name, and
 // the logger's own ones to every chamber.
+// The writes to each chamber of the trails go to its events.
 ReportContent BuildReport(const LoadedInput &loaded, const ReportSettings &settings,
-                          LocalClock &clock);
+                          LocalClock &clock, const QList<AuditTrailReport> &audits = {});

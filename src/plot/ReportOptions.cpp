@@ -103,8 +103,14 @@ ParsedReportCommandLine ParseReportCommandLine(const QStringList &arguments) {
                                   QStringLiteral("Date of the first record, for logs whose file "
                                                  "name gives none."),
                                   QStringLiteral("YYYY-MM-DD"));
-    parser.addOptions(
-        {output, html, from, to, title, customer, chamber, band, dateFormat, timeFormat, date});
+    const QCommandLineOption audit(
+        QStringLiteral("audit"),
+        QStringLiteral("An audit trail file (audit-YYYY-MM.jsonl; repeatable): the writes to "
+                       "the chamber in the period go into the events, and the header prints "
+                       "each trail's head. Files in one folder are one trail."),
+        QStringLiteral("FILE"));
+    parser.addOptions({output, html, from, to, title, customer, chamber, band, dateFormat,
+                       timeFormat, date, audit});
     // The command's word is read before the parser, which sees only what follows it; the usage
     // line names it.
     parser.addPositionalArgument(
@@ -124,6 +130,7 @@ ParsedReportCommandLine ParseReportCommandLine(const QStringList &arguments) {
     ReportOptions options;
     options.files = parser.positionalArguments();
     options.pdfOutput = parser.value(output);
+    options.auditFiles = parser.values(audit);
     options.htmlOutput = parser.value(html);
     if (parser.isSet(output) && options.pdfOutput.isEmpty())
         return Usage(QStringLiteral("-o needs a file name"));

@@ -1,10 +1,12 @@
 #include "ReportWords.h"
 
 #include "core/AlarmRules.h"
+#include "core/AuditWords.h"
 #include "core/ExchangeOutcome.h"
 #include "core/IntegerText.h"
 #include "core/NumberText.h"
 
+#include <QFileInfo>
 #include <cmath>
 
 namespace ReportWords {
@@ -96,6 +98,8 @@ QString Text(Label label) {
         return QStringLiteral("Макс.");
     case Label::ShortMean:
         return QStringLiteral("Средняя");
+    case Label::AuditTrails:
+        return QStringLiteral("Журнал аудита (записи в камеру)");
     case Label::Signature:
         return QStringLiteral("Оператор: ______________________   Подпись: ______________   "
                               "Дата: ______________");
@@ -192,6 +196,25 @@ QString SourceDigest(const SourceFile &source) {
 
 QString NoValue() { return QStringLiteral("—"); }
 
+QString AuditTrailFiles(const AuditTrailReport &trail) {
+    QStringList names;
+    for (const QString &path : trail.files)
+        names.append(QFileInfo(path).fileName());
+    return names.join(QStringLiteral(", "));
+}
+
+QString AuditTrailHead(const AuditTrailReport &trail) {
+    const AuditVerification &v = trail.verification;
+    if (!v.intact)
+        return QStringLiteral("ЦЕПОЧКА НАРУШЕНА: ") + v.failure;
+    if (v.head.hash.isEmpty())
+        return QStringLiteral("записей нет");
+    return QStringLiteral("строк %1, последняя № %2, SHA-256 %3")
+        .arg(v.lines)
+        .arg(v.head.sequence)
+        .arg(QString::fromLatin1(v.head.hash));
+}
+
 QString BandTitle(const ReportSettings &settings) {
     return QStringLiteral("Время в пределах ±") + Decimal(settings.settings, settings.band, 2) +
            QStringLiteral(" °C от заданной");
@@ -268,6 +291,13 @@ EventWords Event(const RegionalSettings &settings, const RunEvent &event) {
     }
     case RunEventKind::Program:
         return {QStringLiteral("Программа ") + IntToText(event.program.value_or(0)), QString()};
+    case RunEventKind::Write: {
+        QStringList parts = {event.detail, event.who,
+                             QStringLiteral("итог: ") + AuditOutcomeWords(event.outcome)};
+        if (!event.message.isEmpty())
+            parts.append(QStringLiteral("причина: ") + event.message);
+        return {QStringLiteral("Запись в камеру"), parts.join(QStringLiteral("; "))};
+    }
     case RunEventKind::LoggerRunning: {
         QStringList parts;
         if (!event.message.isEmpty())

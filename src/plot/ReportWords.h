@@ -40,6 +40,7 @@ enum class Label {
     ShortMaximum,
     ShortMean,
     Signature, // the line the operator signs
+    AuditTrails,
 };
 QString Text(Label label);
 
@@ -60,6 +61,9 @@ QString Records(const RunSummary &summary);
 QString Period(const ReportSettings &settings, const RunSummary &summary);
 QString FirstAndLast(const ReportSettings &settings, const RunSummary &summary);
 QString SourceDigest(const SourceFile &source); // "SHA-256 <hex>"
+// A trail's files and its head, or where its chain breaks.
+QString AuditTrailFiles(const AuditTrailReport &trail);
+QString AuditTrailHead(const AuditTrailReport &trail);
 QString NoValue();                              // a cell with nothing to say
 
 // The time within the band: the heading of its row, its figure, and both shortened for the

@@ -1,13 +1,19 @@
 // `kalvora-plot report` as an operator runs it on bad input: a clear message, an exit code and
-// no report, not even half of one; and the report made by the window's "Отчёт…" action.
+// no report, not even half of one; the writes of an audit trail in its events; and the report
+// made by the window's "Отчёт…" action.
 #include "FileBytes.h"
 #include "LogFixture.h"
 #include "PlotWindow.h"
 #include "ReportCommand.h"
+#include "core/AuditCommands.h"
+#include "core/AuditTrail.h"
+#include "core/ControlFrames.h"
 #include "core/ReadingsCsv.h"
 
 #include <QAction>
 #include <QDir>
+#include <QJsonObject>
+#include <QTimeZone>
 #include <QtTest>
 #include <unistd.h>
 
@@ -246,6 +252,61 @@ private slots:
         QCOMPARE(html.count(QStringLiteral("нет ответа")), 1);
         static const QRegularExpression page(QStringLiteral("/Type /Page[^s]"));
         QVERIFY(QString::fromLatin1(ReadAll(Path("several.pdf"))).count(page) >= 3);
+    }
+
+    // The writes of a trail to the reported chamber, in the period, go into the events; the
+    // header fixes the trail by its head.
+    void auditTrailWritesAndHead() {
+        QVERIFY(QDir(folder_.path()).mkpath(QStringLiteral("trail")));
+        const auto moment = [](int hour, int minute) {
+            return QDateTime(QDate(2017, 12, 9), QTime(hour, minute), QTimeZone::utc());
+        };
+        const QJsonObject anna{{"user", "anna"}, {"uid", 1000}, {"host", "lab-pc"},
+                               {"program", "kalvora"}, {"pid", 41}};
+        const QList<AuditRecord> records = {
+            {moment(14, 10), anna, SetPointWhat(1, -20, BuildSetPointFrame(1, -20)),
+             QJsonValue(), "sending", "калибровка датчика", std::nullopt},
+            {moment(14, 10), anna, SetPointWhat(1, -20, {}), QJsonValue(), "ok", {}, 1},
+            // Another chamber's, and one before the records began: neither is chamber 1's.
+            {moment(14, 12), anna, ManualModeWhat(2, true, BuildManualModeFrame(2, true)),
+             QJsonValue(), "sent", {}, std::nullopt},
+            {moment(13, 0), anna, ProgramStopWhat(1, BuildProgramStopFrame(1)), QJsonValue(),
+             "sent", {}, std::nullopt},
+        };
+        QByteArray trail;
+        AuditHead head;
+        for (const AuditRecord &record : records) {
+            const QByteArray line = AuditLine(head, record);
+            trail += line + '\n';
+            head = {head.sequence + 1, AuditLineHash(line)};
+        }
+        QVERIFY(WriteFile(Path("trail/audit-2017-12.jsonl"), trail));
+
+        const Outcome outcome =
+            Run(QStringList{"ЖЫМ№1 09.12.2017 14_05_33.txt", "--audit",
+                            "trail/audit-2017-12.jsonl", "--html", "audit.html"} +
+                kRussianFormats);
+        QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.err));
+        const QString html = QString::fromUtf8(ReadAll(Path("audit.html")));
+        QCOMPARE(html.count(QStringLiteral("Запись в камеру")), 1);
+        QVERIFY(html.contains(QStringLiteral("Уставка ручного задания: −20 °C; anna (1000)@lab-pc; "
+                                             "итог: принято; причина: калибровка датчика")));
+        QVERIFY(!html.contains(QStringLiteral("Запуск камеры")));
+        QVERIFY(!html.contains(QStringLiteral("Останов камеры")));
+        QVERIFY(html.contains(QStringLiteral("audit-2017-12.jsonl")));
+        QVERIFY(html.contains(QStringLiteral("строк 4, последняя № 4, SHA-256 ") +
+                              QString::fromLatin1(head.hash)));
+
+        // A trail that was changed is said to be so, in the header and on stderr.
+        trail.replace("−20", "−25");
+        QVERIFY(WriteFile(Path("trail/audit-2017-12.jsonl"), trail));
+        const Outcome changed =
+            Run(QStringList{"ЖЫМ№1 09.12.2017 14_05_33.txt", "--audit",
+                            "trail/audit-2017-12.jsonl", "--html", "audit.html"} +
+                kRussianFormats);
+        QCOMPARE(changed.exitCode, 0);
+        QVERIFY(changed.err.contains(QStringLiteral("audit trail broken")));
+        QVERIFY(ReadAll(Path("audit.html")).contains("ЦЕПОЧКА НАРУШЕНА"));
     }
 
     // The window's "Отчёт…" writes the report of the files it shows.
