@@ -8,9 +8,10 @@ KALVORA_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-charts-dev libqt6opengl
     libyaml-cpp-dev libcrypt-dev)
 # The tests alone: pdftotext and pdftoppm read the reports back; mbpoll is a client of the
 # shared bus; Chromium with its WebDriver, driven from Debian's python3 through Selenium, loads
-# the logger's pages; amtool (prometheus-alertmanager) checks the shipped Alertmanager route.
+# the logger's pages; amtool (prometheus-alertmanager) checks the shipped Alertmanager route;
+# htpasswd (apache2-utils) makes the password hash of the login's tests, as the README does.
 KALVORA_TEST_PACKAGES=(poppler-utils mbpoll chromium chromium-driver python3-selenium
-    prometheus-alertmanager)
+    prometheus-alertmanager apache2-utils)
 # package.sh and its test: manual pages, icons, CPack's dpkg-shlibdeps (with file), and checks.
 KALVORA_PACKAGING_PACKAGES=(help2man python3 librsvg2-bin dpkg-dev file lintian desktop-file-utils systemd)
 

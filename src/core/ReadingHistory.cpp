@@ -79,17 +79,25 @@ void ReadingHistory::addGap(int address, qint64 t) {
 }
 
 void ReadingHistory::add(Series &series, const Stored &point) {
-    while (!series.recent.empty() && series.recent.back().t > point.t)
-        series.recent.pop_back();
-    while (series.recent.empty() && !series.minutes.empty() && series.minutes.back().t > point.t)
-        series.minutes.pop_back();
-    const Stored *last = !series.recent.empty()    ? &series.recent.back()
-                         : !series.minutes.empty() ? &series.minutes.back()
-                                                   : nullptr;
+    const auto newest = [&series]() -> const Stored * {
+        return !series.recent.empty()    ? &series.recent.back()
+               : !series.minutes.empty() ? &series.minutes.back()
+                                         : nullptr;
+    };
+    if (const Stored *last = newest(); last && last->t > point.t)
+        moveBack(last->t - point.t);
+    const Stored *last = newest();
     if (point.gap && (!last || last->gap))
         return;
     series.recent.push_back(point);
     expire(series, point.t);
+}
+
+void ReadingHistory::moveBack(qint64 ms) {
+    for (auto &[address, series] : series_)
+        for (std::deque<Stored> *part : {&series.minutes, &series.recent})
+            for (Stored &stored : *part)
+                stored.t -= ms;
 }
 
 void ReadingHistory::expire(qint64 now) {

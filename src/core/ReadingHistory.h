@@ -36,8 +36,10 @@ public:
     // the oldest go to the minutes' part early.
     explicit ReadingHistory(std::size_t maxRecentPoints = 8192);
 
-    // A point older than the chamber's newest is taken for a clock set back: the points after
-    // it go. A gap after a gap, or before any reading, is not kept.
+    // A point older than the chamber's newest is taken for a clock set back: every point kept
+    // so far, of every chamber, moves back by as much, so that none is lost and the newest
+    // still comes last (the order the readings came in, on the clock as it reads now). A gap
+    // after a gap, or before any reading, is not kept.
     void addReading(int address, const HistoryPoint &point);
     void addGap(int address, qint64 t);
     // Moves what is older than an hour to the minutes' part, and drops what is older than a day.
@@ -66,6 +68,7 @@ private:
     static Stored Store(const HistoryPoint &point);
     static HistoryPoint Load(const Stored &stored);
     void add(Series &series, const Stored &point);
+    void moveBack(qint64 ms);
     void expire(Series &series, qint64 now) const;
     static void toMinutes(Series &series, const Stored &point);
 

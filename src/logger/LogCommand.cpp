@@ -2,6 +2,7 @@
 #include "core/AddressList.h"
 #include "base/CommandLine.h"
 #include "base/ConfigFile.h"
+#include "base/WebConfig.h"
 #include "logger/alarms/AlarmOptions.h"
 #include "logger/LogRun.h"
 #include "platform/AuditFile.h"
@@ -146,6 +147,12 @@ LogOptions ReadLogOptions(CommandLine &line) {
     options.serverOption = ServerOption(line);
     if (!options.serverOption.isEmpty())
         options.serverAddress = line.value(options.serverOption.mid(2));
+    if (line.isSet(QStringLiteral("web-config"))) {
+        if (options.serverOption.isEmpty())
+            throw CliError{kExitUsage, QStringLiteral("--web-config secures the --http server: "
+                                                      "give --http too")};
+        options.webConfig = LoadWebConfig(line.value(QStringLiteral("web-config")));
+    }
     return options;
 }
 
@@ -169,8 +176,9 @@ void AddLogOptions(CommandLine &line) {
         QStringLiteral("Serve a read-only overview page at http://HOST:PORT/ (every chamber's "
                        "last reading, alarms, a day's trend, the events), its JSON API under "
                        "/api/ and Prometheus metrics at /metrics; an IPv6 address in brackets: "
-                       "[::1]:9731; a PORT alone is 127.0.0.1:PORT (default: off). No login: "
-                       "127.0.0.1 keeps it to this machine, 0.0.0.0 opens it to the network. "
+                       "[::1]:9731; a PORT alone is 127.0.0.1:PORT (default: off). Without "
+                       "--web-config there is no login: 127.0.0.1 keeps it to this machine, "
+                       "0.0.0.0 opens it to anyone on the network. "
                        "A port that cannot be "
                        "listened on gives a warning and is tried again every 30 s; logging "
                        "goes on."));
@@ -185,6 +193,17 @@ void AddLogOptions(CommandLine &line) {
                        "any address; any other name gets 421, so that a web page elsewhere "
                        "cannot read the pages through a name of its own that points here. On a "
                        "loopback only loopback names and addresses are answered."));
+    line.addValueOption(
+        QStringLiteral("web-config"), QStringLiteral("FILE"),
+        QStringLiteral("TLS and a login for the --http server, from a YAML file: "
+                       "tls_server_config (cert_file, key_file: PEM files, relative to FILE's "
+                       "folder) and basic_auth_users (user name: bcrypt hash, as htpasswd -nBC "
+                       "10 USER makes it). Every page, the JSON API, /metrics and /static then "
+                       "answer 401 without a valid user and password; failed logins are counted "
+                       "in /metrics and journaled (login_failed, never the password). A file "
+                       "that cannot be read, a bad hash, a missing, unreadable or non-PEM "
+                       "certificate or key, or a key of another certificate stops the start "
+                       "(exit 2) (default: none, no login, plain HTTP)."));
     line.addValueOption(QStringLiteral("share"), QStringLiteral("PATH[:USER]"),
                         QStringLiteral("Share the bus through a pseudo-terminal linked at PATH, "
                                        "e.g. /run/kalvora/bench1/COM2 (repeatable; default: "

@@ -7,6 +7,7 @@
 #include "logger/ServiceWatchdog.h"
 #include "logger/share/BusShare.h"
 
+#include "core/LoginFailurePacing.h"
 #include "core/RetrySchedule.h"
 #include "platform/ServiceNotifier.h"
 #include "platform/SystemRegionalSettings.h"
@@ -14,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 
 #include <csignal>
@@ -49,9 +51,12 @@ QJsonObject OptionsJson(const LogOptions &o) {
     if (!o.shares.empty()) {
         QJsonArray shares;
         for (const SharedLinkOption &link : o.shares)
-            shares.append(link.user.isEmpty() ? link.path : link.path + QLatin1Char(':') + link.user);
+            shares.append(link.user.isEmpty() ? link.path
+                                              : link.path + QLatin1Char(':') + link.user);
         options.insert(QStringLiteral("share"), shares);
     }
+    if (o.webConfig)
+        options.insert(QStringLiteral("web-config"), QFileInfo(o.webConfig->path).absoluteFilePath());
     return options;
 }
 
@@ -64,7 +69,32 @@ LogRun::LogRun(const LogOptions &options) : options_(options) {
         server_ = std::make_unique<OverviewServer>(options_.serverAddress, HttpLimits{},
                                                    options_.serverOption);
         server_->http().acceptHostNames(options_.hostNames);
+        // A certificate and key that cannot serve stop the run here, before anything starts.
+        if (options_.webConfig) {
+            loginPacing_ = std::make_unique<LoginFailurePacing>();
+            server_->http().secure(*options_.webConfig, [this](const LoginFailure &failure) {
+                journalLoginFailure(failure);
+            });
+        }
     }
+}
+
+// From the server's threads, while the server runs: the journal exists from before its start to
+// after its stop.
+void LogRun::journalLoginFailure(const LoginFailure &failure) {
+    LoginFailurePacing::Verdict verdict;
+    {
+        std::lock_guard lock(loginPacingMutex_);
+        verdict = loginPacing_->failed(failure.peer.toStdString(),
+                                       LoginFailurePacing::Clock::now());
+    }
+    if (!verdict.journal)
+        return;
+    QJsonObject members{{QStringLiteral("user"), failure.user},
+                        {QStringLiteral("peer"), failure.peer}};
+    if (verdict.leftOut)
+        members.insert(QStringLiteral("left_out"), static_cast<qint64>(verdict.leftOut));
+    journal_->write(QStringLiteral("login_failed"), members);
 }
 
 LogRun::~LogRun() { stop(); }

@@ -5,6 +5,7 @@
 // reverse one; both say, step by step, why a part comes where it does.
 #include "base/Bus.h"
 #include "base/LoggerClock.h"
+#include "base/WebConfig.h"
 #include "logger/alarms/AlarmOptions.h"
 #include "logger/Logger.h"
 
@@ -16,9 +17,12 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class AlarmCenter;
+class LoginFailurePacing;
+struct LoginFailure;
 class BusShare;
 class EventJournal;
 class OverviewServer;
@@ -36,6 +40,7 @@ struct LogOptions {
     QString serverOption;  // "--http" or "--metrics", the one that gave the address; empty: none
     QString serverAddress; // [HOST:]PORT
     std::vector<std::string> hostNames; // --http-host: names the server may be asked by
+    std::optional<WebConfig> webConfig; // --web-config: TLS and a login for the server
 };
 
 class LogRun {
@@ -63,10 +68,13 @@ private:
     bool awaitPort(); // false when a signal ended the wait
     void publish(const BusMetrics &snapshot);
     void journalStopped(const QJsonObject &why);
+    void journalLoginFailure(const LoginFailure &failure);
 
     const LogOptions options_;
     const SystemClock clock_;
     std::unique_ptr<OverviewServer> server_;
+    std::mutex loginPacingMutex_; // failed logins come from the server's threads
+    std::unique_ptr<LoginFailurePacing> loginPacing_;
     bool serverStarted_ = false;
     std::unique_ptr<TerminationSignals> signals_;
     std::unique_ptr<Bus> bus_;

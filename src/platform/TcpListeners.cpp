@@ -1,6 +1,7 @@
 #include "platform/TcpListeners.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -79,4 +80,19 @@ void CutConnection(int fd) {
 void LowerThreadPriority() {
     [[maybe_unused]] const int ignored =
         ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 5);
+}
+
+std::string SocketAddressText(const void *address) {
+    if (!address)
+        return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    const auto *generic = static_cast<const sockaddr *>(address);
+    const void *bytes = nullptr;
+    if (generic->sa_family == AF_INET)
+        bytes = &static_cast<const sockaddr_in *>(address)->sin_addr;
+    else if (generic->sa_family == AF_INET6)
+        bytes = &static_cast<const sockaddr_in6 *>(address)->sin6_addr;
+    if (!bytes || !::inet_ntop(generic->sa_family, bytes, text, sizeof text))
+        return {};
+    return text;
 }

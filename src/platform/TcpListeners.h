@@ -17,5 +17,9 @@ void CloseSocket(int fd);
 // connection, answer bytes still queued included.
 void CutConnection(int fd);
 
+// The numeric text of a socket address (a struct sockaddr of AF_INET or AF_INET6): "127.0.0.1",
+// "::1", without the port; empty for another family or none.
+std::string SocketAddressText(const void *address);
+
 // The calling thread yields the CPU to the logging under load (Linux: a nice value a thread).
 void LowerThreadPriority();

@@ -162,7 +162,7 @@ void tst_CliFormats::metricsOmitStaleValues() {
     QVERIFY(text.contains(QStringLiteral("kalvora_chamber_last_reading_timestamp_seconds{chamber=\"2\"} 1765000000.25\n")));
     QVERIFY(text.contains(QStringLiteral("kalvora_chamber_exchanges_total{chamber=\"2\",result=\"timeout\"} 2\n")));
     QVERIFY(text.contains(QStringLiteral("# TYPE kalvora_chamber_exchanges_total counter\n")));
-    QCOMPARE(text.count(QStringLiteral("# HELP")), 10);
+    QCOMPARE(text.count(QStringLiteral("# HELP")), 11);
     QVERIFY(text.endsWith(QLatin1Char('\n')));
 }
 

@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <crypt.h>
+#include <ctime>
+
 namespace {
 
 // Made with htpasswd -nbBC 4 (cost 4 keeps the test quick; the README says 10).
@@ -26,6 +29,7 @@ private slots:
     void refusesBadFiles();
     void checksPasswords_data();
     void checksPasswords();
+    void unknownUserTakesAsLongAsAKnownOne();
 
 private:
     QString write(const QString &name, const QByteArray &text);
@@ -47,11 +51,11 @@ QString tst_WebConfig::write(const QString &name, const QByteArray &text) {
 }
 
 void tst_WebConfig::acceptsLoginAndTls() {
-    const QString path = write(QStringLiteral("web.yml"),
-                               QByteArray("tls_server_config:\n  cert_file: logger.crt\n"
-                                          "  key_file: ") +
-                                   dir_.filePath(QStringLiteral("logger.key")).toUtf8() +
-                                   "\nbasic_auth_users:\n  anna: " + kAnnaHash + "\n");
+    const QString path =
+        write(QStringLiteral("web.yml"), QByteArray("tls_server_config:\n  cert_file: logger.crt\n"
+                                                    "  key_file: ") +
+                                             dir_.filePath(QStringLiteral("logger.key")).toUtf8() +
+                                             "\nbasic_auth_users:\n  anna: " + kAnnaHash + "\n");
     const WebConfig config = LoadWebConfig(path);
     QVERIFY(config.tls());
     QVERIFY(config.login());
@@ -75,14 +79,14 @@ void tst_WebConfig::refusesBadFiles_data() {
                                   << "'basic_auth_user' is not supported";
     QTest::newRow("no users") << QByteArray("basic_auth_users: {}\n")
                               << "must name at least one user";
-    QTest::newRow("plain password") << QByteArray("basic_auth_users:\n  anna: secret\n")
-                                    << "anna: not a bcrypt hash";
+    QTest::newRow("plain password")
+        << QByteArray("basic_auth_users:\n  anna: secret\n") << "anna: not a bcrypt hash";
     QTest::newRow("other hash")
         << QByteArray("basic_auth_users:\n  anna: $6$salt$abcdefghijklmnopqrstuvwxyz\n")
         << "anna: not a bcrypt hash";
-    QTest::newRow("truncated hash") << QByteArray("basic_auth_users:\n  anna: ") +
-                                           QByteArray(kAnnaHash).left(40) + "\n"
-                                    << "anna: not a bcrypt hash";
+    QTest::newRow("truncated hash")
+        << QByteArray("basic_auth_users:\n  anna: ") + QByteArray(kAnnaHash).left(40) + "\n"
+        << "anna: not a bcrypt hash";
     QTest::newRow("key missing") << QByteArray("tls_server_config:\n  cert_file: logger.crt\n")
                                  << "both cert_file and key_file are needed";
     QTest::newRow("key unreadable")
@@ -133,6 +137,33 @@ void tst_WebConfig::checksPasswords() {
     const WebConfig config = LoadWebConfig(write(
         QStringLiteral("web.yml"), QByteArray("basic_auth_users:\n  anna: ") + kAnnaHash + "\n"));
     QCOMPARE(CheckWebPassword(config, user, password), accepted);
+}
+
+namespace {
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+} // namespace
+
+// At a cost above the usual 10, a name that does not exist must not be told apart by a quicker
+// refusal: CPU time, measured from below.
+void tst_WebConfig::unknownUserTakesAsLongAsAKnownOne() {
+    char salt[CRYPT_GENSALT_OUTPUT_SIZE];
+    QVERIFY(crypt_gensalt_rn("$2b$", 12, nullptr, 0, salt, sizeof salt));
+    crypt_data data{};
+    const QByteArray hash = crypt_r(kAnnaPassword, salt, &data);
+    const WebConfig config = LoadWebConfig(
+        write(QStringLiteral("web.yml"), QByteArray("basic_auth_users:\n  anna: ") + hash + "\n"));
+    double start = ThreadCpuSeconds();
+    QVERIFY(!CheckWebPassword(config, QStringLiteral("anna"), "wrong"));
+    const double known = ThreadCpuSeconds() - start;
+    start = ThreadCpuSeconds();
+    QVERIFY(!CheckWebPassword(config, QStringLiteral("boris"), "wrong"));
+    const double unknown = ThreadCpuSeconds() - start;
+    QVERIFY2(unknown >= known / 2,
+             qPrintable(QStringLiteral("%1 s against %2 s").arg(unknown).arg(known)));
 }
 
 QTEST_GUILESS_MAIN(tst_WebConfig)

@@ -74,6 +74,7 @@ private slots:
     void resolutionChangesAfterAnHour_data();
     void resolutionChangesAfterAnHour();
     void keepsADayAndNoMore();
+    void clockSetBackLosesNoPoint();
     void boundedWhateverTheRate();
     void fillsFromCsvRows();
 };
@@ -89,8 +90,6 @@ void tst_ReadingHistory::outages_data() {
                                                                << "R2";
     QTest::newRow("outage at the end") << "R1 G2"
                                        << "R1 G2";
-    QTest::newRow("clock set back: the later points go") << "R10 R20 R30 R15"
-                                                         << "R10 R15";
     // An hour and more ago: a point a minute, the outage's start beside the minute's reading.
     QTest::newRow("an old minute's last reading") << "R0 R10 R59 R61 R7200"
                                                   << "R59 R61 R7200";
@@ -106,6 +105,37 @@ void tst_ReadingHistory::outages() {
     ReadingHistory history;
     Play(history, events);
     QCOMPARE(Shown(history.points(1, kStart + 7200 * kSecond, 3 * kHour)), kept);
+}
+
+// The wall clock steps back 20 s between the readings at 30 s and 35 s (now reading 15 s).
+void tst_ReadingHistory::clockSetBackLosesNoPoint() {
+    ReadingHistory history;
+    for (const int second : {10, 20, 30}) {
+        history.addReading(1, At(kStart + second * kSecond, second));
+        history.addReading(2, At(kStart + second * kSecond + 500, second));
+    }
+    history.addReading(1, At(kStart + 15 * kSecond, 35));
+    history.addReading(2, At(kStart + 15 * kSecond + 500, 35));
+    history.addGap(2, kStart + 16 * kSecond);
+    for (const int address : {1, 2}) {
+        const std::vector<HistoryPoint> points =
+            history.points(address, kStart + 16 * kSecond, kHour);
+        QList<double> temperatures;
+        QList<qint64> spacing;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            temperatures << points[i].currentTemperature.value_or(-1);
+            if (i > 0)
+                spacing << points[i].t - points[i - 1].t;
+        }
+        QCOMPARE(points.back().t, kStart + 16 * kSecond - (address == 1 ? kSecond : 0));
+        if (address == 1) {
+            QCOMPARE(temperatures, (QList<double>{10, 20, 30, 35}));
+            QCOMPARE(spacing, (QList<qint64>{10 * kSecond, 10 * kSecond, 0}));
+        } else {
+            QCOMPARE(temperatures, (QList<double>{10, 20, 30, 35, -1}));
+            QCOMPARE(spacing, (QList<qint64>{10 * kSecond, 10 * kSecond, 0, 500}));
+        }
+    }
 }
 
 void tst_ReadingHistory::resolutionChangesAfterAnHour_data() {

@@ -1,4 +1,5 @@
 // A notification as its channels, the journal and /metrics take it.
+#include "AlarmListeners.h"
 #include "logger/metrics/AlarmMetrics.h"
 #include "logger/alarms/AlarmPayload.h"
 
@@ -39,24 +40,6 @@ AlarmNotification ProgramNotice() {
     n.messageEn = QStringLiteral("Chamber 0: program 2 changed to 0 (run ended)");
     n.messageRu = QStringLiteral("Камера 0: программа 2 сменилась на 0 (выполнение закончено)");
     return n;
-}
-
-// The text of a header's RFC 2047 encoded words, unfolded.
-QString DecodedHeader(const QByteArray &mail, const QByteArray &name) {
-    const qsizetype start = mail.indexOf("\r\n" + name + ": ") + name.size() + 4;
-    QByteArray value;
-    for (qsizetype i = start;;) {
-        const qsizetype end = mail.indexOf("\r\n", i);
-        value += mail.mid(i, end - i).trimmed();
-        if (mail.at(end + 2) != ' ')
-            break;
-        i = end + 2;
-    }
-    QByteArray decoded;
-    static const QRegularExpression word(QStringLiteral("=\\?UTF-8\\?B\\?([^?]*)\\?="));
-    for (const auto &m : word.globalMatch(QString::fromLatin1(value)))
-        decoded += QByteArray::fromBase64(m.captured(1).toLatin1());
-    return QString::fromUtf8(decoded);
 }
 
 } // namespace
@@ -132,7 +115,7 @@ void tst_AlarmPayload::mail() {
     QVERIFY(mail.contains("\r\nTo: a@example.org, b@example.org\r\n"));
     QVERIFY(mail.contains("\r\nMessage-ID: <1@lab-pc>\r\n"));
     QVERIFY(mail.contains("\r\nContent-Type: text/plain; charset=UTF-8\r\n"));
-    QCOMPARE(DecodedHeader(mail, "Subject"), QStringLiteral("Kalvora: ") + n.messageRu);
+    QCOMPARE(DecodedMailHeader(mail, "Subject"), QStringLiteral("Kalvora: ") + n.messageRu);
     for (const QByteArray &line : mail.split('\n'))
         QVERIFY2(line.size() <= 78, line.constData());
     const qsizetype bodyStart = mail.indexOf("\r\n\r\n") + 4;

@@ -153,28 +153,6 @@ QList<Delivered> WebhookDeliveries(const HttpListener &http) {
     return out;
 }
 
-// The Subject header unfolded and its encoded words decoded.
-QString MailSubject(const QByteArray &message) {
-    const QByteArray headers = message.left(message.indexOf("\r\n\r\n"));
-    const qsizetype start = headers.indexOf("\r\nSubject: ");
-    if (start < 0)
-        return {};
-    QByteArray subject = headers.mid(start + 11);
-    for (qsizetype end = 0; (end = subject.indexOf("\r\n", end)) >= 0;) {
-        if (!subject.mid(end + 2).startsWith(' ')) {
-            subject.truncate(end);
-            break;
-        }
-        subject.remove(end, 3);
-    }
-    static const QRegularExpression word(QStringLiteral("=\\?UTF-8\\?B\\?([^?]*)\\?="));
-    QByteArray utf8;
-    auto words = word.globalMatch(QString::fromLatin1(subject));
-    while (words.hasNext())
-        utf8 += QByteArray::fromBase64(words.next().captured(1).toLatin1());
-    return QString::fromUtf8(utf8);
-}
-
 // The body's first two lines are the messages; the figures follow as "name: value" lines.
 QList<Delivered> MailDeliveries(const SmtpListener &smtp) {
     QList<Delivered> out;
@@ -185,7 +163,7 @@ QList<Delivered> MailDeliveries(const SmtpListener &smtp) {
         const QStringList lines =
             QString::fromUtf8(QByteArray::fromBase64(QByteArray(encoded).replace("\r\n", "")))
                 .split(QLatin1Char('\n'));
-        d.fields.insert(QStringLiteral("subject"), MailSubject(mail.message));
+        d.fields.insert(QStringLiteral("subject"), DecodedMailHeader(mail.message, "Subject"));
         d.fields.insert(QStringLiteral("message_ru"), lines.value(0));
         d.fields.insert(QStringLiteral("message_en"), lines.value(1));
         d.fields.insert(QStringLiteral("to"), QString::fromUtf8(mail.to.join(',')));

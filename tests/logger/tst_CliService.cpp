@@ -54,6 +54,17 @@ struct Stopper {
     }
 };
 
+// Starts the logger on one chamber as the service manager would, with its watchdog interval.
+void StartLogger(QProcess &cli, const ManagerSocket &manager, const QString &watchdogUsec,
+                 const QString &period, const QString &dir, const QString &port) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(manager.path()));
+    environment.insert(QStringLiteral("WATCHDOG_USEC"), watchdogUsec);
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(CLI_BINARY),
+              {"log", "1", "--period", period, "--timeout", "100", "--dir", dir, "--port", port});
+}
+
 } // namespace
 
 class tst_CliService : public QObject {
@@ -67,16 +78,12 @@ void tst_CliService::readyThenWatchdogEveryRoundThenStopping() {
     SimulatedLine line({1});
     QTemporaryDir dir;
     const ManagerSocket manager(dir.filePath(QStringLiteral("notify")));
-    QProcess cli;
-    Stopper stop{cli};
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(manager.path()));
-    environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("60000000"));
-    cli.setProcessEnvironment(environment);
     const QString logs = dir.filePath(QStringLiteral("logs"));
     QVERIFY(QDir().mkdir(logs));
-    cli.start(QStringLiteral(CLI_BINARY), {"log", "1", "--period", "1", "--timeout", "100", "--dir",
-                                           logs, "--port", line.slavePath()});
+    QProcess cli;
+    Stopper stop{cli};
+    StartLogger(cli, manager, QStringLiteral("60000000"), QStringLiteral("1"), logs,
+                line.slavePath());
     QVERIFY(cli.waitForStarted());
 
     QCOMPARE(manager.next(), QByteArray("READY=1"));
@@ -104,12 +111,8 @@ void tst_CliService::longPeriodsStillFeedTheWatchdog() {
     const ManagerSocket manager(dir.filePath(QStringLiteral("notify")));
     QProcess cli;
     Stopper stop{cli};
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(manager.path()));
-    environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("1000000"));
-    cli.setProcessEnvironment(environment);
-    cli.start(QStringLiteral(CLI_BINARY), {"log", "1", "--period", "60", "--timeout", "100",
-                                           "--dir", dir.path(), "--port", line.slavePath()});
+    StartLogger(cli, manager, QStringLiteral("1000000"), QStringLiteral("60"), dir.path(),
+                line.slavePath());
     QVERIFY(cli.waitForStarted());
     QCOMPARE(manager.next(), QByteArray("READY=1"));
     for (int i = 0; i < 5; ++i)

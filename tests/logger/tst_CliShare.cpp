@@ -9,7 +9,6 @@
 #include "PtyPair.h"
 #include "SimulatedLine.h"
 #include "TimingSlack.h"
-#include "core/ClientPacing.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -419,9 +418,8 @@ private slots:
 
     // The window writes a program's steps half a second apart without waiting for replies. The
     // pause each step keeps on the bus must not make the next step find it still waiting, nor
-    // the last steps go stale: a program arrives whole, however many steps it has. Once the
-    // relay's margin has stopped, a step follows the one before as the client wrote them, to
-    // within the late wakes of the threads that take the times (here and in the simulator).
+    // the last steps go stale: a program arrives whole, in order, however many steps it has. (A
+    // relay that let its pause grow step by step would have the last steps dropped as stale.)
     void programOfFifteenStepsArrivesWhole() {
         RawClient client(link2_);
         QVERIFY(client.fd >= 0);
@@ -445,16 +443,8 @@ private slots:
             kEventTimeoutMs);
         QVERIFY(ReadFor(client.fd, 15 * 8 + 1, 1000ms).size() == 15 * 8); // every reply, once
         QCOMPARE(arrived.size(), steps.size());
-        for (std::size_t i = 0; i < steps.size(); ++i) {
+        for (std::size_t i = 0; i < steps.size(); ++i)
             QCOMPARE(HexText(arrived[i].bytes), HexText(steps[i]));
-            if (i > 0)
-                QVERIFY2(arrived[i].at - arrived[i - 1].at >= 500ms - ClientPacing::kMargin,
-                         qPrintable(QStringLiteral("step %1 came %2 ms after the one before")
-                                        .arg(i + 1)
-                                        .arg(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                 arrived[i].at - arrived[i - 1].at)
-                                                 .count())));
-        }
     }
 
     // The close of one client may be handled after the next client has opened the link (here

@@ -221,6 +221,7 @@ private slots:
     void tricklingReaderIsCutOff();
     void keepsTheConnectionAlive();
     void routesUnderAPrefix();
+    void floodOfWrongPasswordsIsBounded();
 };
 
 void tst_HttpServer::parsesListenAddress_data() {
@@ -697,6 +698,67 @@ void tst_HttpServer::routesUnderAPrefix() {
     QCOMPARE(Body("127.0.0.1", port, "/api/a.b"), std::string("under:a.b:"));
     QCOMPARE(Body("127.0.0.1", port, "/api/"), std::string("<failed>")); // nothing under it
     QCOMPARE(Body("127.0.0.1", port, "/apiX/1"), std::string("<failed>"));
+}
+
+// Clients that try new wrong passwords at once: one bcrypt check runs at a time and the others
+// are told 503 at once; a login already checked is served throughout; each wrong answer is a
+// failed login, counted and reported, and a busy one is not.
+void tst_HttpServer::floodOfWrongPasswordsIsBounded() {
+    WebConfig config;
+    config.path = QStringLiteral("web.yml");
+    // htpasswd -nbBC 10 anna "right horse": the cost the README gives.
+    config.users[QStringLiteral("anna")] =
+        "$2y$10$MwyeJgUBn3mIUrXmmgwpW.KEosk8JuKCcHye/dZYQEkg.O0bHDtii";
+    const int port = FreePort();
+    Events events;
+    auto server = Serving(port, "x");
+    std::atomic<int> reported{0};
+    server->secure(config, [&](const LoginFailure &failure) {
+        if (failure.user == QLatin1String("anna") && failure.peer == QLatin1String("127.0.0.1"))
+            ++reported;
+    });
+    server->start(events.handler());
+    QVERIFY(events.waitFor(Kind::Listening));
+    HttpRequest right;
+    right.user = "anna";
+    right.password = "right horse";
+    right.timeoutMs = kEventTimeoutMs * kTimingSlack;
+    const QString url = QStringLiteral("http://127.0.0.1:%1/name").arg(port);
+    QCOMPARE(HttpFetch(url, right).status, 200L);
+
+    constexpr int kClients = 8;
+    constexpr int kTries = 6;
+    std::vector<std::vector<HttpReply>> answers(kClients);
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c)
+        clients.emplace_back([&, c] {
+            for (int t = 0; t < kTries; ++t) {
+                HttpRequest wrong = right;
+                wrong.password = "guess " + QByteArray::number(c * kTries + t);
+                answers[c].push_back(HttpFetch(url, wrong));
+            }
+        });
+    int servedMeanwhile = 0;
+    for (int i = 0; i < 10; ++i)
+        servedMeanwhile += HttpFetch(url, right).status == 200;
+    for (std::thread &client : clients)
+        client.join();
+    QCOMPARE(servedMeanwhile, 10);
+    int refused = 0, busy = 0;
+    for (const auto &replies : answers)
+        for (const HttpReply &reply : replies) {
+            if (reply.status == 503) {
+                ++busy;
+                QCOMPARE(reply.header("Retry-After"), QByteArray("1"));
+            } else {
+                QCOMPARE(reply.status, 401L);
+                ++refused;
+            }
+        }
+    QVERIFY2(busy > 0, "every check ran, none was told to wait");
+    QVERIFY(refused > 0);
+    QCOMPARE(server->failedLogins(), static_cast<unsigned long long>(refused));
+    QCOMPARE(reported.load(), refused);
 }
 
 QTEST_GUILESS_MAIN(tst_HttpServer)

@@ -4,6 +4,7 @@
 // the system's choice in threads of their own.
 #include <QByteArray>
 #include <QList>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +31,27 @@ struct ReceivedMail {
     QByteArray message;                       // DATA, dot-unstuffed, CR LF kept
     std::chrono::steady_clock::time_point at; // when its closing "." came
 };
+
+// A header of a mail, unfolded and its RFC 2047 encoded words decoded; empty if it is missing.
+inline QString DecodedMailHeader(const QByteArray &message, const QByteArray &name) {
+    const QByteArray headers = message.left(message.indexOf("\r\n\r\n"));
+    const qsizetype start = headers.indexOf("\r\n" + name + ": ");
+    if (start < 0)
+        return {};
+    QByteArray value = headers.mid(start + name.size() + 4);
+    for (qsizetype end = 0; (end = value.indexOf("\r\n", end)) >= 0;) {
+        if (!value.mid(end + 2).startsWith(' ')) {
+            value.truncate(end);
+            break;
+        }
+        value.remove(end, 3);
+    }
+    static const QRegularExpression word(QStringLiteral("=\\?UTF-8\\?B\\?([^?]*)\\?="));
+    QByteArray utf8;
+    for (const auto &match : word.globalMatch(QString::fromLatin1(value)))
+        utf8 += QByteArray::fromBase64(match.captured(1).toLatin1());
+    return QString::fromUtf8(utf8);
+}
 
 // It offers no STARTTLS: whatever a client sends it goes in clear.
 class SmtpListener {
@@ -64,6 +86,9 @@ public:
         return mails_;
     }
     int connections() const { return connections_; }
+    // Mute connections whose client stayed for the whole hold rather than hanging up.
+    int heldToTheEnd() const { return heldToTheEnd_; }
+    static constexpr std::chrono::seconds kMuteHold{60};
     // Every log-in received, mail or no mail: AUTH PLAIN's decoded "\0user\0password".
     QList<QByteArray> logins() const {
         std::lock_guard lock(mutex_);
@@ -101,11 +126,16 @@ private:
 
     void converse(int fd) {
         if (mode_ == Mode::Mute) {
-            while (readable(fd)) {
+            // Silent for a minute at most: a client still connected then has waited it out.
+            const auto until = std::chrono::steady_clock::now() + kMuteHold;
+            while (!stop_ && std::chrono::steady_clock::now() < until) {
+                pollfd p{fd, POLLIN, 0};
                 char sink[256];
-                if (::read(fd, sink, sizeof sink) <= 0)
+                if (::poll(&p, 1, 50) > 0 && ::read(fd, sink, sizeof sink) <= 0)
                     return;
             }
+            if (!stop_)
+                ++heldToTheEnd_;
             return;
         }
         say(fd, "220 test ESMTP\r\n");
@@ -192,6 +222,7 @@ private:
     int port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<int> connections_{0};
+    std::atomic<int> heldToTheEnd_{0};
     mutable std::mutex mutex_;
     QList<ReceivedMail> mails_;
     QList<QByteArray> logins_;
@@ -242,6 +273,12 @@ public:
     QList<std::chrono::steady_clock::time_point> times() const {
         std::lock_guard lock(mutex_);
         return times_;
+    }
+    // Status 0 holds the answer this long, or until the listener ends; how many ran it out.
+    static constexpr std::chrono::seconds kHold{60};
+    int heldToTheEnd() const {
+        std::lock_guard lock(mutex_);
+        return heldToTheEnd_;
     }
 
 private:
@@ -314,7 +351,8 @@ private:
                      : statuses_.size() > 1 ? statuses_.takeFirst()
                                             : statuses_.value(0, 200);
         if (status == 0) {
-            released_.wait_for(lock, std::chrono::minutes(1), [this] { return release_; });
+            if (!released_.wait_for(lock, kHold, [this] { return release_; }))
+                ++heldToTheEnd_;
             status = 200;
         }
         return status;
@@ -328,6 +366,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable released_;
     bool release_ = false;
+    int heldToTheEnd_ = 0;
     QList<QByteArray> bodies_;
     QStringList types_;
     QList<std::chrono::steady_clock::time_point> times_;

@@ -1,11 +1,15 @@
 #include "logger/http/HttpServer.h"
 
+#include "base/CliError.h"
 #include "base/OptionNumbers.h"
+#include "logger/http/LoginGate.h"
 #include "platform/TcpListeners.h"
 
 #include <microhttpd.h>
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 using Clock = std::chrono::steady_clock;
@@ -130,6 +134,26 @@ MHD_Result CollectHeader(void *into, MHD_ValueKind, const char *key, const char 
     return MHD_YES;
 }
 
+HttpServer::Credentials CredentialsOf(MHD_Connection *connection) {
+    HttpServer::Credentials credentials;
+    credentials.given = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                    MHD_HTTP_HEADER_AUTHORIZATION) != nullptr;
+    char *password = nullptr;
+    if (char *user = MHD_basic_auth_get_username_password(connection, &password)) {
+        credentials.basic = true;
+        credentials.user = user;
+        if (password)
+            credentials.password = password;
+        MHD_free(user);
+    }
+    if (password)
+        MHD_free(password);
+    if (const MHD_ConnectionInfo *info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
+        credentials.peer = SocketAddressText(info->client_addr);
+    return credentials;
+}
+
 void FreeBody(void *body) { delete static_cast<QByteArray *>(body); }
 
 MHD_Result Send(MHD_Connection *connection, const HttpServer::Response &response) {
@@ -168,7 +192,10 @@ MHD_Result OnRequest(void *server, MHD_Connection *connection, const char *url,
         // A refusal goes out at once, and the connection closes after it whatever follows; an
         // answer waits for the library's next call, when the whole request is in: one queued
         // before would close the connection too.
-        if (const auto refused = self->refusal(*open, head)) {
+        auto refused = self->refusal(*open, head);
+        if (!refused && self->asksLogin())
+            refused = self->loginRefusal(CredentialsOf(connection));
+        if (refused) {
             open->stage = Stage::Answered;
             return Send(connection, *refused);
         }
@@ -201,6 +228,22 @@ HttpServer::Response Refusal(int status, const char *text) {
     return response;
 }
 
+// The library's own words on why it cannot start, kept for the error that says so.
+void KeepLibraryMessage(void *into, const char *format, va_list arguments) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    auto *kept = static_cast<std::string *>(into);
+    if (kept->empty())
+        *kept = text;
+    while (!kept->empty() && (kept->back() == '\n' || kept->back() == ' ' || kept->back() == '.'))
+        kept->pop_back();
+}
+
+MHD_Result RefuseEveryone(void *, MHD_Connection *, const char *, const char *, const char *,
+                          const char *, std::size_t *, void **) {
+    return MHD_NO;
+}
+
 } // namespace
 
 HttpServer::HttpServer(const ListenAddress &address, const QString &addressText, HttpLimits limits)
@@ -211,6 +254,66 @@ HttpServer::HttpServer(const ListenAddress &address, const QString &addressText,
 }
 
 HttpServer::~HttpServer() { stop(); }
+
+void HttpServer::secure(const WebConfig &config, LoginFailureHandler onFailure) {
+    const auto refuse = [&config](const QString &problem) {
+        throw CliError{kExitUsage, config.path + QStringLiteral(": ") + problem};
+    };
+    if (config.tls()) {
+        if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES)
+            refuse(QStringLiteral("this build of libmicrohttpd cannot serve TLS"));
+        certPem_ = config.certPem;
+        keyPem_ = config.keyPem;
+        // The library reads the pair when a daemon starts: one that listens nowhere tells now
+        // whether the key and certificate parse and belong together.
+        std::string reason;
+        MHD_Daemon *trial = MHD_start_daemon(
+            MHD_USE_TLS | MHD_USE_NO_LISTEN_SOCKET | MHD_USE_ERROR_LOG, 0, nullptr, nullptr,
+            RefuseEveryone, nullptr, MHD_OPTION_EXTERNAL_LOGGER, KeepLibraryMessage, &reason,
+            MHD_OPTION_HTTPS_MEM_KEY, keyPem_.constData(), MHD_OPTION_HTTPS_MEM_CERT,
+            certPem_.constData(), MHD_OPTION_END);
+        if (!trial)
+            refuse(QStringLiteral("the certificate %1 and key %2 cannot serve TLS%3")
+                       .arg(config.certFile, config.keyFile,
+                            reason.empty() ? QString()
+                                           : QStringLiteral(" (") +
+                                                 QString::fromStdString(reason) +
+                                                 QStringLiteral(")")));
+        MHD_stop_daemon(trial);
+    }
+    if (config.login()) {
+        if (MHD_is_feature_supported(MHD_FEATURE_BASIC_AUTH) != MHD_YES)
+            refuse(QStringLiteral("this build of libmicrohttpd cannot ask for a login"));
+        gate_ = std::make_unique<LoginGate>(config);
+        onLoginFailure_ = std::move(onFailure);
+    }
+}
+
+std::optional<HttpServer::Response> HttpServer::loginRefusal(const Credentials &credentials) {
+    if (credentials.basic) {
+        switch (gate_->check(QString::fromUtf8(credentials.user),
+                             QByteArray::fromStdString(credentials.password))) {
+        case LoginGate::Verdict::Allowed:
+            return std::nullopt;
+        case LoginGate::Verdict::Busy: {
+            Response busy = Refusal(503, "busy checking another login, try again\n");
+            busy.setHeader("Retry-After", "1");
+            return busy;
+        }
+        case LoginGate::Verdict::Refused:
+            break;
+        }
+    }
+    if (credentials.given) {
+        ++failedLogins_;
+        if (onLoginFailure_)
+            onLoginFailure_({credentials.basic ? QString::fromUtf8(credentials.user) : QString(),
+                             QString::fromStdString(credentials.peer)});
+    }
+    Response refused = Refusal(401, "login needed\n");
+    refused.setHeader(MHD_HTTP_HEADER_WWW_AUTHENTICATE, "Basic realm=\"Kalvora\", charset=\"UTF-8\"");
+    return refused;
+}
 
 void HttpServer::get(const std::string &path, Handler handler) {
     routes_.push_back({path, false, std::move(handler)});
@@ -337,9 +440,20 @@ void HttpServer::run() {
             std::string failure;
             for (int fd : ListenOnEveryAddress(address_.host, address_.port, failure)) {
                 const auto seconds = std::chrono::ceil<std::chrono::seconds>(limits_.ioTimeout);
+                const bool tls = !certPem_.isEmpty();
+                std::vector<MHD_OptionItem> tlsOptions;
+                if (tls) {
+                    tlsOptions.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0,
+                                          const_cast<char *>(keyPem_.constData())});
+                    tlsOptions.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0,
+                                          const_cast<char *>(certPem_.constData())});
+                }
+                tlsOptions.push_back({MHD_OPTION_END, 0, nullptr});
                 MHD_Daemon *daemon = MHD_start_daemon(
-                    MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC, 0, nullptr,
-                    nullptr, OnRequest, this, MHD_OPTION_LISTEN_SOCKET, fd,
+                    MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC |
+                        (tls ? MHD_USE_TLS : 0),
+                    0, nullptr, nullptr, OnRequest, this, MHD_OPTION_LISTEN_SOCKET, fd,
+                    MHD_OPTION_ARRAY, tlsOptions.data(),
                     MHD_OPTION_THREAD_POOL_SIZE,
                     static_cast<unsigned>(std::max(limits_.workers, 1)),
                     MHD_OPTION_CONNECTION_LIMIT,

@@ -9,12 +9,16 @@
 // never a thread. Each exchange has a deadline from its request line to its answer's last byte;
 // a supervising thread cuts a connection that passes it, however it trickles.
 //
-// Room for what comes next: TLS and a login go into the daemon's options and the access check
-// in front of the routes (libmicrohttpd does both).
+// secure() adds TLS and a login (base/WebConfig.h): the library's own TLS, and basic auth checked
+// in front of every route, before anything of a page, the API, /metrics or /static is composed.
+// A request without valid credentials gets 401 with WWW-Authenticate and a line of text; the
+// cost of the password checks is bounded as LoginGate says.
+#include "base/WebConfig.h"
 #include "logger/http/RequestCheck.h"
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -58,6 +62,15 @@ struct HttpServerEvent {
     QString reason;  // the system's text, "Address already in use"
 };
 
+// A request whose credentials were wrong: the user name it gave (empty when its Authorization
+// was not basic credentials) and the peer's address. Never the password.
+struct LoginFailure {
+    QString user;
+    QString peer;
+};
+
+class LoginGate;
+
 class HttpServer {
 public:
     struct Request {
@@ -80,6 +93,16 @@ public:
     // until its reason changes or the server listens again, so a port taken for days makes one
     // event, not one a retry.
     using EventHandler = std::function<void(const HttpServerEvent &)>;
+    // Called on the library's threads, several at once, for each failed login.
+    using LoginFailureHandler = std::function<void(const LoginFailure &)>;
+    // What a request's head says of its login, read by the library's basic-auth helper.
+    struct Credentials {
+        bool given = false; // an Authorization header came
+        bool basic = false; // and it held basic credentials
+        std::string user;
+        std::string password;
+        std::string peer; // the client's address
+    };
 
     HttpServer(const ListenAddress &address, const QString &addressText, HttpLimits limits = {});
     ~HttpServer(); // stop()
@@ -95,6 +118,13 @@ public:
     // Names besides the bound address that requests may carry in Host when the server listens
     // on an address other than a loopback. Before start() only.
     void acceptHostNames(std::vector<std::string> names);
+    // Serves over TLS when the configuration has a certificate, and only to its users when it
+    // has users. Before start() only. Throws CliError(kExitUsage) naming the configuration file
+    // when the library cannot serve TLS here or refuses the certificate and key (a key of
+    // another certificate), so that the server never starts open by mistake.
+    void secure(const WebConfig &config, LoginFailureHandler onFailure = {});
+    // Requests with wrong credentials so far (none given is no failure).
+    unsigned long long failedLogins() const { return failedLogins_.load(); }
     // Starts the supervising thread and returns at once; listening happens there.
     void start(EventHandler onEvent);
     // Ends every connection and thread and returns when all have ended. Safe at any moment,
@@ -110,6 +140,9 @@ public:
     void exchangeEnded(Connection *connection);
     // The answer to a request whose head the server refuses, once the head has arrived.
     std::optional<Response> refusal(Connection &connection, const RequestHead &head) const;
+    // The answer to a request without valid credentials; none when it may go on.
+    std::optional<Response> loginRefusal(const Credentials &credentials);
+    bool asksLogin() const { return gate_ != nullptr; }
     // The answer to a request let through, once the whole request has arrived.
     Response serve(Connection &connection, Request request) const;
 
@@ -130,6 +163,11 @@ private:
     RequestRules rules_;
     std::vector<Route> routes_;
     EventHandler onEvent_;
+    QByteArray certPem_; // NUL-terminated for the library; empty without TLS
+    QByteArray keyPem_;
+    std::unique_ptr<LoginGate> gate_;
+    LoginFailureHandler onLoginFailure_;
+    std::atomic<unsigned long long> failedLogins_{0};
 
     std::mutex mutex_;
     std::condition_variable wake_;   // the supervising thread: stop, or an earlier deadline

@@ -80,6 +80,7 @@ OverviewServer::OverviewServer(const QString &hostAndPort, HttpLimits limits, co
             std::lock_guard lock(mutex_);
             snapshot = bus_;
         }
+        snapshot.failedLogins = http_->failedLogins();
         response.setContent(PrometheusText(snapshot).toUtf8(),
                             "text/plain; version=0.0.4; charset=utf-8");
     });

@@ -93,6 +93,10 @@ QString PrometheusText(const BusMetrics &bus) {
             exchanges.addCount(
                 {Chamber(c.address), {QStringLiteral("result"), OutcomeMetricLabel(result)}}, count);
     }
+    out.family(QStringLiteral("kalvora_http_failed_logins_total"), Type::Counter,
+               QStringLiteral("Requests to the pages, the API or /metrics with a wrong user or "
+                              "password (0 without a login)."))
+        .addCount({}, bus.failedLogins);
     if (bus.alarms)
         WriteAlarmMetrics(out, *bus.alarms);
     if (!bus.sharedLinks.empty())

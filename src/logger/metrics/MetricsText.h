@@ -43,6 +43,7 @@ struct BusMetrics {
     std::vector<ChamberMetrics> chambers;
     std::optional<AlarmMetrics> alarms;         // with --alarm
     std::vector<SharedLinkMetrics> sharedLinks; // with --share
+    unsigned long long failedLogins = 0;        // of the server's login (--web-config)
     // The run, for the overview page.
     QString version;
     QDateTime started;

@@ -300,6 +300,8 @@ const Kalvora = (() => {
         return `Страница и метрики на ${plain(e.address)}`;
       case "metrics_failed":
         return `Не удалось слушать ${plain(e.address)}: ${plain(e.reason)}`;
+      case "login_failed":
+        return `Неудачный вход${e.user ? ` (${plain(e.user)})` : ""} с ${plain(e.peer)}`;
       case "page_asset_missing":
         return `Нет файла страницы ${plain(e.path)}`;
       case "new_file":
