@@ -50,7 +50,7 @@ install(FILES ${monitoring_files} ${packaging_dir}/kalvora-alerts.yml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/kalvora/monitoring)
 # Absolute on purpose: configuration belongs in /etc whatever the prefix (the package is made
 # with CPACK_SET_DESTDIR, so the files land in the package tree).
-set(configuration_files example.conf ports.conf)
+set(configuration_files example.conf ports.conf audit.conf)
 list(TRANSFORM configuration_files PREPEND ${packaging_dir}/ OUTPUT_VARIABLE configuration_sources)
 install(FILES ${configuration_sources} DESTINATION /etc/kalvora)
 # An administrator's edits to them survive upgrades.

@@ -157,6 +157,10 @@ The options of \\fBkalvora\\-cli log\\fR for the unit \\fBkalvora\\-log@\\fIinst
 .I ~/.config/kalvora/ports.conf, /etc/kalvora/ports.conf
 Port mappings, lines COM\\fIn\\fR=\\fIDEVICE\\fR.
 .TP
+.I /etc/kalvora/audit.conf
+The lab's audit trail of writes (audit=on, audit\\-reason=required, audit\\-dir=); see
+.I /usr/share/doc/kalvora/audit.md.
+.TP
 .I /usr/share/doc/kalvora/quickstart.md
 From the package to a running logging service.
 .SH SEE ALSO

@@ -99,10 +99,15 @@ QString OutcomeText(const ExchangeResult &result) {
                                             "illegal data value",
                                             "slave device failure",
                                             "acknowledge",
-                                            "slave device busy"};
+                                            "slave device busy",
+                                            nullptr,
+                                            nullptr,
+                                            nullptr,
+                                            "gateway path unavailable",
+                                            "gateway target device failed to respond"};
         const int code = result.exceptionCode;
-        const QString name =
-            code >= 1 && code <= 6 ? QString::fromLatin1(names[code]) : QStringLiteral("unknown");
+        const char *known = code >= 1 && code <= 11 ? names[code] : nullptr;
+        const QString name = known ? QString::fromLatin1(known) : QStringLiteral("unknown");
         return QStringLiteral("%1 (%2)").arg(words, name);
     }
     case Outcome::WriteFailed:

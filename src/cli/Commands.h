@@ -6,6 +6,8 @@
 int RunScan(const QStringList &arguments);
 int RunRead(const QStringList &arguments);
 int RunAlarmTest(const QStringList &arguments);
+// audit verify FILE..., audit show FILE...
+int RunAudit(const QStringList &arguments);
 
 int RunWriteProgram(const QStringList &arguments);
 // set-point, start, stop, start-program, stop-program

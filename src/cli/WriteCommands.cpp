@@ -1,15 +1,20 @@
 #include "base/Bus.h"
 #include "base/OptionNumbers.h"
+#include "base/ReadingReport.h"
 #include "cli/Commands.h"
 #include "cli/ProgramCsv.h"
 
+#include "core/AuditCommands.h"
 #include "core/ControlFrames.h"
 #include "core/ProgramFile.h"
 #include "core/ProgramProfile.h"
 #include "core/Errors.h"
+#include "platform/AuditFile.h"
+#include "platform/LogFolder.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QJsonDocument>
 #include <cstdio>
 #include <QRegularExpression>
 #include <thread>
@@ -30,34 +35,144 @@ QString WriteDescription(const QString &what) {
 
 constexpr ExchangeDefaults kWriteDefaults{1, 500};
 
-// Sends the frames kFrameSpacing apart, each awaiting its response.
-int SendFrames(const CommandLine &line, int address, const std::vector<Frame> &frames) {
-    Bus bus(line.common());
-    const bool confirm = line.isSet(QStringLiteral("confirm"));
-    auto nextAt = std::chrono::steady_clock::now();
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        std::this_thread::sleep_until(nextAt);
-        nextAt = std::chrono::steady_clock::now() + kFrameSpacing;
-        const ExchangeResult result = bus.exchange(frames[i]);
-        using Outcome = ExchangeResult::Outcome;
-        const QString which = frames.size() > 1
-                                  ? QStringLiteral("chamber %1, frame %2 of %3")
-                                        .arg(address)
-                                        .arg(i + 1)
-                                        .arg(frames.size())
-                                  : QStringLiteral("chamber %1").arg(address);
-        if (result.outcome == Outcome::WriteFailed || result.outcome == Outcome::PortLost)
-            throw CliError{kExitPort, which + QStringLiteral(": ") + bus.outcomeText(result)};
-        // A frame that never went out is a failure with or without --confirm.
-        if (result.outcome == Outcome::Exception || result.outcome == Outcome::LineNeverQuiet)
-            throw CliError{kExitNoAnswer, which + QStringLiteral(": ") + OutcomeText(result)};
-        if (result.outcome != Outcome::Ok) {
-            if (confirm)
-                throw CliError{kExitNoAnswer, which + QStringLiteral(": ") + OutcomeText(result)};
-            PrintWarning(which + QStringLiteral(": ") + OutcomeText(result) +
-                         QStringLiteral(" to the write (the frame was sent)"));
+void AddReasonOption(CommandLine &line) {
+    line.addValueOption(QStringLiteral("reason"), QStringLiteral("TEXT"),
+                        QStringLiteral("Why the write is made, for the audit trail (required "
+                                       "where the lab's audit.conf says audit-reason=required)."));
+}
+
+// What the chamber showed before the write; why not, when it did not answer.
+QJsonValue ReadBefore(Bus &bus, int address) {
+    const ExchangeResult result =
+        bus.exchange(BuildReadRequest(static_cast<std::uint8_t>(address), kReadInputRegisters, 15));
+    if (result.outcome != ExchangeResult::Outcome::Ok)
+        return QJsonObject{{QStringLiteral("unread"), OutcomeText(result)}};
+    QJsonObject reading =
+        QJsonDocument::fromJson(ReadingJson(address, DecodeReadingValues(result.reply.data())).toUtf8())
+            .object();
+    reading.remove(QStringLiteral("address"));
+    reading.insert(QStringLiteral("read_utc"),
+                   QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    reading.insert(QStringLiteral("age_s"), 0);
+    return reading;
+}
+
+// The audit trail of this write, when the lab keeps one: the line goes to disk, synced, before
+// the first frame, and a second line records the chamber's answer.
+class WriteTrail {
+public:
+    explicit WriteTrail(const CommandLine &line) {
+        settings_ = ReadAuditSettings();
+        if (!settings_.error.isEmpty())
+            throw CliError{kExitUsage, settings_.error};
+        reason_ = line.value(QStringLiteral("reason")).trimmed();
+        if (!settings_.enabled) {
+            if (!reason_.isEmpty())
+                PrintWarning(QStringLiteral("no audit trail is kept (audit=on is not set in %1): "
+                                            "the reason is not recorded")
+                                 .arg(AuditSettingsPath()));
+            return;
+        }
+        if (settings_.reasonRequired && reason_.isEmpty())
+            throw CliError{kExitRejected,
+                           QStringLiteral("a reason is required for every write (%1): give "
+                                          "--reason TEXT; nothing was sent")
+                               .arg(AuditSettingsPath())};
+    }
+
+    // The chamber is read first, so that the line keeps what the write changes.
+    void recordIntent(Bus &bus, int address, const QJsonObject &what) {
+        if (!settings_.enabled)
+            return;
+        what_ = what;
+        before_ = ReadBefore(bus, address);
+        sending_ = append(QStringLiteral("sending"), std::nullopt);
+        before_ = QJsonValue(QJsonValue::Null);
+    }
+
+    // A failure here is told, not thrown: the frames went out, and the exit code says how.
+    void recordAnswer(const QString &outcome) {
+        if (!sending_)
+            return;
+        // The frames and values are on the line it completes.
+        QJsonObject named;
+        for (const char *key : {"chamber", "command", "words"})
+            named.insert(QLatin1String(key), what_.value(QLatin1String(key)));
+        what_ = named;
+        try {
+            append(outcome, sending_->sequence);
+        } catch (const KalvoraError &error) {
+            PrintWarning(error.message());
         }
     }
+
+private:
+    AuditHead append(const QString &outcome, std::optional<qint64> completes) {
+        const QString folder = settings_.folder.isEmpty() ? DefaultLogFolder() : settings_.folder;
+        AuditRecord record{QDateTime::currentDateTime(),
+                           CurrentProcessWho(QStringLiteral("kalvora-cli")),
+                           what_,
+                           before_,
+                           outcome,
+                           reason_,
+                           completes};
+        try {
+            return AppendAuditRecord(folder, record);
+        } catch (const KalvoraError &error) {
+            throw CliError{kExitFile, error.message()};
+        }
+    }
+
+    AuditSettings settings_;
+    QString reason_;
+    QJsonObject what_;
+    QJsonValue before_;
+    std::optional<AuditHead> sending_;
+};
+
+// Sends the frames kFrameSpacing apart, each awaiting its response.
+int SendFrames(const CommandLine &line, int address, const std::vector<Frame> &frames,
+               const QJsonObject &what) {
+    WriteTrail trail(line);
+    Bus bus(line.common());
+    trail.recordIntent(bus, address, what);
+    const bool confirm = line.isSet(QStringLiteral("confirm"));
+    auto nextAt = std::chrono::steady_clock::now();
+    QString answer = QStringLiteral("ok");
+    try {
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            std::this_thread::sleep_until(nextAt);
+            nextAt = std::chrono::steady_clock::now() + kFrameSpacing;
+            const ExchangeResult result = bus.exchange(frames[i]);
+            using Outcome = ExchangeResult::Outcome;
+            const QString which = frames.size() > 1
+                                      ? QStringLiteral("chamber %1, frame %2 of %3")
+                                            .arg(address)
+                                            .arg(i + 1)
+                                            .arg(frames.size())
+                                      : QStringLiteral("chamber %1").arg(address);
+            if (result.outcome != Outcome::Ok && answer == QLatin1String("ok"))
+                answer = (frames.size() > 1 ? QStringLiteral("frame %1: ").arg(i + 1)
+                                            : QString()) +
+                         OutcomeText(result);
+            if (result.outcome == Outcome::WriteFailed || result.outcome == Outcome::PortLost)
+                throw CliError{kExitPort, which + QStringLiteral(": ") + bus.outcomeText(result)};
+            // A frame that never went out is a failure with or without --confirm.
+            if (result.outcome == Outcome::Exception || result.outcome == Outcome::LineNeverQuiet)
+                throw CliError{kExitNoAnswer, which + QStringLiteral(": ") + OutcomeText(result)};
+            if (result.outcome != Outcome::Ok) {
+                if (confirm)
+                    throw CliError{kExitNoAnswer,
+                                   which + QStringLiteral(": ") + OutcomeText(result)};
+                PrintWarning(which + QStringLiteral(": ") + OutcomeText(result) +
+                             QStringLiteral(" to the write (the frame was sent)"));
+            }
+        }
+    } catch (const CliError &) {
+        trail.recordAnswer(answer);
+        throw;
+    }
+    trail.recordAnswer(answer);
     return kExitOk;
 }
 
@@ -196,6 +311,7 @@ int RunWriteProgram(const QStringList &arguments) {
                              .arg(kMaxSteps)),
         kWriteDefaults);
     line.addFlag(QStringLiteral("confirm"), kConfirmHelp);
+    AddReasonOption(line);
     line.addFlag(QStringLiteral("dry-run"),
                  QStringLiteral("Check and describe the program; send nothing."));
     line.addValueOption(QStringLiteral("program"), QStringLiteral("P"),
@@ -230,7 +346,8 @@ int RunWriteProgram(const QStringList &arguments) {
     for (int row = 1; row <= input.steps; ++row)
         frames.push_back(BuildStepFrame(static_cast<std::uint8_t>(address), toWrite.number, row,
                                         input.rows[row - 1], input.steps, input.cycles));
-    return SendFrames(line, address, frames);
+    return SendFrames(line, address, frames,
+                      ProgramWrittenWhat(address, toWrite.number, input, frames));
 }
 
 bool IsControlCommand(const QString &command) {
@@ -268,6 +385,7 @@ int RunControlCommand(const QString &command, const QStringList &arguments) {
     const QString usage = shape.arguments.join(QLatin1Char(' '));
     CommandLine line(command, usage, WriteDescription(shape.what), kWriteDefaults);
     line.addFlag(QStringLiteral("confirm"), kConfirmHelp);
+    AddReasonOption(line);
     if (const auto done = line.parse(NegativeNumbersLast(arguments)))
         return *done;
     line.expectPositional(static_cast<int>(shape.arguments.size()), usage);
@@ -276,6 +394,7 @@ int RunControlCommand(const QString &command, const QStringList &arguments) {
     const auto a = static_cast<std::uint8_t>(address);
 
     Frame frame;
+    QJsonObject what;
     if (command == QLatin1String("set-point")) {
         std::optional<int> temperature;
         try {
@@ -287,8 +406,10 @@ int RunControlCommand(const QString &command, const QStringList &arguments) {
             throw CliError{kExitRejected,
                            QStringLiteral("set-point '%1' is outside %2").arg(args.at(1), temperatures)};
         frame = BuildSetPointFrame(a, *temperature);
+        what = SetPointWhat(address, *temperature, frame);
     } else if (command == QLatin1String("start") || command == QLatin1String("stop")) {
         frame = BuildManualModeFrame(a, command == QLatin1String("start"));
+        what = ManualModeWhat(address, command == QLatin1String("start"), frame);
     } else if (command == QLatin1String("start-program")) {
         const auto program =
             ParseDecimal(args.at(1), kProgramNumberBounds.lowest, kProgramNumberBounds.highest);
@@ -297,8 +418,10 @@ int RunControlCommand(const QString &command, const QStringList &arguments) {
                            QStringLiteral("program '%1' is outside %2")
                                .arg(args.at(1), BoundsText(kProgramNumberBounds))};
         frame = BuildProgramStartFrame(a, *program);
+        what = ProgramStartWhat(address, *program, frame);
     } else {
         frame = BuildProgramStopFrame(a);
+        what = ProgramStopWhat(address, frame);
     }
-    return SendFrames(line, address, {frame});
+    return SendFrames(line, address, {frame}, what);
 }

@@ -31,6 +31,8 @@ Commands:
   stop ADDR            stop the manual mode
   start-program ADDR P start the program run from program P
   stop-program ADDR    stop the program run
+  audit verify FILE... check an audit trail's chain and print its head
+  audit show FILE...   print the writes recorded in an audit trail as a table
 Each command lists its options and their defaults: kalvora-cli COMMAND --help.
 
 Options of every command:
@@ -48,7 +50,8 @@ Options of every command:
 Exit status:
   0 ok, 2 usage, 3 port cannot be opened, is in use or was lost (unplugged),
   4 no answer (or an exception reply, or a line never quiet), 5 input rejected
-  (nothing sent), 6 file error, 7 a channel of alarm-test did not deliver.
+  (nothing sent), 6 file error, 7 a channel of alarm-test did not deliver,
+  8 audit verify found the trail broken.
 
 Frames on the line are traced with QT_LOGGING_RULES="kalvora.line.debug=true".
 )";
@@ -64,6 +67,8 @@ int Dispatch(const QString &command, const QStringList &arguments) {
         return RunLab(arguments);
     if (command == QLatin1String("alarm-test"))
         return RunAlarmTest(arguments);
+    if (command == QLatin1String("audit"))
+        return RunAudit(arguments);
     if (command == QLatin1String("write-program"))
         return RunWriteProgram(arguments);
     if (IsControlCommand(command))

@@ -3,6 +3,7 @@
 #include "core/ExchangeOutcome.h"
 #include "core/NumberText.h"
 
+#include <QJsonObject>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -13,13 +14,17 @@ namespace {
 struct KindName {
     AlarmKind kind;
     const char *name;
+    const char *russian; // UTF-8
 };
 
 constexpr KindName kKindNames[] = {
-    {AlarmKind::High, "high"},           {AlarmKind::Low, "low"},
-    {AlarmKind::Deviation, "deviation"}, {AlarmKind::Silent, "silent"},
-    {AlarmKind::Sensor, "sensor"},       {AlarmKind::Program, "program"},
-    {AlarmKind::Test, "test"},
+    {AlarmKind::High, "high", "выше предела"},
+    {AlarmKind::Low, "low", "ниже предела"},
+    {AlarmKind::Deviation, "deviation", "отклонение от заданной"},
+    {AlarmKind::Silent, "silent", "нет ответа"},
+    {AlarmKind::Sensor, "sensor", "недостоверная температура"},
+    {AlarmKind::Program, "program", "программа"},
+    {AlarmKind::Test, "test", "проверка"},
 };
 
 // Temperatures come in tenths; a difference of two of them must not print as 14.9999999999.
@@ -165,6 +170,20 @@ std::optional<AlarmKind> AlarmKindFromName(const QString &name) {
         if (name == QLatin1String(k.name))
             return k.kind;
     return std::nullopt;
+}
+
+QString AlarmKindRussian(const QString &name) {
+    for (const KindName &k : kKindNames)
+        if (name == QLatin1String(k.name))
+            return QString::fromUtf8(k.russian);
+    return name;
+}
+
+QJsonObject AlarmKindRussianByName() {
+    QJsonObject words;
+    for (const KindName &k : kKindNames)
+        words.insert(QLatin1String(k.name), QString::fromUtf8(k.russian));
+    return words;
 }
 
 QString AlarmStateName(AlarmState state) {

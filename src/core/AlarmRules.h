@@ -5,6 +5,7 @@
 #include "core/ReadingValues.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QString>
 #include <chrono>
 #include <optional>
@@ -16,6 +17,11 @@ enum class AlarmKind { High, Low, Deviation, Silent, Sensor, Program, Test };
 // syntax, the events journal and the metrics.
 QString AlarmKindName(AlarmKind kind);
 std::optional<AlarmKind> AlarmKindFromName(const QString &name);
+// The kind in the words of the page and the report: "нет ответа" for "silent". A name the
+// program does not know (a newer logger's) comes back unchanged.
+QString AlarmKindRussian(const QString &name);
+// Name -> Russian words of every kind, for the overview page.
+QJsonObject AlarmKindRussianByName();
 
 struct AlarmRule {
     std::vector<int> chambers; // empty: every chamber that is read

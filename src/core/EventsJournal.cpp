@@ -56,10 +56,12 @@ std::optional<StoredJournalEvent> ReadEvent(const QByteArray &line) {
     event.signal = Text(object, "signal");
     event.kind = Text(object, "kind");
     event.message = Text(object, "message");
+    event.messageRu = Text(object, "message_ru");
     event.version = Text(object, "version");
     event.port = Text(object, "port");
     event.value = Number(object, "value");
     event.limit = Number(object, "limit");
+    event.repeated = object.value(QLatin1String("repeated")).toBool();
     event.program = Whole(object, "program");
     event.previousProgram = Whole(object, "previous_program");
     event.exitCode = Whole(object, "exit_code");

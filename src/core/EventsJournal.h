@@ -20,13 +20,15 @@ struct StoredJournalEvent {
     int line = 0;       // 1-based line of the journal
 
     std::optional<int> chamber;
-    QString reason;  // chamber_lost, port_lost, stopped (on an error), delivery_failed
-    QString signal;  // stopped
-    QString kind;    // alarm_raised, alarm_cleared, notice
-    QString message; // alarm_raised, alarm_cleared, notice
-    QString version; // started
-    QString port;    // started, port_lost, port_back
+    QString reason;    // chamber_lost, port_lost, stopped (on an error), delivery_failed
+    QString signal;    // stopped
+    QString kind;      // alarm_raised, alarm_cleared, notice
+    QString message;   // alarm_raised, alarm_cleared, notice
+    QString messageRu; // the same in Russian, where the line has it
+    QString version;   // started
+    QString port;      // started, port_lost, port_back
     std::optional<double> value, limit;
+    bool repeated = false; // alarm_raised sent again while the alarm stays raised
     std::optional<int> program, previousProgram, exitCode;
     std::optional<qint64> outageSeconds;
 };

@@ -9,4 +9,5 @@ enum ExitCode {
     kExitRejected = 5,  // input rejected before anything was sent
     kExitFile = 6,      // a file that cannot be read or written
     kExitDelivery = 7,  // alarm-test: a channel did not deliver
+    kExitBrokenTrail = 8, // audit verify: a line of the trail was changed, removed or moved
 };

@@ -145,25 +145,45 @@ QList<RunEvent> JournalOutages(const QList<StoredJournalEvent> &events,
     return merged;
 }
 
+// Whether a clear (or a repeat) is of the rule that raised this alarm. Two rules of one kind
+// for one chamber differ in their limit; a line without one matches any.
+bool SameAlarmRule(const StoredJournalEvent &raised, const StoredJournalEvent &event) {
+    return raised.chamber == event.chamber && raised.kind == event.kind &&
+           (!raised.limit || !event.limit || *raised.limit == *event.limit);
+}
+
+// One row an alarm, from its raise to its clear. A repeated raise of an open alarm adds no
+// row; a repeat whose raise is not in the journal opens the row. A logger's start or stop ends
+// the watch: an alarm open then keeps no end, since no clear of it was written.
 QList<RunEvent> Alarms(const QList<StoredJournalEvent> &events) {
     QList<RunEvent> alarms;
+    QList<std::pair<qsizetype, StoredJournalEvent>> open; // the row, and the line that opened it
+    auto openOf = [&open](const StoredJournalEvent &event) {
+        return std::find_if(open.begin(), open.end(),
+                            [&event](const auto &row) { return SameAlarmRule(row.second, event); });
+    };
     for (const StoredJournalEvent &event : events) {
         if (event.event == QLatin1String("alarm_raised")) {
+            if (event.repeated && openOf(event) != open.end())
+                continue;
             RunEvent alarm;
             alarm.kind = RunEventKind::Alarm;
             alarm.start = MomentOf(event);
             alarm.detail = event.kind;
-            alarm.message = event.message;
+            alarm.message = event.messageRu.isEmpty() ? event.message : event.messageRu;
             alarm.value = event.value;
             alarm.limit = event.limit;
+            open.append({alarms.size(), event});
             alarms.append(alarm);
         } else if (event.event == QLatin1String("alarm_cleared")) {
-            for (RunEvent &alarm : alarms) {
-                if (!alarm.end && alarm.detail == event.kind) {
-                    alarm.end = MomentOf(event);
-                    break;
-                }
-            }
+            const auto row = openOf(event);
+            if (row == open.end())
+                continue;
+            alarms[row->first].end = MomentOf(event);
+            open.erase(row);
+        } else if (event.event == QLatin1String("started") ||
+                   event.event == QLatin1String("stopped")) {
+            open.clear();
         }
     }
     return alarms;
@@ -308,11 +328,14 @@ RunSummary SummariseRun(const RunInput &input) {
     const qint64 periodEnd = input.to       ? *input.to
                              : summary.last ? summary.last->instant
                                             : std::numeric_limits<qint64>::max();
-    QList<RunEvent> all = outages + Alarms(events) + LoggerRuns(events);
+    QList<RunEvent> all = outages + Alarms(events) + LoggerRuns(events) + input.writes;
     if (!readings.isEmpty())
         all += ProgramRuns(readings, instants);
     for (const RunEvent &event : all) {
         if (event.start.instant > periodEnd || EndOf(event) < periodStart)
+            continue;
+        // A write is a moment: one before the period is not in it.
+        if (event.kind == RunEventKind::Write && event.start.instant < periodStart)
             continue;
         summary.events.append(event);
         if (event.kind != RunEventKind::Outage)

@@ -9,16 +9,6 @@
 #include <QString>
 #include <optional>
 
-struct RunInput {
-    QList<Reading> readings; // one chamber, in time order
-    QList<qint64> instants;  // seconds since the epoch, one per reading
-    // Journal events of this chamber and of the logger as a whole (no "chamber"), any order.
-    QList<StoredJournalEvent> events;
-    std::optional<qint64> from, to; // the period to report, seconds since the epoch, inclusive
-    double band = 2.0;              // ± °C around the set temperature
-    int damagedLines = 0;           // of the chamber's files and of the journal
-};
-
 // A moment as the file wrote it, and as an instant.
 struct RunMoment {
     QDate date;
@@ -33,9 +23,11 @@ struct RunFigure {
 
 enum class RunEventKind {
     Outage,        // detail: the journal's reason, empty for a gap in the records
-    Alarm,         // detail: the alarm's kind; message: its text
+    Alarm,         // detail: the alarm's kind; message: its text, in Russian where known
     Program,       // a program running from start to end; program: its number
     LoggerRunning, // the logger from its start to its stop; detail: signal or reason
+    Write,         // a write to the chamber, a moment; detail: the command in words; message:
+                   // the reason given; who and outcome as the audit trail says them
 };
 
 struct RunEvent {
@@ -46,10 +38,22 @@ struct RunEvent {
     QString message;
     std::optional<int> program;
     std::optional<double> value, limit;
+    QString who, outcome;
 
     std::optional<qint64> seconds() const {
         return end ? std::optional<qint64>(end->instant - start.instant) : std::nullopt;
     }
+};
+
+struct RunInput {
+    QList<Reading> readings; // one chamber, in time order
+    QList<qint64> instants;  // seconds since the epoch, one per reading
+    // Journal events of this chamber and of the logger as a whole (no "chamber"), any order.
+    QList<StoredJournalEvent> events;
+    QList<RunEvent> writes; // to the chamber, from audit trails (RunEventKind::Write), any order
+    std::optional<qint64> from, to; // the period to report, seconds since the epoch, inclusive
+    double band = 2.0;              // ± °C around the set temperature
+    int damagedLines = 0;           // of the chamber's files and of the journal
 };
 
 struct RunSummary {

@@ -6,6 +6,7 @@
 #include "logger/alarms/AlarmOptions.h"
 #include "logger/KnownProgramsSources.h"
 #include "logger/LogRun.h"
+#include "platform/AuditFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -73,8 +74,12 @@ QString LogDescription() {
             "tries, one try each, and the reply goes back to the one who asked. The\n"
             "logger's records come first: a request waits for the exchange under way, and\n"
             "for the logger's round when it would make the round late. Damaged or other\n"
-            "requests are dropped and counted. Every write is put in the events journal.\n"
-            "A PATH that links to another running logger's pseudo-terminal is refused.\n"
+            "requests are dropped and counted. Every write is put in the events journal,\n"
+            "and in the audit trail in --dir (audit-YYYY-MM.jsonl) before it is sent.\n"
+            "--share PATH:USER makes the link for USER alone (owner USER, mode 0600; the\n"
+            "logger must run as root to give it): its writes carry USER in the trail, those\n"
+            "of a link without a user carry \"unknown\". A PATH that links to another\n"
+            "running logger's pseudo-terminal is refused.\n"
             "\n"
             "While a chamber runs a program whose table the logger knows, the page and\n"
             "/api/chambers show an estimate of the run's end and the time left, from the\n"
@@ -131,11 +136,21 @@ LogOptions ReadLogOptions(CommandLine &line) {
     options.common = line.common();
     for (const QString &program : line.parser().values(QStringLiteral("program")))
         options.programs.push_back(ReadNamedProgram(program, settings.addresses));
-    options.shares = line.parser().values(QStringLiteral("share"));
-    for (const QString &path : options.shares)
-        if (path.isEmpty() || options.shares.count(path) > 1)
+    QStringList paths;
+    for (const QString &text : line.parser().values(QStringLiteral("share"))) {
+        QString error;
+        const std::optional<SharedLinkOption> link = ParseSharedLinkOption(text, &error);
+        if (!link)
+            throw CliError{kExitUsage, error};
+        if (paths.contains(link->path))
             throw CliError{kExitUsage,
-                           QStringLiteral("--share: '%1' is empty or given twice").arg(path)};
+                           QStringLiteral("--share: '%1' is given twice").arg(link->path)};
+        if (!link->user.isEmpty() && !UserIdOf(link->user))
+            throw CliError{kExitUsage, QStringLiteral("--share %1: there is no user %2")
+                                           .arg(link->path, link->user)};
+        paths << link->path;
+        options.shares.push_back(*link);
+    }
     if (!QFileInfo(settings.dir).isDir())
         throw CliError{kExitFile, QStringLiteral("--dir %1 is not a folder").arg(settings.dir)};
     options.eventsPath = line.isSet(QStringLiteral("events"))
@@ -201,10 +216,11 @@ void AddLogOptions(CommandLine &line) {
                        "that cannot be read, a bad hash, a missing, unreadable or non-PEM "
                        "certificate or key, or a key of another certificate stops the start "
                        "(exit 2) (default: none, no login, plain HTTP)."));
-    line.addValueOption(QStringLiteral("share"), QStringLiteral("PATH"),
+    line.addValueOption(QStringLiteral("share"), QStringLiteral("PATH[:USER]"),
                         QStringLiteral("Share the bus through a pseudo-terminal linked at PATH, "
                                        "e.g. /run/kalvora/bench1/COM2 (repeatable; default: "
-                                       "none). The link is removed on exit."));
+                                       "none); with :USER, for that user alone. The link is "
+                                       "removed on exit."));
     line.addValueOption(
         QStringLiteral("program"), QStringLiteral("CHAMBER:NUMBER=FILE"),
         QStringLiteral("The table of program NUMBER (1..15) on CHAMBER is the program file "

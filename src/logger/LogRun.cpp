@@ -48,8 +48,13 @@ QJsonObject OptionsJson(const LogOptions &o) {
         {QStringLiteral("tries"), o.common.tries},
         {QStringLiteral("timeout"), static_cast<qint64>(o.common.timeout.count())},
         {QStringLiteral("dir"), QDir(o.settings.dir).absolutePath()}};
-    if (!o.shares.isEmpty())
-        options.insert(QStringLiteral("share"), QJsonArray::fromStringList(o.shares));
+    if (!o.shares.empty()) {
+        QJsonArray shares;
+        for (const SharedLinkOption &link : o.shares)
+            shares.append(link.user.isEmpty() ? link.path
+                                              : link.path + QLatin1Char(':') + link.user);
+        options.insert(QStringLiteral("share"), shares);
+    }
     if (o.webConfig)
         options.insert(QStringLiteral("web-config"), QFileInfo(o.webConfig->path).absoluteFilePath());
     return options;
@@ -129,8 +134,9 @@ void LogRun::start() {
     // 8. The logger: publishes to the server, feeds the alarms and the watchdog.
     logger_ = std::make_unique<Logger>(
         options_.settings, *bus_, clock_, *journal_, ReadSystemRegionalSettings(),
-        server_ ? Logger::Publish([this](const BusMetrics &snapshot) { publish(snapshot); })
-                : Logger::Publish(),
+        server_ || share_
+            ? Logger::Publish([this](const BusMetrics &snapshot) { publish(snapshot); })
+            : Logger::Publish(),
         alarms_.get(), [this] { watchdog_->alive(); }, &programs_);
 }
 
@@ -182,10 +188,10 @@ void LogRun::startServer() {
 }
 
 void LogRun::startShare() {
-    if (options_.shares.isEmpty())
+    if (options_.shares.empty())
         return;
     share_ = std::make_unique<BusShare>(
-        options_.shares, *bus_, *journal_,
+        options_.shares, *bus_, *journal_, options_.settings.dir,
         [this](int chamber, int start, std::span<const std::uint16_t> values) {
             programs_.written(chamber, start, values, clock_.now().toMSecsSinceEpoch());
         });
@@ -209,6 +215,13 @@ void LogRun::startAlarms() {
 }
 
 void LogRun::publish(const BusMetrics &snapshot) {
+    if (share_)
+        for (const ChamberMetrics &chamber : snapshot.chambers)
+            if (chamber.lastValues && chamber.lastGoodReading.isValid())
+                share_->readingSeen(chamber.address, *chamber.lastValues,
+                                    chamber.lastGoodReading);
+    if (!server_)
+        return;
     BusMetrics published = snapshot;
     if (share_)
         published.sharedLinks = share_->metrics();

@@ -10,6 +10,8 @@
 #include "logger/KnownProgramsSources.h"
 #include "logger/Logger.h"
 
+#include "core/SharedLinkOption.h"
+
 #include <QJsonObject>
 #include <vector>
 #include <string>
@@ -34,8 +36,8 @@ struct LogOptions {
     LogSettings settings;
     AlarmSettings alarms;
     CommonOptions common;
-    QStringList shares;    // --share paths
-    std::vector<NamedProgram> programs; // --program
+    std::vector<SharedLinkOption> shares; // --share
+    std::vector<NamedProgram> programs;   // --program
     QString eventsPath;
     QString serverOption;  // "--http" or "--metrics", the one that gave the address; empty: none
     QString serverAddress; // [HOST:]PORT

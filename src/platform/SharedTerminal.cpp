@@ -46,9 +46,20 @@ std::string LivePtyBehind(const std::string &path) {
     return device;
 }
 
+// The pty for one user alone: the writes through it are that user's.
+std::string RestrictToUser(int slaveFd, unsigned owner) {
+    // The mode first: once the pty is another's, only its owner may change it.
+    if (::fchmod(slaveFd, 0600) != 0 ||
+        ::fchown(slaveFd, static_cast<uid_t>(owner), static_cast<gid_t>(-1)) != 0)
+        return "cannot give the pseudo-terminal to user " + std::to_string(owner) + ": " +
+               SystemReason(errno);
+    return {};
+}
+
 } // namespace
 
-SharedTerminal::SharedTerminal(const std::string &linkPath, std::string *warning)
+SharedTerminal::SharedTerminal(const std::string &linkPath, std::string *warning,
+                               std::optional<unsigned> owner)
     : linkPath_(linkPath), pty_([&linkPath] {
           try {
               return PseudoTerminal();
@@ -59,7 +70,12 @@ SharedTerminal::SharedTerminal(const std::string &linkPath, std::string *warning
     warning->clear();
     const int master = pty_.masterFd();
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    *warning = RestrictToDialout(pty_.slaveFd());
+    if (owner) {
+        if (const std::string problem = RestrictToUser(pty_.slaveFd(), *owner); !problem.empty())
+            throw Refused(linkPath + ": " + problem);
+    } else {
+        *warning = RestrictToDialout(pty_.slaveFd());
+    }
     watchFd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (watchFd_ < 0 || ::inotify_add_watch(watchFd_, pty_.slavePath().c_str(),
                                             IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {

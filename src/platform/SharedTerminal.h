@@ -2,7 +2,8 @@
 // The pseudo-terminal of a shared bus link: a client (any Modbus RTU master) opens the link as
 // its port, this side reads what the client writes and writes the replies back. The link is a
 // symlink to the pty's slave side, given to the group dialout with mode 0660: only those who
-// may use the real port may use the shared one.
+// may use the real port may use the shared one. A link made for one user is given to that user
+// with mode 0600 instead: no one else (but root) may open it.
 //
 // A client's exclusive use (TIOCEXCL) would outlive its close while the slave stays open here,
 // and every later client but root's would find the link busy: the openings and closings of the
@@ -11,6 +12,7 @@
 #include "platform/PseudoTerminal.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -26,8 +28,10 @@ public:
     // (empty when none): no group dialout, or it cannot be given; the pty is then kept to this
     // user. Throws Refused when no pty can be made, when the path exists and is no symlink, when
     // it links to a pty that another live process holds (another logger's link), or when the
-    // link cannot be made.
-    SharedTerminal(const std::string &linkPath, std::string *warning);
+    // link cannot be made. With `owner`, the pty is that user's alone; Refused when it cannot
+    // be given (only root may give it to another user).
+    SharedTerminal(const std::string &linkPath, std::string *warning,
+                   std::optional<unsigned> owner = std::nullopt);
     // Removes the link while it still points at this pty.
     ~SharedTerminal();
     SharedTerminal(const SharedTerminal &) = delete;

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr qreal kDayMs = 86400.0 * 1000;
-
 QString HeaderColumn(int index) {
     return LogHeader().split(QLatin1Char(';')).value(index).trimmed();
 }
@@ -69,10 +67,17 @@ QChart *BuildChart(const ChartModel &model, const RegionalSettings &settings, co
 
     auto *xAxis = new QDateTimeAxis;
     xAxis->setTitleText(TimeAxisTitle());
-    xAxis->setTickCount(std::max(2, size.width() / 180 + 1));
-    xAxis->setFormat(model.xMax - model.xMin > 1.5 * kDayMs
-                         ? QtDateTimeFormat(settings.shortDateFormat, settings.longTimeFormat)
-                         : QtTimeFormat(settings.longTimeFormat));
+    // Format and ticks follow the range shown, as the window zooms too.
+    const int mostTicks = std::max(2, size.width() / 180 + 1);
+    const auto fitTimeAxis = [xAxis, mostTicks, settings] {
+        const TimeAxisLayout layout =
+            FitTimeAxis(static_cast<qreal>(xAxis->min().toMSecsSinceEpoch()),
+                        static_cast<qreal>(xAxis->max().toMSecsSinceEpoch()), mostTicks,
+                        settings.shortDateFormat, settings.longTimeFormat);
+        xAxis->setFormat(layout.format);
+        xAxis->setTickCount(layout.ticks);
+    };
+    QObject::connect(xAxis, &QDateTimeAxis::rangeChanged, xAxis, fitTimeAxis);
     auto *yAxis = new QValueAxis;
     yAxis->setTitleText(TemperatureAxisTitle());
     yAxis->setLabelFormat(QStringLiteral("%g"));
@@ -85,6 +90,7 @@ QChart *BuildChart(const ChartModel &model, const RegionalSettings &settings, co
             AddLine(chart, *chamber.set, xAxis, yAxis);
     }
     ShowAll(chart, model);
+    fitTimeAxis();
     new ChangeMarksItem(chart, model, xAxis);
     return chart;
 }

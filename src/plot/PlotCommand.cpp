@@ -3,6 +3,7 @@
 #include "ChartBuilder.h"
 #include "ChartExport.h"
 #include "LocalClock.h"
+#include "OutputFiles.h"
 #include "PlotInput.h"
 #include "PlotOptions.h"
 #include "PlotWindow.h"
@@ -133,6 +134,11 @@ int RunPlot(const QStringList &arguments) {
     if (!parsed.options)
         return UsageError(parsed.usageError);
     const PlotOptions &options = *parsed.options;
+    if (const QString clash = OutputOverwritesInput({{QStringLiteral("-o"), options.imageOutput},
+                                                     {QStringLiteral("--csv"), options.csvOutput}},
+                                                    options.files);
+        !clash.isEmpty())
+        return UsageError(clash);
     const InputSettings input = InputSettingsOf(options);
     return options.writesFiles() ? WriteFiles(options, input) : OpenWindow(options, input);
 }

@@ -4,7 +4,10 @@
 #include "core/HelpText.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QRegularExpression>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -34,8 +37,9 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
         QStringLiteral("Draws the readings logs of Kalvora (and the readings CSV files of "
                        "kalvora-cli) as a chart of temperature against time, in a window or into "
                        "a PNG, SVG or PDF file, and writes them as CSV.\n\n"
-                       "Exit status: 0 done, 2 wrong command line, 6 a file could not be read or "
-                       "written (unreadable, not a log, no records).\n\n"
+                       "Exit status: 0 done, 2 wrong command line (also an output that is one of "
+                       "the input files), 6 a file could not be read or written (unreadable, not "
+                       "a log, no records).\n\n"
                        "kalvora-plot report FILE... -o report.pdf writes a test report; see "
                        "kalvora-plot report --help.\n"
                        "kalvora-plot program FILE draws a program file's profile; see\n"
@@ -92,7 +96,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
     if (!parser.parse(arguments))
         return Usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(helpAll))
-        parser.showHelp(0);
+        ShowToolHelp(parser);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
 
@@ -133,6 +137,17 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments) {
     if (options.writesFiles() && options.follow)
         return Usage(QStringLiteral("--follow is for the window; it cannot go with -o or --csv"));
     return {options, {}};
+}
+
+void ShowToolHelp(const QCommandLineParser &parser) {
+    QString text = parser.helpText();
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString usage = QStringLiteral("Usage: ");
+    if (!arguments.isEmpty() && text.startsWith(usage + arguments.first()))
+        text.replace(usage.size(), arguments.first().size(), QStringLiteral("kalvora-plot"));
+    std::fputs(qPrintable(text), stdout);
+    std::fflush(stdout);
+    std::exit(0);
 }
 
 bool NeedsNoDisplay(int argc, char **argv) {

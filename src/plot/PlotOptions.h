@@ -1,5 +1,6 @@
 #pragma once
 // The command line of kalvora-plot.
+#include <QCommandLineParser>
 #include <QDate>
 #include <QSize>
 #include <QString>
@@ -28,6 +29,10 @@ struct ParsedCommandLine {
 // Arguments with the program's name first. --help and --version print and end the program, as
 // QCommandLineParser does; needs the application object.
 ParsedCommandLine ParseCommandLine(const QStringList &arguments);
+
+// Prints the parser's help, its usage line naming the tool as "kalvora-plot" whatever path
+// started it, and ends the program with status 0.
+[[noreturn]] void ShowToolHelp(const QCommandLineParser &parser);
 
 // Whether the arguments ask only for files or texts, so that no display is needed. Read before
 // the application object exists, hence from the raw arguments.

@@ -1,14 +1,21 @@
 #include "ReportCommand.h"
 
+#include "OutputFiles.h"
 #include "PlotCommand.h"
 #include "Report.h"
 #include "ReportOptions.h"
+#include "core/AuditTrail.h"
 #include "core/IntegerText.h"
 #include "platform/SystemRegionalSettings.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QMap>
+#include <algorithm>
 #include <cstdio>
+#include <variant>
 
 namespace {
 
@@ -68,6 +75,35 @@ std::optional<Failure> Write(const ReportContent &report, const QString &pdf, co
     return std::nullopt;
 }
 
+// The trails of --audit: the files of one folder are one trail, in the order of their names
+// (a month each), checked as one chain.
+std::variant<QList<AuditTrailReport>, Failure> ReadTrails(const QStringList &paths) {
+    QMap<QString, QStringList> byFolder;
+    for (const QString &path : paths)
+        byFolder[QFileInfo(path).absolutePath()].append(path);
+    QList<AuditTrailReport> trails;
+    for (QStringList &files : byFolder) {
+        std::sort(files.begin(), files.end(), [](const QString &a, const QString &b) {
+            return QFileInfo(a).fileName() < QFileInfo(b).fileName();
+        });
+        files.removeDuplicates();
+        AuditTrailReport trail;
+        trail.files = files;
+        QList<AuditFileBytes> bytes;
+        for (const QString &path : files) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return Failure{kExitFile, path + QStringLiteral(": cannot read: ") +
+                                              file.errorString()};
+            bytes.append({QFileInfo(path).fileName(), file.readAll()});
+            trail.lines += AuditLines(bytes.last().bytes);
+        }
+        trail.verification = VerifyAuditFiles(bytes);
+        trails.append(trail);
+    }
+    return trails;
+}
+
 QString ChamberList(const QList<ChamberReadings> &chambers) {
     QStringList labels;
     for (const ChamberReadings &chamber : chambers)
@@ -82,6 +118,12 @@ int RunReport(const QStringList &arguments) {
     if (!parsed.options)
         return UsageError(parsed.usageError);
     const ReportOptions &options = *parsed.options;
+    if (const QString clash =
+            OutputOverwritesInput({{QStringLiteral("-o"), options.pdfOutput},
+                                   {QStringLiteral("--html"), options.htmlOutput}},
+                                  options.files + options.auditFiles);
+        !clash.isEmpty())
+        return UsageError(clash);
 
     InputSettings input;
     input.settings = ReadSystemRegionalSettings();
@@ -129,8 +171,17 @@ int RunReport(const QStringList &arguments) {
     settings.band = options.band;
     settings.from = options.from;
     settings.to = options.to;
+    const auto trails = ReadTrails(options.auditFiles);
+    if (const auto *failure = std::get_if<Failure>(&trails)) {
+        PrintLine(failure->message);
+        return failure->exitCode;
+    }
+    for (const AuditTrailReport &trail : std::get<QList<AuditTrailReport>>(trails))
+        if (!trail.verification.intact)
+            PrintLine(QStringLiteral("audit trail broken: ") + trail.verification.failure);
     LocalClock clock;
-    const ReportContent report = BuildReport(loaded, settings, clock);
+    const ReportContent report =
+        BuildReport(loaded, settings, clock, std::get<QList<AuditTrailReport>>(trails));
     if (const auto failure = CheckRecords(report, settings)) {
         PrintLine(failure->message);
         return failure->exitCode;
@@ -144,6 +195,8 @@ int RunReport(const QStringList &arguments) {
 
 QString WriteReportOfFiles(const QStringList &files, const InputSettings &input,
                            const QString &path, const QString &title) {
+    if (const QString clash = OutputOverwritesInput({{QString(), path}}, files); !clash.isEmpty())
+        return clash;
     InputSettings reading = input;
     reading.allowEmptyFiles = true;
     LoadedInput loaded;

@@ -1,5 +1,6 @@
 #include "ReportOptions.h"
 
+#include "PlotOptions.h"
 #include "core/AddressList.h"
 #include "core/HelpText.h"
 
@@ -50,14 +51,15 @@ ParsedReportCommandLine ParseReportCommandLine(const QStringList &arguments) {
         "temperature, holds, outages) and the table of events, as a PDF (A4) or one HTML "
         "file.\n\n"
         "Exit status: 0 done, 2 wrong command line (also files of several chambers without "
-        "--chamber), 6 a file could not be read or written, or no records to report.")));
-    // Not addHelpOption(): its --help-all would list Qt's own options; kept hidden as a name
-    // of --help.
-    parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Show this help and exit.")));
+        "--chamber, or an output that is one of the input files), 6 a file could not be read or "
+        "written, or no records to report.")));
+    // Not addHelpOption(): its --help-all would list Qt's own options; kept, hidden, as
+    // another name of --help.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
     QCommandLineOption helpAll(QStringList{QStringLiteral("help-all"), QStringLiteral("?")});
     helpAll.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOption(helpAll);
+    parser.addOptions({help, helpAll});
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("Write the report to FILE as PDF."),
                                     QStringLiteral("FILE"));
@@ -101,24 +103,34 @@ ParsedReportCommandLine ParseReportCommandLine(const QStringList &arguments) {
                                   QStringLiteral("Date of the first record, for logs whose file "
                                                  "name gives none."),
                                   QStringLiteral("YYYY-MM-DD"));
-    parser.addOptions(
-        {output, html, from, to, title, customer, chamber, band, dateFormat, timeFormat, date});
-    parser.addPositionalArgument(QStringLiteral("report"), QStringLiteral("The command."),
-                                 QStringLiteral("report"));
+    const QCommandLineOption audit(
+        QStringLiteral("audit"),
+        QStringLiteral("An audit trail file (audit-YYYY-MM.jsonl; repeatable): the writes to "
+                       "the chamber in the period go into the events, and the header prints "
+                       "each trail's head. Files in one folder are one trail."),
+        QStringLiteral("FILE"));
+    parser.addOptions({output, html, from, to, title, customer, chamber, band, dateFormat,
+                       timeFormat, date, audit});
+    // The command's word is read before the parser, which sees only what follows it; the usage
+    // line names it.
     parser.addPositionalArgument(
         QStringLiteral("FILE"),
         QStringLiteral("Log files, readings CSV files and events journals (events.jsonl), in "
                        "any mix."),
-        QStringLiteral("FILE..."));
+        QStringLiteral("report FILE..."));
 
-    if (!parser.parse(arguments))
+    QStringList afterCommand = arguments;
+    if (afterCommand.size() > 1)
+        afterCommand.removeAt(1);
+    if (!parser.parse(afterCommand))
         return Usage(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
-        parser.showHelp(0);
+    if (parser.isSet(help) || parser.isSet(helpAll))
+        ShowToolHelp(parser);
 
     ReportOptions options;
-    options.files = parser.positionalArguments().mid(1);
+    options.files = parser.positionalArguments();
     options.pdfOutput = parser.value(output);
+    options.auditFiles = parser.values(audit);
     options.htmlOutput = parser.value(html);
     if (parser.isSet(output) && options.pdfOutput.isEmpty())
         return Usage(QStringLiteral("-o needs a file name"));

@@ -9,6 +9,7 @@
 
 struct ReportOptions {
     QStringList files;
+    QStringList auditFiles;            // --audit
     QString pdfOutput;                 // -o
     QString htmlOutput;                // --html
     std::optional<QDateTime> from, to; // local times of this machine

@@ -26,6 +26,8 @@ std::int32_t PollBusy = 0;
 std::int32_t ReadingActive = 0;
 
 QString CurrentTemperatureText, SetTemperatureText, ProgramText, StepText, CycleText;
+QDateTime LastReadingAt;
+std::int32_t LastReadingChamber = 0;
 QString LogFileName, LogRecord;
 bool LogRecordPending = false;
 QString LogFolder;
@@ -46,6 +48,8 @@ void ResetModuleState() {
     ProgramText.clear();
     StepText.clear();
     CycleText.clear();
+    LastReadingAt = QDateTime();
+    LastReadingChamber = 0;
     LogFileName.clear();
     LogRecord.clear();
     LogRecordPending = false;
@@ -93,6 +97,8 @@ bool ReadAndDecode() {
         const int at = FindDecodableReply(reply, ChamberAddress);
         if (at >= 0) {
             DecodeCurrentValues(reply.data() + at);
+            LastReadingAt = QDateTime::currentDateTime();
+            LastReadingChamber = ChamberAddress;
             ++Statistics.decoded;
             return true;
         }

@@ -10,6 +10,7 @@
 #include "core/RegionalSettings.h"
 #include "platform/SerialPort.h"
 
+#include <QDateTime>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -30,6 +31,9 @@ extern std::int32_t PollBusy;  // -1 during a reading cycle, 0 otherwise
 extern std::int32_t ReadingActive;
 
 extern QString CurrentTemperatureText, SetTemperatureText, ProgramText, StepText, CycleText;
+// When the kept texts were last decoded, and from which chamber (invalid: never).
+extern QDateTime LastReadingAt;
+extern std::int32_t LastReadingChamber;
 extern QString LogFileName, LogRecord;
 // LogRecord holds a reading composed since the last write: only then is a record appended.
 extern bool LogRecordPending;

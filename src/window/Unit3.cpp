@@ -3,6 +3,8 @@
 
 #include "AppShell.h"
 #include "PortUnit.h"
+#include "WindowAudit.h"
+#include "core/AuditCommands.h"
 #include "core/ControlFrames.h"
 #include "core/ControlInput.h"
 #include "core/Errors.h"
@@ -57,6 +59,16 @@ void SendCommandFrame(const Frame &frame) {
     BlockFor(kCommandPauseMs);
 }
 
+// Where the lab keeps an audit trail, the command goes on record before its first frame; one
+// that is not recorded is not sent.
+void SendCommand(std::uint8_t destination, const std::vector<Frame> &frames,
+                 const QJsonObject &what) {
+    if (!RecordWindowCommand(destination, what))
+        return;
+    for (const Frame &frame : frames)
+        SendCommandFrame(frame);
+}
+
 // An open cell editor holds text the cells do not have yet. Only the view knows which editor
 // is its open one: editors closed with Return linger as children until deleted.
 void CommitOpenCellEditor(QTableWidget *grid) {
@@ -109,9 +121,12 @@ void TForm3::Button1Click() {
         }
         const std::uint8_t destination = CommandDestination();
         const int program = ComboBox1->currentIndex() + 1;
+        std::vector<Frame> frames;
         for (int row = 1; row <= input->steps; ++row)
-            SendCommandFrame(BuildStepFrame(destination, program, row, input->rows[row - 1],
+            frames.push_back(BuildStepFrame(destination, program, row, input->rows[row - 1],
                                             input->steps, input->cycles));
+        SendCommand(destination, frames,
+                    ProgramWrittenWhat(destination, program, *input, frames));
     });
 }
 
@@ -122,19 +137,25 @@ void TForm3::Button4Click() {
             ShowInputError();
             return;
         }
-        SendCommandFrame(BuildSetPointFrame(CommandDestination(), *temperature));
+        const std::uint8_t destination = CommandDestination();
+        const Frame frame = BuildSetPointFrame(destination, *temperature);
+        SendCommand(destination, {frame}, SetPointWhat(destination, *temperature, frame));
     });
 }
 
 void TForm3::Button2Click() {
     RunCommand([] {
-        SendCommandFrame(BuildManualModeFrame(CommandDestination(), true));
+        const std::uint8_t destination = CommandDestination();
+        const Frame frame = BuildManualModeFrame(destination, true);
+        SendCommand(destination, {frame}, ManualModeWhat(destination, true, frame));
     });
 }
 
 void TForm3::Button3Click() {
     RunCommand([] {
-        SendCommandFrame(BuildManualModeFrame(CommandDestination(), false));
+        const std::uint8_t destination = CommandDestination();
+        const Frame frame = BuildManualModeFrame(destination, false);
+        SendCommand(destination, {frame}, ManualModeWhat(destination, false, frame));
     });
 }
 
@@ -142,12 +163,17 @@ void TForm3::Button5Click() {
     RunCommand([this] {
         if (ComboBox2->currentIndex() < 0)
             return;
-        SendCommandFrame(BuildProgramStartFrame(CommandDestination(), ComboBox2->currentIndex() + 1));
+        const std::uint8_t destination = CommandDestination();
+        const int fromProgram = ComboBox2->currentIndex() + 1;
+        const Frame frame = BuildProgramStartFrame(destination, fromProgram);
+        SendCommand(destination, {frame}, ProgramStartWhat(destination, fromProgram, frame));
     });
 }
 
 void TForm3::Button6Click() {
     RunCommand([] {
-        SendCommandFrame(BuildProgramStopFrame(CommandDestination()));
+        const std::uint8_t destination = CommandDestination();
+        const Frame frame = BuildProgramStopFrame(destination);
+        SendCommand(destination, {frame}, ProgramStopWhat(destination, frame));
     });
 }

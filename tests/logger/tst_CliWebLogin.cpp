@@ -188,7 +188,7 @@ void tst_CliWebLogin::everyPathAsksForTheLogin_data() {
     QTest::addColumn<long>("status"); // 0: no HTTP answer at all
     const QStringList paths{"/", "/chamber/1", "/api/chambers", "/api/events",
                             "/api/chambers/1/history", "/metrics", "/static/kalvora.css",
-                            "/static/overview.js", "/static/outcomes.js", "/no/such/page"};
+                            "/static/overview.js", "/static/words.js", "/no/such/page"};
     for (const QString &path : paths) {
         const long served = path == QLatin1String("/no/such/page") ? 404 : 200;
         const QByteArray p = path.toUtf8();

@@ -36,7 +36,7 @@ expected=(
     /usr/share/kalvora/kalvora-alerts.yml
     /usr/share/kalvora/monitoring/prometheus.yml /usr/share/kalvora/monitoring/alertmanager.yml
     /usr/share/kalvora/monitoring/kalvora-targets.yml /usr/share/kalvora/monitoring/kalvora-alerts.yml
-    /etc/kalvora/example.conf /etc/kalvora/ports.conf
+    /etc/kalvora/example.conf /etc/kalvora/ports.conf /etc/kalvora/audit.conf
 )
 for size in 16 22 24 32 48 64 128 256; do
     expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/kalvora.png")
@@ -57,7 +57,7 @@ for file in "${expected[@]}"; do
     grep -qxF "$file" <<<"$listing" || fail "$file is not in the package"
 done
 conffiles=$(dpkg-deb -I "$deb" conffiles)
-for file in /etc/kalvora/example.conf /etc/kalvora/ports.conf; do
+for file in /etc/kalvora/example.conf /etc/kalvora/ports.conf /etc/kalvora/audit.conf; do
     grep -qxF "$file" <<<"$conffiles" || fail "$file is not a conffile"
 done
 depends=$(dpkg-deb -f "$deb" Depends)

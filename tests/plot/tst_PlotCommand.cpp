@@ -69,6 +69,9 @@ private slots:
             QVERIFY2(help.out.contains(QLatin1String(option)), option);
         // Qt's own options are none of the tool's; --help-all is one more name of --help.
         QVERIFY(!help.out.contains(QStringLiteral("help-all")));
+        // The tool by its name, not by the path it was started with.
+        QVERIFY2(help.out.startsWith(QStringLiteral("Usage: kalvora-plot [options] [FILE...]\n")),
+                 qPrintable(help.out));
         const Outcome helpAll = Run({QStringLiteral("--help-all")});
         QCOMPARE(helpAll.exitCode, 0);
         QCOMPARE(helpAll.out, help.out);

@@ -1,14 +1,21 @@
 // `kalvora-plot report` as an operator runs it on bad input: a clear message, an exit code and
-// no report, not even half of one; and the report made by the window's "Отчёт…" action.
+// no report, not even half of one; the writes of an audit trail in its events; and the report
+// made by the window's "Отчёт…" action.
 #include "FileBytes.h"
 #include "LogFixture.h"
 #include "PlotWindow.h"
 #include "ReportCommand.h"
+#include "core/AuditCommands.h"
+#include "core/AuditTrail.h"
+#include "core/ControlFrames.h"
 #include "core/ReadingsCsv.h"
 
 #include <QAction>
 #include <QDir>
+#include <QJsonObject>
+#include <QTimeZone>
 #include <QtTest>
+#include <unistd.h>
 
 namespace {
 
@@ -41,7 +48,9 @@ private:
 
     QString Path(const QString &name) const { return folder_.filePath(name); }
 
-    Outcome Run(const QStringList &arguments) {
+    Outcome Run(const QStringList &arguments) { return RunTool(QStringList{"report"} + arguments); }
+
+    Outcome RunTool(const QStringList &arguments) {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("QT_QPA_PLATFORM")); // the tool needs no display
@@ -50,7 +59,7 @@ private:
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(folder_.path());
-        process.start(QStringLiteral(KALVORA_PLOT_PATH), QStringList{"report"} + arguments);
+        process.start(QStringLiteral(KALVORA_PLOT_PATH), arguments);
         if (!process.waitForFinished(120000))
             return {};
         return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -72,6 +81,7 @@ private slots:
             "\"reason\":\"silence\"}\n";
         QVERIFY(WriteFile(Path("events.jsonl"), event));
         QVERIFY(WriteFile(Path("torn.jsonl"), event + event + "{\"time\":\"2017-12-09T14:1"));
+        QVERIFY(WriteFile(Path("notes.txt"), "chamber 1 was opened at noon\n"));
     }
 
     void help() {
@@ -80,6 +90,16 @@ private slots:
         for (const char *option : {"--output", "--html", "--from", "--to", "--title", "--customer",
                                    "--chamber", "--band", "--date-format"})
             QVERIFY2(help.out.contains(QLatin1String(option)), option);
+        // Only the command's own options, the command named in the usage line and not listed
+        // as an argument, the tool by its name whatever path started it.
+        QVERIFY2(
+            help.out.startsWith(QStringLiteral("Usage: kalvora-plot [options] report FILE...\n")),
+            qPrintable(help.out));
+        QVERIFY(!help.out.contains(QStringLiteral("help-all")));
+        QVERIFY(!help.out.contains(QStringLiteral("The command.")));
+        const Outcome helpAll = Run({QStringLiteral("--help-all")});
+        QCOMPARE(helpAll.exitCode, 0);
+        QCOMPARE(helpAll.out, help.out);
     }
 
     void badInput_data() {
@@ -118,8 +138,8 @@ private slots:
             << QStringList{one, "--from", "2018-01-01", "-o", "report.pdf"} + kRussianFormats << 6
             << "kalvora-plot: Камера №1: no records between 2018-01-01T00:00:00 and the last "
                "record";
-        QTest::newRow("not a log") << QStringList{"report.pdf", one, "-o", "report.pdf"} << 6
-                                   << "kalvora-plot: report.pdf: not a Kalvora log (the first "
+        QTest::newRow("not a log") << QStringList{"notes.txt", one, "-o", "report.pdf"} << 6
+                                   << "kalvora-plot: notes.txt: not a Kalvora log (the first "
                                       "line is not the log header)";
         QTest::newRow("cannot write")
             << QStringList{one, "-o", "/nonexistent-folder/report.pdf"} + kRussianFormats << 6
@@ -139,6 +159,64 @@ private slots:
         QCOMPARE(ReadAll(Path("report.pdf")), kOldReport);
         QCOMPARE(QDir(folder_.path()).entryList({"*report*"}, QDir::Files | QDir::Hidden),
                  QStringList{"report.pdf"});
+    }
+
+    // An output that is one of the inputs, by any name that leads to it, or that is another
+    // output, is refused before anything is read or written.
+    void outputIsAnInput_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        const QString log = QStringLiteral("ЖЫМ№1 09.12.2017 14_05_33.txt");
+        const QString nothing = QStringLiteral("; nothing written, name another file");
+        QTest::newRow("report -o the log")
+            << QStringList{"report", log, "-o", log}
+            << "kalvora-plot: -o " + log + ": that is the input file " + log + nothing;
+        QTest::newRow("report --html the journal by another name")
+            << QStringList{"report", log, "events.jsonl", "--html", "./events.jsonl"}
+            << "kalvora-plot: --html ./events.jsonl: that is the input file events.jsonl" + nothing;
+        QTest::newRow("report -o a hard link to the log")
+            << QStringList{"report", log, "-o", "hard.txt"}
+            << "kalvora-plot: -o hard.txt: that is the input file " + log + nothing;
+        QTest::newRow("report -o a symbolic link to the log")
+            << QStringList{"report", log, "-o", "soft.pdf"}
+            << "kalvora-plot: -o soft.pdf: that is the input file " + log + nothing;
+        QTest::newRow("report of a symbolic link, -o its file")
+            << QStringList{"report", "soft.pdf", "-o", log}
+            << "kalvora-plot: -o " + log + ": that is the input file soft.pdf" + nothing;
+        QTest::newRow("report -o and --html one new file")
+            << QStringList{"report", log, "-o", "same.out", "--html", "same.out"}
+            << "kalvora-plot: --html same.out: that is the file of -o" + nothing;
+        QTest::newRow("chart -o a symbolic link to the log")
+            << QStringList{log, "-o", "soft.pdf"}
+            << "kalvora-plot: -o soft.pdf: that is the input file " + log + nothing;
+        QTest::newRow("chart --csv the log")
+            << QStringList{log, "--csv", log}
+            << "kalvora-plot: --csv " + log + ": that is the input file " + log + nothing;
+        QTest::newRow("chart --csv a hard link to the log")
+            << QStringList{log, "--csv", "hard.txt"}
+            << "kalvora-plot: --csv hard.txt: that is the input file " + log + nothing;
+    }
+    void outputIsAnInput() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        const QString log = Path("ЖЫМ№1 09.12.2017 14_05_33.txt");
+        QFile::remove(Path("hard.txt"));
+        QFile::remove(Path("soft.pdf"));
+        QCOMPARE(::link(QFile::encodeName(log).constData(),
+                        QFile::encodeName(Path("hard.txt")).constData()),
+                 0);
+        QVERIFY(QFile::link(log, Path("soft.pdf")));
+        const QByteArray logBytes = ReadAll(log);
+        const QByteArray journalBytes = ReadAll(Path("events.jsonl"));
+        const QStringList before = QDir(folder_.path()).entryList(QDir::Files | QDir::Hidden);
+
+        const Outcome outcome = RunTool(arguments);
+        QCOMPARE(outcome.exitCode, 2);
+        const QStringList lines = outcome.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(lines.value(0) == message, qPrintable(outcome.err));
+        QCOMPARE(ReadAll(log), logBytes);
+        QCOMPARE(ReadAll(Path("events.jsonl")), journalBytes);
+        QCOMPARE(QDir(folder_.path()).entryList(QDir::Files | QDir::Hidden), before);
     }
 
     // A torn line of the journal is skipped and counted: the report is made and says so.
@@ -174,6 +252,61 @@ private slots:
         QCOMPARE(html.count(QStringLiteral("нет ответа")), 1);
         static const QRegularExpression page(QStringLiteral("/Type /Page[^s]"));
         QVERIFY(QString::fromLatin1(ReadAll(Path("several.pdf"))).count(page) >= 3);
+    }
+
+    // The writes of a trail to the reported chamber, in the period, go into the events; the
+    // header fixes the trail by its head.
+    void auditTrailWritesAndHead() {
+        QVERIFY(QDir(folder_.path()).mkpath(QStringLiteral("trail")));
+        const auto moment = [](int hour, int minute) {
+            return QDateTime(QDate(2017, 12, 9), QTime(hour, minute), QTimeZone::utc());
+        };
+        const QJsonObject anna{{"user", "anna"}, {"uid", 1000}, {"host", "lab-pc"},
+                               {"program", "kalvora"}, {"pid", 41}};
+        const QList<AuditRecord> records = {
+            {moment(14, 10), anna, SetPointWhat(1, -20, BuildSetPointFrame(1, -20)),
+             QJsonValue(), "sending", "калибровка датчика", std::nullopt},
+            {moment(14, 10), anna, SetPointWhat(1, -20, {}), QJsonValue(), "ok", {}, 1},
+            // Another chamber's, and one before the records began: neither is chamber 1's.
+            {moment(14, 12), anna, ManualModeWhat(2, true, BuildManualModeFrame(2, true)),
+             QJsonValue(), "sent", {}, std::nullopt},
+            {moment(13, 0), anna, ProgramStopWhat(1, BuildProgramStopFrame(1)), QJsonValue(),
+             "sent", {}, std::nullopt},
+        };
+        QByteArray trail;
+        AuditHead head;
+        for (const AuditRecord &record : records) {
+            const QByteArray line = AuditLine(head, record);
+            trail += line + '\n';
+            head = {head.sequence + 1, AuditLineHash(line)};
+        }
+        QVERIFY(WriteFile(Path("trail/audit-2017-12.jsonl"), trail));
+
+        const Outcome outcome =
+            Run(QStringList{"ЖЫМ№1 09.12.2017 14_05_33.txt", "--audit",
+                            "trail/audit-2017-12.jsonl", "--html", "audit.html"} +
+                kRussianFormats);
+        QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.err));
+        const QString html = QString::fromUtf8(ReadAll(Path("audit.html")));
+        QCOMPARE(html.count(QStringLiteral("Запись в камеру")), 1);
+        QVERIFY(html.contains(QStringLiteral("Уставка ручного задания: −20 °C; anna (1000)@lab-pc; "
+                                             "итог: принято; причина: калибровка датчика")));
+        QVERIFY(!html.contains(QStringLiteral("Запуск камеры")));
+        QVERIFY(!html.contains(QStringLiteral("Останов камеры")));
+        QVERIFY(html.contains(QStringLiteral("audit-2017-12.jsonl")));
+        QVERIFY(html.contains(QStringLiteral("строк 4, последняя № 4, SHA-256 ") +
+                              QString::fromLatin1(head.hash)));
+
+        // A trail that was changed is said to be so, in the header and on stderr.
+        trail.replace("−20", "−25");
+        QVERIFY(WriteFile(Path("trail/audit-2017-12.jsonl"), trail));
+        const Outcome changed =
+            Run(QStringList{"ЖЫМ№1 09.12.2017 14_05_33.txt", "--audit",
+                            "trail/audit-2017-12.jsonl", "--html", "audit.html"} +
+                kRussianFormats);
+        QCOMPARE(changed.exitCode, 0);
+        QVERIFY(changed.err.contains(QStringLiteral("audit trail broken")));
+        QVERIFY(ReadAll(Path("audit.html")).contains("ЦЕПОЧКА НАРУШЕНА"));
     }
 
     // The window's "Отчёт…" writes the report of the files it shows.

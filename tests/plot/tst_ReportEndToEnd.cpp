@@ -94,7 +94,8 @@ private slots:
         QProcess logger;
         logger.start(QStringLiteral(CLI_BINARY),
                      {"log", "1", "--period", "1", "--record-every", "2", "--csv", "--timeout",
-                      "150", "--dir", dir.path(), "--port", line.slavePath()});
+                      "150", "--dir", dir.path(), "--port", line.slavePath(), "--alarm",
+                      "1 silent 2 repeat=2s"});
         QVERIFY(logger.waitForStarted());
         std::this_thread::sleep_for(5000ms);
         ChamberFaults silent;
@@ -123,6 +124,16 @@ private slots:
         const QString log = folder.filePath(logs.first());
         const QString csv = folder.filePath(csvs.first());
         const QString events = folder.filePath(QStringLiteral("events.jsonl"));
+        // The silence raised the logger's alarm, repeated it every 2 s, and cleared it: its
+        // lines as the logger wrote them join the journal.
+        int repeats = 0;
+        for (const QByteArray &written : ReadAll(events).split('\n')) {
+            if (!written.contains("\"event\":\"alarm_"))
+                continue;
+            journal += written + '\n';
+            repeats += written.contains("\"repeated\":true");
+        }
+        QVERIFY2(repeats >= 1, ReadAll(events).constData());
         QFile journalFile(events);
         QVERIFY(journalFile.open(QIODevice::WriteOnly));
         journalFile.write(journal);
@@ -152,7 +163,7 @@ private slots:
             QVERIFY(has(QRegularExpression::escape(QFileInfo(path).fileName())));
             QVERIFY(has(QStringLiteral("SHA-256 ") + QString::fromLatin1(Sha256Hex(path))));
         }
-        QVERIFY(has(QStringLiteral("Программа kalvora-plot " PROJECT_VERSION_TEXT)));
+        QVERIFY(has(QStringLiteral("Сформировано программой kalvora-plot " PROJECT_VERSION_TEXT)));
         QVERIFY(has(QStringLiteral("Отчёт составлен \\S+ \\S+")));
         // The summary's figures.
         QVERIFY(has(QStringLiteral("Минимальная температура 23[.,]5 °C")));
@@ -161,8 +172,9 @@ private slots:
         QVERIFY(has(QStringLiteral("Программы 2–3$")));
         QVERIFY(has(QStringLiteral("Шаги 3$")));
         QVERIFY(has(QStringLiteral("Циклы 2$")));
-        QVERIFY(has(
-            QStringLiteral("Время в пределах ±2 °C от .*[\\d.,]+ мин из [\\d.,]+ \\(100 %\\)")));
+        QVERIFY(has(QStringLiteral("Время в пределах ±2 °C от .*[\\d.,]+ мин из [\\d.,]+ мин "
+                                   "записанного времени")));
+        QVERIFY(has(QStringLiteral("температурой \\(100 %\\)")));
         QVERIFY(has(QStringLiteral("Наибольшее отклонение на .*-1 °C \\(")));
         QVERIFY(has(QStringLiteral("Пропущено повреждённых .*0$")));
         // The events: the outage as the journal tells it, both programs, the logger's run.
@@ -170,6 +182,10 @@ private slots:
         QVERIFY(has(QStringLiteral("^ ?Программа 2 ")));
         QVERIFY(has(QStringLiteral("^ ?Программа 3 ")));
         QVERIFY(has(QStringLiteral("Регистратор .*остановлен: SIGTERM")));
+        // The repeated alarm is one row, with its end.
+        QCOMPARE(int(text.count(QStringLiteral("Авария"))), 1);
+        QVERIFY(has(
+            QStringLiteral("^ ?Авария (\\S+ ){2,4}0:00:\\d\\d нет ответа; значение \\d+ с;")));
         const int outageRows = int(text.count(QStringLiteral("Перерыв связи ")));
         QVERIFY(has(QStringLiteral("Перерывы связи %1, всего 0:00:\\d\\d").arg(outageRows)));
         QVERIFY(has(QStringLiteral("Страница 1 из \\d")));

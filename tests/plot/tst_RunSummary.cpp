@@ -14,8 +14,8 @@ namespace {
 // Rows of a readings CSV after its header: time, current, set, time to mode, stabilisation,
 // time-to-mode set-point, stabilisation set-point, program, step, steps, cycle, cycles.
 RunInput InputOf(const QStringList &rows, const QByteArray &journal = {}) {
-    const auto file = ReadReadingsCsv(ReadingsCsvHeader() + '\n' +
-                                      rows.join(QLatin1Char('\n')).toUtf8() + '\n');
+    const auto file =
+        ReadReadingsCsv(ReadingsCsvHeader() + '\n' + rows.join(QLatin1Char('\n')).toUtf8() + '\n');
     RunInput input;
     if (!file || file->damagedLines > 0) {
         qWarning("bad rows in the table");
@@ -207,6 +207,78 @@ private slots:
         const RunSummary summary = SummariseRun(InputOf(rows, journal));
         QTEST(SummaryText(summary), "summary");
         QTEST(EventTexts(summary.events), "events");
+    }
+
+    // One alarm is one row from its raise to its clear, however often the raise was repeated,
+    // and each rule's clear ends its own row.
+    void alarmRows_data() {
+        QTest::addColumn<QStringList>("lines"); // "HH:MM:SS event, further members"
+        QTest::addColumn<QStringList>("rows");
+        const QString high30 = QStringLiteral("\"kind\":\"high\",\"value\":31,\"limit\":30");
+        const QString high50 = QStringLiteral("\"kind\":\"high\",\"value\":51,\"limit\":50");
+        const QString repeat = QStringLiteral(",\"repeated\":true");
+        QTest::newRow("raised, repeated every 2 s, cleared after 8 s")
+            << QStringList{"10:02:00 alarm_raised," + high30,
+                           "10:02:02 alarm_raised," + high30 + repeat,
+                           "10:02:04 alarm_raised," + high30 + repeat,
+                           "10:02:06 alarm_raised," + high30 + repeat,
+                           "10:02:08 alarm_cleared," + high30}
+            << QStringList{"10:02:00-10:02:08 high 30"};
+        QTest::newRow("two rules of one kind clear their own rows")
+            << QStringList{"10:02:00 alarm_raised," + high30,
+                           "10:03:00 alarm_raised," + high50,
+                           "10:03:30 alarm_raised," + high30 + repeat,
+                           "10:03:40 alarm_raised," + high50 + repeat,
+                           "10:04:00 alarm_cleared," + high50,
+                           "10:04:30 alarm_raised," + high30 + repeat,
+                           "10:05:00 alarm_cleared," + high30}
+            << QStringList{"10:02:00-10:05:00 high 30", "10:03:00-10:04:00 high 50"};
+        QTest::newRow("kinds and chambers apart")
+            << QStringList{"10:02:00 alarm_raised,\"kind\":\"low\",\"limit\":30",
+                           "10:02:10 alarm_raised,\"kind\":\"silent\",\"limit\":30",
+                           "10:02:20 alarm_cleared,\"kind\":\"silent\",\"limit\":30",
+                           "10:02:30 alarm_cleared,\"kind\":\"low\",\"limit\":30"}
+            << QStringList{"10:02:00-10:02:30 low 30", "10:02:10-10:02:20 silent 30"};
+        // The logger stopped while the alarm stood: the clear after the restart is of the new
+        // raise, and the first alarm's end is unknown.
+        QTest::newRow("a restart ends the watch")
+            << QStringList{"10:02:00 alarm_raised," + high30,
+                           "10:03:00 stopped,\"signal\":\"SIGTERM\"",
+                           "10:04:00 started,\"version\":\"1.0.0\"",
+                           "10:04:05 alarm_raised," + high30,
+                           "10:04:07 alarm_raised," + high30 + repeat,
+                           "10:05:00 alarm_cleared," + high30}
+            << QStringList{"10:02:00-open high 30", "10:04:05-10:05:00 high 30"};
+        QTest::newRow("a repeat whose raise is not in the journal")
+            << QStringList{"10:02:02 alarm_raised," + high30 + repeat,
+                           "10:02:04 alarm_raised," + high30 + repeat,
+                           "10:02:08 alarm_cleared," + high30}
+            << QStringList{"10:02:02-10:02:08 high 30"};
+        QTest::newRow("a clear without a limit ends the first open alarm of its kind")
+            << QStringList{"10:02:00 alarm_raised," + high30, "10:03:00 alarm_raised," + high50,
+                           "10:04:00 alarm_cleared,\"kind\":\"high\""}
+            << QStringList{"10:02:00-10:04:00 high 30", "10:03:00-open high 50"};
+    }
+    void alarmRows() {
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, rows);
+        QByteArray journal;
+        for (const QString &line : lines)
+            journal += QStringLiteral(
+                           "{\"time\":\"2026-12-10T%1+03:00\",\"event\":\"%2\",\"chamber\":1,%3}\n")
+                           .arg(line.left(8), line.mid(9).section(QLatin1Char(','), 0, 0),
+                                line.section(QLatin1Char(','), 1))
+                           .toUtf8();
+        const RunSummary summary =
+            SummariseRun(InputOf(Trace({"25", "25", "25", "25", "25", "25", "25", "25"}), journal));
+        QStringList alarms;
+        for (const RunEvent &event : summary.events)
+            if (event.kind == RunEventKind::Alarm)
+                alarms.append(MomentText(event.start) + QLatin1Char('-') +
+                              (event.end ? MomentText(*event.end) : QStringLiteral("open")) +
+                              QLatin1Char(' ') + event.detail + QLatin1Char(' ') +
+                              QString::number(event.limit.value_or(-1)));
+        QCOMPARE(alarms, rows);
     }
 
     // --from and --to cut the records; events reaching into the period stay.

@@ -3,6 +3,7 @@
 #include "base/CliError.h"
 #include "logger/http/OverviewJson.h"
 
+#include "core/AlarmRules.h"
 #include "core/ExchangeOutcome.h"
 #include "core/LogFormat.h"
 #include "core/OverviewQuery.h"
@@ -109,12 +110,17 @@ void OverviewServer::serveOverview(OverviewSettings settings, const LoggerClock 
         http.get(std::string("/static/") + asset.name, [this, asset](const Request &, Response &r) {
             serveAsset(QString::fromLatin1(asset.name), asset.type, r);
         });
-    // The page's words for the journal's exchange outcomes come from the program's one table.
-    http.get("/static/outcomes.js", [](const Request &, Response &response) {
-        const QByteArray words =
-            QJsonDocument(OutcomeRussianByJournalValue()).toJson(QJsonDocument::Compact);
+    // The page's words for the journal's exchange outcomes and the alarms' kinds come from the
+    // program's own tables, which the report reads too.
+    http.get("/static/words.js", [](const Request &, Response &response) {
+        const auto object = [](const QJsonObject &words) {
+            return QJsonDocument(words).toJson(QJsonDocument::Compact);
+        };
         response.setHeader("Cache-Control", "no-cache");
-        response.setContent("const KalvoraOutcomeWords = " + words + ";\n",
+        response.setContent("const KalvoraOutcomeWords = " +
+                                object(OutcomeRussianByJournalValue()) +
+                                ";\nconst KalvoraAlarmWords = " +
+                                object(AlarmKindRussianByName()) + ";\n",
                             "text/javascript; charset=utf-8");
     });
     http.get("/static/dygraph.min.js", [this](const Request &, Response &response) {

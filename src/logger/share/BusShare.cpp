@@ -3,17 +3,27 @@
 #include "logger/share/ClientRelay.h"
 #include "logger/share/ClientWriteEvent.h"
 
+#include "logger/share/ExceptionFrame.h"
+
+#include "base/ReadingReport.h"
+#include "core/AuditCommands.h"
+#include "core/Errors.h"
 #include "core/ModbusRtu.h"
+#include "platform/AuditFile.h"
 #include "platform/ReadableWait.h"
 #include "platform/SharedTerminal.h"
 
 #include <QFile>
+#include <QJsonObject>
 
 #include <system_error>
 
 namespace {
 
 using Outcome = ExchangeResult::Outcome;
+
+// A gateway's answer: the way to the chamber is closed to this request.
+constexpr std::uint8_t kGatewayPathUnavailable = 0x0A;
 
 const char *DropReason(ClientVerdict verdict) {
     switch (verdict) {
@@ -31,15 +41,21 @@ const char *DropReason(ClientVerdict verdict) {
 
 } // namespace
 
-BusShare::BusShare(const QStringList &paths, Bus &bus, EventJournal &journal, Accepted accepted) try
-    : bus_(bus), journal_(journal), accepted_(std::move(accepted)) {
-    for (const QString &path : paths) {
+BusShare::BusShare(const std::vector<SharedLinkOption> &links, Bus &bus, EventJournal &journal,
+                   const QString &trailFolder, Accepted accepted) try
+    : bus_(bus), journal_(journal), trailFolder_(trailFolder), accepted_(std::move(accepted)) {
+    for (const SharedLinkOption &option : links) {
+        const QString &path = option.path;
         auto link = std::make_unique<Link>();
         link->path = path;
+        link->user = option.user;
+        if (!option.user.isEmpty() && !(link->uid = UserIdOf(option.user)))
+            throw CliError{kExitUsage,
+                           QStringLiteral("--share %1: there is no user %2").arg(path, option.user)};
         std::string warning;
         try {
-            link->terminal =
-                std::make_unique<SharedTerminal>(QFile::encodeName(path).toStdString(), &warning);
+            link->terminal = std::make_unique<SharedTerminal>(QFile::encodeName(path).toStdString(),
+                                                              &warning, link->uid);
         } catch (const SharedTerminal::Refused &refused) {
             throw CliError{kExitFile,
                            QStringLiteral("--share %1").arg(QFile::decodeName(refused.what()))};
@@ -210,6 +226,27 @@ void BusShare::serve() {
 void BusShare::relay(Link &link, ClientRequestQueue::Request request) {
     const std::vector<std::uint8_t> &frame = request.bytes;
     const bool isWrite = frame[1] == kWriteMultipleRegisters;
+    std::optional<AuditHead> sending;
+    if (isWrite) {
+        try {
+            sending = recordWrite(link, frame, QStringLiteral("sending"), std::nullopt);
+        } catch (const KalvoraError &error) {
+            // A write that would leave no trace is not passed on: the client hears a gateway
+            // that cannot reach the chamber.
+            link.terminal->writeReply(
+                ExceptionFrame(frame[0], frame[1], kGatewayPathUnavailable));
+            {
+                std::lock_guard lock(mutex_);
+                ++link.counts.notSent;
+            }
+            PrintWarning(QStringLiteral("--share %1: %2").arg(link.path, error.message()));
+            journal_.write(QStringLiteral("client_write_refused"),
+                           {{QStringLiteral("link"), link.path},
+                            {QStringLiteral("chamber"), frame[0]},
+                            {QStringLiteral("reason"), error.message()}});
+            return;
+        }
+    }
     const auto startedAt = Clock::now();
     if (isWrite)
         link.pacing.wrote(request.arrivedAt, startedAt);
@@ -241,14 +278,61 @@ void BusShare::relay(Link &link, ClientRequestQueue::Request request) {
         c.busSeconds += std::chrono::duration<double>(endedAt - startedAt).count();
         c.waitSeconds += std::chrono::duration<double>(startedAt - request.arrivedAt).count();
     }
-    if (!isWrite)
-        return;
-    journal_.write(QStringLiteral("client_write"),
-                   ClientWriteMembers(link.path, frame, answer.result));
-    if (accepted_ && answer.result.outcome == Outcome::Ok) {
-        const WrittenRegisters written = RegistersOf(frame);
-        accepted_(written.chamber, written.start, written.values);
+    if (isWrite) {
+        journal_.write(QStringLiteral("client_write"),
+                       ClientWriteMembers(link.path, frame, answer.result));
+        // The frame went out: a failure now is told, and the first line stands for the write.
+        try {
+            recordWrite(link, frame,
+                        answer.result.outcome == Outcome::Ok ? QStringLiteral("ok")
+                                                             : OutcomeText(answer.result),
+                        sending->sequence);
+        } catch (const KalvoraError &error) {
+            PrintWarning(QStringLiteral("--share %1: %2").arg(link.path, error.message()));
+        }
+        if (accepted_ && answer.result.outcome == Outcome::Ok) {
+            const WrittenRegisters written = RegistersOf(frame);
+            accepted_(written.chamber, written.start, written.values);
+        }
     }
+}
+
+AuditHead BusShare::recordWrite(const Link &link, std::span<const std::uint8_t> frame,
+                                const QString &outcome, std::optional<qint64> completes) {
+    const Frame bytes(frame.begin(), frame.end());
+    QJsonObject who = CurrentProcessWho(QStringLiteral("kalvora-cli log"));
+    // Never a guess: only a link made for one user names a person.
+    who.insert(QStringLiteral("user"), link.user.isEmpty() ? QStringLiteral("unknown") : link.user);
+    who.insert(QStringLiteral("uid"),
+               link.uid ? QJsonValue(static_cast<qint64>(*link.uid)) : QJsonValue());
+    who.insert(QStringLiteral("link"), link.path);
+    QJsonObject what = RelayedWriteWhat(bytes);
+    const QJsonValue last = completes ? QJsonValue() : before(bytes[0]);
+    if (completes) {
+        // The frames and values are on the line it completes.
+        QJsonObject named;
+        for (const char *key : {"chamber", "command", "words"})
+            named.insert(QLatin1String(key), what.value(QLatin1String(key)));
+        what = named;
+    }
+    return AppendAuditRecord(trailFolder_, {QDateTime::currentDateTime(), who, what, last,
+                                            outcome, QString(), completes});
+}
+
+void BusShare::readingSeen(int chamber, const ReadingValues &values, const QDateTime &at) {
+    lastReadings_[chamber] = {values, at};
+}
+
+QJsonValue BusShare::before(int chamber) const {
+    const auto last = lastReadings_.find(chamber);
+    if (last == lastReadings_.end())
+        return QJsonValue();
+    QJsonObject reading = ReadingJsonObject(chamber, last->second.values);
+    reading.remove(QStringLiteral("address"));
+    reading.insert(QStringLiteral("read_utc"), last->second.at.toUTC().toString(Qt::ISODateWithMs));
+    reading.insert(QStringLiteral("age_s"),
+                   last->second.at.msecsTo(QDateTime::currentDateTime()) / 1000.0);
+    return reading;
 }
 
 std::vector<SharedLinkMetrics> BusShare::metrics() const {

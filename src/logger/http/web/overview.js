@@ -5,17 +5,6 @@
 const Kalvora = (() => {
   const kDefaultPeriodSeconds = 4;
 
-  // The kinds of the alarm rules, as the journal and the metrics name them.
-  const kAlarmNames = {
-    high: "выше предела",
-    low: "ниже предела",
-    deviation: "отклонение от заданной",
-    silent: "нет ответа",
-    sensor: "недостоверная температура",
-    program: "программа",
-    test: "проверка",
-  };
-
   const isNumber = (v) => typeof v === "number" && Number.isFinite(v);
 
   function temperature(v) {
@@ -164,7 +153,11 @@ const Kalvora = (() => {
     const alarms = Array.isArray(c.alarms) ? c.alarms : [];
     if (alarms.length > 0) {
       states.push("alarm");
-      const kinds = alarms.map((a) => kAlarmNames[a.kind] || String(a.kind));
+      // The rules' kinds in the logger's words (words.js), as the report names them.
+      const words = typeof KalvoraAlarmWords === "object" ? KalvoraAlarmWords : {};
+      const kinds = alarms.map((a) =>
+        Object.hasOwn(words, a.kind) ? words[a.kind] : String(a.kind),
+      );
       banners.push(["alarm", `ТРЕВОГА: ${kinds.join(", ")}`]);
     }
     if (!c.answering) {
@@ -281,7 +274,7 @@ const Kalvora = (() => {
     }
   }
 
-  // An exchange's outcome as the journal stores it, in the logger's words (outcomes.js); "%1"
+  // An exchange's outcome as the journal stores it, in the logger's words (words.js); "%1"
   // in a key stands for an exception's code.
   function reasonOf(reason) {
     if (typeof reason !== "string") return "";
