@@ -57,11 +57,28 @@ void LabServer::serveResource(const QString &resource, const char *type,
     response.setContent(file.readAll(), type);
 }
 
+std::optional<QByteArray> LabServer::cachedJson(bool freshOnly) const {
+    std::lock_guard lock(cacheMutex_);
+    if (cached_.isEmpty() ||
+        (freshOnly && std::chrono::steady_clock::now() - cachedAt_ >= kFreshFor))
+        return std::nullopt;
+    return cached_;
+}
+
 QByteArray LabServer::labJson() {
-    std::lock_guard lock(queryMutex_);
+    if (auto fresh = cachedJson(true))
+        return *fresh;
+    std::unique_lock refresh(queryMutex_, std::try_to_lock);
+    if (!refresh.owns_lock()) {
+        // Another request is asking Prometheus, which may take its whole time-out: the last
+        // answer (it names its own moment) rather than a wait behind it.
+        if (auto last = cachedJson(false))
+            return *last;
+        refresh.lock();
+        if (auto fresh = cachedJson(true))
+            return *fresh;
+    }
     const auto now = std::chrono::steady_clock::now();
-    if (!cached_.isEmpty() && now - cachedAt_ < kFreshFor)
-        return cached_;
     const double at = NowSeconds();
     LabInputs inputs;
     inputs.now = at;
@@ -83,7 +100,8 @@ QByteArray LabServer::labJson() {
     inputs.portUp = ask(QStringLiteral("last_over_time(kalvora_port_up%1)").arg(lookback));
     inputs.up = ask(QStringLiteral("up"));
     for (const QString &metric : LabChamberMetrics())
-        inputs.chamberLast[metric] = ask(QStringLiteral("last_over_time(%1%2)").arg(metric, lookback));
+        inputs.chamberLast[metric] =
+            ask(QStringLiteral("last_over_time(%1%2)").arg(metric, lookback));
     inputs.alarms = ask(QStringLiteral("kalvora_alarm_active == 1"));
     std::vector<LabBench> benches;
     if (error.isEmpty()) {
@@ -96,8 +114,10 @@ QByteArray LabServer::labJson() {
             for (LabChamber &chamber : bench.chambers)
                 chamber.answering = false;
     }
-    cached_ = QJsonDocument(LabJson(benches, at, prometheus_.settings().url, error))
-                  .toJson(QJsonDocument::Compact);
+    const QByteArray json = QJsonDocument(LabJson(benches, at, prometheus_.settings().url, error))
+                                .toJson(QJsonDocument::Compact);
+    std::lock_guard lock(cacheMutex_);
+    cached_ = json;
     cachedAt_ = now;
-    return cached_;
+    return json;
 }

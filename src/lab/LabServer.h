@@ -12,6 +12,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class LabServer {
 public:
@@ -29,9 +30,12 @@ public:
 private:
     void serveResource(const QString &resource, const char *type, HttpServer::Response &response);
 
-    std::mutex queryMutex_; // one refresh at a time
+    std::optional<QByteArray> cachedJson(bool freshOnly) const;
+
+    std::mutex queryMutex_; // one refresh at a time; the others meanwhile get the last answer
     PrometheusClient prometheus_;
     std::vector<LabBench> lastBenches_; // shown, marked old, while Prometheus cannot be reached
+    mutable std::mutex cacheMutex_;
     QByteArray cached_;
     std::chrono::steady_clock::time_point cachedAt_{};
     std::unique_ptr<HttpServer> http_; // last: its threads end before what they read goes

@@ -9,6 +9,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
 namespace {
 
 // Made with htpasswd -nbBC 4 (cost 4 keeps the test quick).
@@ -20,6 +28,84 @@ void WriteFile(const QString &path, const QByteArray &bytes) {
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
 }
+
+// Prometheus's query API as far as the lab asks it: every query answered with no series, or,
+// once held, no answer until released (or until the asker hangs up).
+class HoldingPrometheus {
+public:
+    HoldingPrometheus() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(fd_, 16);
+        socklen_t length = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~HoldingPrometheus() {
+        stop_ = true;
+        thread_.join();
+        ::close(fd_);
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
+    void hold(bool on) { hold_ = on; }
+    int queries() const { return queries_; }
+    int holding() const { return holding_; }
+    int abandoned() const { return abandoned_; } // held queries whose asker hung up
+
+private:
+    bool readable(int fd) const {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 50) > 0;
+    }
+    void serve() {
+        while (!stop_) {
+            if (!readable(fd_))
+                continue;
+            const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client >= 0)
+                answer(client);
+        }
+    }
+    void answer(int client) {
+        QByteArray request;
+        char buffer[4096];
+        while (!stop_ && !request.contains("\r\n\r\n")) {
+            if (!readable(client))
+                continue;
+            const ssize_t n = ::read(client, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            request.append(buffer, n);
+        }
+        ++queries_;
+        if (hold_) {
+            ++holding_;
+            while (!stop_ && hold_) {
+                if (readable(client) && ::read(client, buffer, sizeof buffer) <= 0) {
+                    ++abandoned_;
+                    break;
+                }
+            }
+            --holding_;
+        }
+        static const char reply[] =
+            "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
+            "Content-Length: 63\r\n\r\n"
+            "{\"status\":\"success\",\"data\":{\"resultType\":\"vector\",\"result\":[]}}";
+        (void)!::write(client, reply, sizeof reply - 1);
+        ::close(client);
+    }
+
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false}, hold_{false};
+    std::atomic<int> queries_{0}, holding_{0}, abandoned_{0};
+    std::thread thread_;
+};
 
 } // namespace
 
@@ -33,6 +119,7 @@ private slots:
     void pageOnlyBehindItsLogin_data();
     void pageOnlyBehindItsLogin();
     void failedLoginsWarned();
+    void slowPrometheusHoldsNoOtherRequest();
     void cleanupTestCase();
 
 private:
@@ -53,15 +140,14 @@ void tst_CliLab::refusesBadCommandLines_data() {
     const QString dir = dir_.path();
     WriteFile(dir + "/plain.yml", "basic_auth_users:\n  anna: secret\n");
 
-    QTest::newRow("no Prometheus") << QStringList{} << 2
-                                   << "--prometheus: '' is not an http:// or https:// URL";
+    QTest::newRow("no Prometheus")
+        << QStringList{} << 2 << "--prometheus: '' is not an http:// or https:// URL";
     QTest::newRow("not HTTP") << QStringList{"--prometheus=ftp://prometheus:9090"} << 2
                               << "'ftp://prometheus:9090' is not an http:// or https:// URL";
     QTest::newRow("no host") << QStringList{"--prometheus=http://"} << 2
                              << "is not an http:// or https:// URL";
-    QTest::newRow("user without password")
-        << QStringList{prometheus, "--prometheus-user=lab"} << 2
-        << "--prometheus-user needs --prometheus-password-file";
+    QTest::newRow("user without password") << QStringList{prometheus, "--prometheus-user=lab"} << 2
+                                           << "--prometheus-user needs --prometheus-password-file";
     QTest::newRow("password file unreadable")
         << QStringList{prometheus, "--prometheus-user=lab",
                        "--prometheus-password-file=" + dir + "/none"}
@@ -73,8 +159,7 @@ void tst_CliLab::refusesBadCommandLines_data() {
         << QStringList{prometheus, "--web-config=" + dir + "/none.yml"} << 2
         << dir + "/none.yml: cannot read it";
     QTest::newRow("web config with a plain password")
-        << QStringList{prometheus, "--web-config=" + dir + "/plain.yml"} << 2
-        << dir + "/plain.yml";
+        << QStringList{prometheus, "--web-config=" + dir + "/plain.yml"} << 2 << dir + "/plain.yml";
 }
 
 void tst_CliLab::refusesBadCommandLines() {
@@ -98,7 +183,8 @@ void tst_CliLab::startBehindLogin() {
     QVERIFY(make.waitForFinished(60000) && make.exitCode() == 0);
     WriteFile(dir_.filePath("web.yml"),
               QByteArray("tls_server_config:\n  cert_file: lab.crt\n  key_file: lab.key\n"
-                         "basic_auth_users:\n  anna: ") + kAnnaHash + "\n");
+                         "basic_auth_users:\n  anna: ") +
+                  kAnnaHash + "\n");
     port_ = FreePort();
     // Prometheus out of reach: the page still answers, with its banner.
     lab_.start(QStringLiteral(CLI_BINARY),
@@ -130,17 +216,18 @@ void tst_CliLab::pageOnlyBehindItsLogin_data() {
     QTest::addColumn<long>("status");
     for (const char *path : {"/", "/api/lab", "/static/lab.js", "/static/kalvora.css"}) {
         const QString p = QString::fromLatin1(path);
-        QTest::addRow("%s without credentials", path) << "https" << p << QByteArray() << QByteArray()
-                                                  << 401L;
-        QTest::addRow("%s wrong password", path) << "https" << p << QByteArray("anna")
-                                             << QByteArray("falsch") << 401L;
-        QTest::addRow("%s wrong user", path) << "https" << p << QByteArray("boris")
-                                         << QByteArray(kAnnaPassword) << 401L;
-        QTest::addRow("%s the right login", path) << "https" << p << QByteArray("anna")
-                                              << QByteArray(kAnnaPassword) << 200L;
+        QTest::addRow("%s without credentials", path)
+            << "https" << p << QByteArray() << QByteArray() << 401L;
+        QTest::addRow("%s wrong password", path)
+            << "https" << p << QByteArray("anna") << QByteArray("falsch") << 401L;
+        QTest::addRow("%s wrong user", path)
+            << "https" << p << QByteArray("boris") << QByteArray(kAnnaPassword) << 401L;
+        QTest::addRow("%s the right login", path)
+            << "https" << p << QByteArray("anna") << QByteArray(kAnnaPassword) << 200L;
     }
-    QTest::newRow("plain HTTP to the TLS port") << "http" << "/api/lab" << QByteArray("anna")
-                                                << QByteArray(kAnnaPassword) << 0L;
+    QTest::newRow("plain HTTP to the TLS port")
+        << "http"
+        << "/api/lab" << QByteArray("anna") << QByteArray(kAnnaPassword) << 0L;
 }
 
 // With a web configuration the page, its files and its API answer only a TLS request with the
@@ -170,6 +257,39 @@ void tst_CliLab::failedLoginsWarned() {
     QTRY_VERIFY_WITH_TIMEOUT((stderr_ += lab_.readAllStandardError()).contains(first), 30000);
     QCOMPARE(stderr_.count("failed login"), 1);
     QVERIFY(!stderr_.contains("geheim") && !stderr_.contains("falsch"));
+}
+
+// While one request waits for a Prometheus that does not answer, the others get the last
+// answer (which names its own moment) at once, not a wait behind it.
+void tst_CliLab::slowPrometheusHoldsNoOtherRequest() {
+    HoldingPrometheus prometheus;
+    const int port = FreePort();
+    QProcess lab;
+    lab.start(QStringLiteral(CLI_BINARY),
+              {QStringLiteral("lab"), "--prometheus=" + prometheus.url(),
+               QStringLiteral("--http=127.0.0.1:%1").arg(port)});
+    QVERIFY(lab.waitForStarted());
+    const QString api = QStringLiteral("http://127.0.0.1:%1/api/lab").arg(port);
+    const auto HttpGet = [](const QString &url) { return HttpFetch(url); };
+    QTRY_VERIFY_WITH_TIMEOUT(HttpGet(api).status == 200, 30000);
+    const HttpReply first = HttpGet(api);
+    QVERIFY2(first.body.contains("\"reachable\":true"), first.body.constData());
+
+    prometheus.hold(true);
+    QTest::qWait(4500); // the answer above is no longer fresh
+    HttpReply waiting;
+    std::thread asker([&] { waiting = HttpGet(api); });
+    QTRY_COMPARE_WITH_TIMEOUT(prometheus.holding(), 1, 30000);
+    const HttpReply meanwhile = HttpGet(api);
+    const bool stillHeld = prometheus.holding() == 1 && prometheus.abandoned() == 0;
+    prometheus.hold(false);
+    asker.join();
+    QVERIFY2(stillHeld, "the second request waited for Prometheus");
+    QCOMPARE(meanwhile.status, 200L);
+    QCOMPARE(meanwhile.body, first.body);
+    QCOMPARE(waiting.status, 200L);
+    lab.terminate();
+    QVERIFY(lab.waitForFinished(30000));
 }
 
 void tst_CliLab::cleanupTestCase() {

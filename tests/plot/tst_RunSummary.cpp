@@ -319,7 +319,7 @@ private slots:
                 bytes += "    23:59:5"; // torn by a power cut
             const auto parts = ParseLogFileName(name, settings);
             QVERIFY(parts && parts->date);
-            const auto file = ReadLog(bytes, {settings, *parts->date, parts->time});
+            const auto file = ReadLog(bytes, {settings, *parts->date, parts->time, {}});
             QVERIFY(file);
             damaged += file->damagedLines;
             files.append(file->readings);
