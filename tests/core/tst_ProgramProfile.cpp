@@ -1,30 +1,7 @@
+#include "ProgramTables.h"
 #include "core/ProgramProfile.h"
 
 #include <QtTest>
-
-namespace {
-
-// temperature, stabilisation h, min, time to mode h, min
-StepValues Step(int t, int sh, int sm, int mh, int mm) { return {t, sh, sm, mh, mm}; }
-
-ProgramInput Program(int cycles, std::initializer_list<StepValues> steps) {
-    ProgramInput program;
-    program.cycles = cycles;
-    for (const StepValues &step : steps)
-        program.rows[program.steps++] = step;
-    return program;
-}
-
-ProgramInput Repeated(int cycles, int steps, const StepValues &step) {
-    ProgramInput program;
-    program.cycles = cycles;
-    program.steps = steps;
-    for (int i = 0; i < steps; ++i)
-        program.rows[i] = step;
-    return program;
-}
-
-} // namespace
 
 Q_DECLARE_METATYPE(ProgramInput)
 

@@ -1,29 +1,10 @@
+#include "ProgramTables.h"
 #include "core/RunEndEstimate.h"
 
 #include <QtTest>
 #include <optional>
 
 namespace {
-
-// temperature, stabilisation h, min, time to mode h, min
-StepValues Step(int t, int sh, int sm, int mh, int mm) { return {t, sh, sm, mh, mm}; }
-
-ProgramInput Program(int cycles, std::initializer_list<StepValues> steps) {
-    ProgramInput program;
-    program.cycles = cycles;
-    for (const StepValues &step : steps)
-        program.rows[program.steps++] = step;
-    return program;
-}
-
-ProgramInput Repeated(int cycles, int steps, const StepValues &step) {
-    ProgramInput program;
-    program.cycles = cycles;
-    program.steps = steps;
-    for (int i = 0; i < steps; ++i)
-        program.rows[i] = step;
-    return program;
-}
 
 HoursMinutes Time(unsigned minutes) { return {minutes / 60, minutes % 60}; }
 

@@ -201,6 +201,30 @@ private slots:
         const CliRun verify = RunCli(files);
         QVERIFY2(verify.exitCode == 0, qPrintable(verify.out + verify.err));
     }
+
+    // A write the trail cannot record is not sent: the client hears that the path to the chamber
+    // is unavailable, and the journal says why. (The month's file made a folder: even root
+    // cannot append to it.)
+    void writeThatLeavesNoTraceIsNotSent() {
+        const QDir dir(dir_.path());
+        const QStringList trails =
+            dir.entryList({QStringLiteral("audit-*.jsonl")}, QDir::Files, QDir::Name);
+        QVERIFY(!trails.isEmpty());
+        const QString trail = dir.filePath(trails.last());
+        QVERIFY(QFile::rename(trail, trail + QStringLiteral(".kept")));
+        QVERIFY(dir.mkdir(trails.last()));
+        const CliRun run = RunCli({"set-point", "1", "33", "--port", anyLink_});
+        QVERIFY(QDir(trail).removeRecursively());
+        QVERIFY(QFile::rename(trail + QStringLiteral(".kept"), trail));
+        QVERIFY2(run.exitCode != 0, qPrintable(run.out));
+        QVERIFY2(run.err.contains(QStringLiteral("exception 10")) ||
+                     run.err.contains(QStringLiteral("gateway")),
+                 qPrintable(run.err));
+        QVERIFY(line_->holdingRegisters(1)[13] != 33);
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAll(dir.filePath(QStringLiteral("events.jsonl")))
+                                     .contains("\"client_write_refused\""),
+                                 kEventTimeoutMs);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CliShareAudit)

@@ -1,6 +1,7 @@
 // The profile chart of a program, checked by its pixels, and `kalvora-plot program` as a process.
 #include "ChartExport.h"
 #include "LogFixture.h"
+#include "ProgramTables.h"
 #include "ProgramChart.h"
 
 #include "core/ProgramFile.h"
@@ -9,14 +10,6 @@
 #include <QtTest>
 
 namespace {
-
-ProgramInput Program(int cycles, std::initializer_list<StepValues> steps) {
-    ProgramInput program;
-    program.cycles = cycles;
-    for (const StepValues &step : steps)
-        program.rows[program.steps++] = step;
-    return program;
-}
 
 // Pixels of the colour in each column (x) of the picture.
 QList<int> ColumnsOf(const QImage &image, const QColor &colour) {
