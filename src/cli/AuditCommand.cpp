@@ -186,6 +186,9 @@ int RunAudit(const QStringList &arguments) {
         Print(QString::fromUtf8(kAuditHelp));
         return kExitOk;
     }
+    if (action != QLatin1String("verify") && action != QLatin1String("show"))
+        throw CliError{kExitUsage,
+                       QStringLiteral("audit: verify or show (try: kalvora-cli audit --help)")};
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("chamber"), QString(), QStringLiteral("N")});
     parser.addOption({QStringLiteral("from"), QString(), QStringLiteral("T")});
@@ -201,8 +204,5 @@ int RunAudit(const QStringList &arguments) {
     }
     if (action == QLatin1String("verify"))
         return Verify(parser.positionalArguments());
-    if (action == QLatin1String("show"))
-        return Show(parser, parser.positionalArguments());
-    throw CliError{kExitUsage,
-                   QStringLiteral("audit: verify or show (try: kalvora-cli audit --help)")};
+    return Show(parser, parser.positionalArguments());
 }

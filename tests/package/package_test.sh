@@ -118,8 +118,9 @@ if is_built kalvora-cli; then
             taken=no
             value=1
             [ "$option" = --config ] && value=/dev/null # read before the options are
-            for command in log lab scan read alarm-test write-program set-point; do
-                if QT_QPA_PLATFORM=offscreen "$cli_bin" "$command" "$option" "$value" --help \
+            for command in log lab scan read alarm-test write-program set-point "audit show"; do
+                # shellcheck disable=SC2086 # "audit show" is a command and its action
+                if QT_QPA_PLATFORM=offscreen "$cli_bin" $command "$option" "$value" --help \
                     >/dev/null 2>&1; then taken=yes; break; fi
             done
             [ $taken = yes ] || fail "$page names $option, which kalvora-cli does not take"
