@@ -21,7 +21,7 @@ QJsonObject ProgramStopWhat(int chamber, const Frame &frame);
 // above when the frame is one, else "registers_written" with its start and values.
 QJsonObject RelayedWriteWhat(const Frame &frame);
 
-// "01 10 00 10 ...", as the line trace and the specification write frames.
+// "01 10 00 10 ...", as the line trace and the simulator write frames.
 QString FrameHexText(const Frame &frame);
 // The frames of a "what" member, back as bytes (an entry that is no hex text gives nothing).
 std::vector<Frame> AuditFrames(const QJsonObject &what);
