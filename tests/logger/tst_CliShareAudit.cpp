@@ -79,6 +79,24 @@ class tst_CliShareAudit : public QObject {
         // The client's own trail is not what is tested here.
         environment.insert(QStringLiteral("KALVORA_CONFIG"),
                            open_.filePath(QStringLiteral("none")));
+        // A sanitizer's suppressions file may sit in a folder the other user cannot read: the
+        // client gets a copy it can.
+        for (const QString &name :
+             {QStringLiteral("TSAN_OPTIONS"), QStringLiteral("LSAN_OPTIONS")}) {
+            QStringList options =
+                environment.value(name).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+            for (QString &option : options) {
+                if (!option.startsWith(QStringLiteral("suppressions=")))
+                    continue;
+                const QString copy = open_.filePath(name + QStringLiteral(".supp"));
+                QFile::remove(copy);
+                QFile::copy(option.mid(13), copy);
+                QFile::setPermissions(copy, QFile::permissions(copy) | QFile::ReadOther);
+                option = QStringLiteral("suppressions=") + copy;
+            }
+            if (!options.isEmpty())
+                environment.insert(name, options.join(QLatin1Char(':')));
+        }
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral("setpriv"),
                       QStringList{QStringLiteral("--reuid=%1").arg(entry->pw_uid),
