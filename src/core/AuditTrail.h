@@ -20,7 +20,7 @@ struct AuditHead {
 
 // What a writer knows about one write; the chain members are added by AuditLine().
 struct AuditRecord {
-    QDateTime moment;  // any time spec; written as UTC and as local time with its offset
+    QDateTime moment;  // in any zone; written as UTC and as local time with its offset
     QJsonObject who;   // user, uid, host, program, pid (and link for a relayed write)
     QJsonObject what;  // chamber, command, words, values, frames
     QJsonValue before; // the chamber's last reading and its age, or null when none is known
