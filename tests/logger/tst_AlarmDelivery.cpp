@@ -1,9 +1,9 @@
 // Alarm delivery to real listeners on 127.0.0.1 and through real hook processes: what arrives,
 // retries and giving up, a full queue, hanging hooks and servers, and a quick stop.
-#include "logger/alarms/AlarmDelivery.h"
 #include "AlarmListeners.h"
-#include "logger/alarms/AlarmPayload.h"
 #include "TimingSlack.h"
+#include "logger/alarms/AlarmDelivery.h"
+#include "logger/alarms/AlarmPayload.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -96,6 +96,11 @@ bool ProcessEnded(const QByteArray &pidText) {
         return true;
     const qsizetype close = stat.lastIndexOf(')');
     return stat.mid(close + 2, 1) == "Z";
+}
+
+// The hook of kHookThatOutlastsAStop, given its pid file: ended, and before its minute was out.
+bool KilledBeforeItsMinute(const QString &pidFile) {
+    return ProcessEnded(ReadAll(pidFile)) && !QFile::exists(pidFile + QStringLiteral(".late"));
 }
 
 QString Body(const QByteArray &mail) {
@@ -230,8 +235,7 @@ void tst_AlarmDelivery::fullQueueDropsTheOldest() {
     AlarmDeliverySettings s = Quick();
     s.queueCapacity = 2;
     s.commandTimeout = 120s;
-    s.command = {
-        WriteScript(dir_, QStringLiteral("stuck.sh"), kHookThatOutlastsAStop), started};
+    s.command = {WriteScript(dir_, QStringLiteral("stuck.sh"), kHookThatOutlastsAStop), started};
     Problems problems;
     auto delivery = std::make_unique<AlarmDelivery>(s, problems.handler());
     delivery->post(Notification(1));
@@ -249,8 +253,7 @@ void tst_AlarmDelivery::fullQueueDropsTheOldest() {
 
     // Stopping kills the hook in flight rather than waiting out its minute.
     delivery.reset();
-    QTRY_VERIFY(ProcessEnded(ReadAll(started)));
-    QVERIFY(!QFile::exists(started + QStringLiteral(".late")));
+    QTRY_VERIFY(KilledBeforeItsMinute(started));
 }
 
 void tst_AlarmDelivery::webhookRetriesUntilDelivered() {
@@ -350,7 +353,8 @@ void tst_AlarmDelivery::mailArrives() {
     QCOMPARE(mail.from, QByteArray("<kalvora@lab-pc>"));
     QCOMPARE(mail.to, (QList<QByteArray>{"<duty@example.org>", "<head@example.org>"}));
     QCOMPARE(mail.login, QByteArray("\0lab\0pa ss:word", 15));
-    QCOMPARE(DecodedMailHeader(mail.message, "Subject"), QStringLiteral("Kalvora: ") + Notification().messageRu);
+    QCOMPARE(DecodedMailHeader(mail.message, "Subject"),
+             QStringLiteral("Kalvora: ") + Notification().messageRu);
     QVERIFY(mail.message.contains("\r\nTo: duty@example.org, Lab Head <head@example.org>\r\n"));
     const QString body = Body(mail.message);
     QVERIFY2(
@@ -436,8 +440,9 @@ void tst_AlarmDelivery::retriedNotificationHoldsOnlyItsOwnAlarm() {
         QStringList seen;
         for (const QByteArray &body : listener.bodies()) {
             const QJsonObject o = QJsonDocument::fromJson(body).object();
-            seen << QStringLiteral("%1 %2").arg(o.value("chamber").toInt()).arg(
-                        o.value("state").toString());
+            seen << QStringLiteral("%1 %2")
+                        .arg(o.value("chamber").toInt())
+                        .arg(o.value("state").toString());
         }
         return seen;
     };
@@ -452,8 +457,7 @@ void tst_AlarmDelivery::retriedNotificationHoldsOnlyItsOwnAlarm() {
 void tst_AlarmDelivery::finishTriesEachOnceThenDrops_data() {
     QTest::addColumn<int>("laterStatus"); // the webhook's answer to chamber 1 after its 500
     QTest::addColumn<QStringList>("dropped");
-    QTest::newRow("the last try succeeds")
-        << 200 << QStringList{"1 command", "2 command"};
+    QTest::newRow("the last try succeeds") << 200 << QStringList{"1 command", "2 command"};
     QTest::newRow("the last try fails too")
         << 500 << QStringList{"1 command", "1 webhook", "2 command"};
 }
@@ -494,15 +498,15 @@ void tst_AlarmDelivery::finishTriesEachOnceThenDrops() {
     QCOMPARE(delivery.pending(), std::size_t(3)); // webhook 1; hook 1 (running) and 2
 
     delivery.finish();
-    QCOMPARE(listener.bodies().size(), 3); // chamber 1's again, at once
-    QTRY_VERIFY(ProcessEnded(ReadAll(started)));
-    QVERIFY(!QFile::exists(started + QStringLiteral(".late"))); // killed, not waited for
+    QCOMPARE(listener.bodies().size(), 3);       // chamber 1's again, at once
+    QTRY_VERIFY(KilledBeforeItsMinute(started)); // killed, not waited for
     QStringList droppedNow;
     for (const DeliveryProblem &p : problems.list())
         if (p.what == DeliveryProblem::What::Dropped) {
             QCOMPARE(p.reason, QStringLiteral("stopped"));
-            droppedNow << QStringLiteral("%1 %2").arg(p.notification.chamber).arg(
-                              AlarmChannelName(p.channel));
+            droppedNow << QStringLiteral("%1 %2")
+                              .arg(p.notification.chamber)
+                              .arg(AlarmChannelName(p.channel));
         }
     droppedNow.sort();
     QCOMPARE(droppedNow, dropped);
@@ -548,8 +552,7 @@ void tst_AlarmDelivery::stopsQuickly() {
         s.smtpUrl = smtp.url();
         break;
     case AlarmChannel::Command:
-        s.command = {WriteScript(dir_, QStringLiteral("hang.sh"), kHookThatOutlastsAStop),
-                     started};
+        s.command = {WriteScript(dir_, QStringLiteral("hang.sh"), kHookThatOutlastsAStop), started};
         break;
     }
     auto delivery = std::make_unique<AlarmDelivery>(s, nullptr);
@@ -563,8 +566,7 @@ void tst_AlarmDelivery::stopsQuickly() {
     delivery.reset();
     QCOMPARE(http.heldToTheEnd() + smtp.heldToTheEnd(), 0);
     if (AlarmChannel(channel) == AlarmChannel::Command) {
-        QTRY_VERIFY(ProcessEnded(ReadAll(started)));
-        QVERIFY(!QFile::exists(started + QStringLiteral(".late")));
+        QTRY_VERIFY(KilledBeforeItsMinute(started));
     }
 }
 
