@@ -22,8 +22,10 @@ run_tests() {
 }
 
 # The next tree compiles at the lowest priority while the tests of the tree before it run, in
-# the cores those tests leave idle. Its output goes to <tree>.log, shown if it fails. It has a
-# process group of its own, ended with the script.
+# the cores those tests leave idle, and at the usual priority once they are done (where the user
+# may raise it back: root, as in CI), so that other work on the machine cannot starve it. Its
+# output goes to <tree>.log, shown if it fails. It has a process group of its own, ended with
+# the script.
 background_pid=""
 trap '[ -z "$background_pid" ] || kill -- "-$background_pid" 2>/dev/null || true' EXIT
 start_build() {
@@ -36,6 +38,7 @@ start_build() {
 }
 finish_build() {
     local dir=$1 status=0
+    renice --priority 0 -g "$background_pid" >/dev/null 2>&1 || true
     wait "$background_pid" || status=$?
     background_pid=""
     if [ "$status" -ne 0 ]; then
