@@ -23,22 +23,25 @@ run_tests() {
 
 # The next tree compiles at the lowest priority while the tests of the tree before it run, in
 # the cores those tests leave idle, and at the usual priority once they are done (where the user
-# may raise it back: root, as in CI), so that other work on the machine cannot starve it. Its
-# output goes to <tree>.log, shown if it fails. It has a process group of its own, ended with
-# the script.
+# may raise it back: root, as in CI), so that other work on the machine cannot starve it. It runs
+# in a session of its own, so that the script can end it whole; where the kernel groups a
+# session's processes for the scheduler (autogroup), the group's priority is lowered as well,
+# since a process's own nice then counts only within its group. Its output goes to <tree>.log,
+# shown if it fails.
 background_pid=""
 trap '[ -z "$background_pid" ] || kill -- "-$background_pid" 2>/dev/null || true' EXIT
 start_build() {
     local dir=$1
     shift
     phase "$dir: build starts beside the tests"
-    setsid nice -n 19 bash -c 'source ./scripts-common.sh && kalvora_build "$@"' build \
-        "$dir" "$@" >"$dir.log" 2>&1 &
+    setsid nice -n 19 bash -c '{ echo 19 >/proc/self/autogroup; } 2>/dev/null
+        source ./scripts-common.sh && kalvora_build "$@"' build "$dir" "$@" >"$dir.log" 2>&1 &
     background_pid=$!
 }
 finish_build() {
     local dir=$1 status=0
     renice --priority 0 -g "$background_pid" >/dev/null 2>&1 || true
+    { echo 0 >"/proc/$background_pid/autogroup"; } 2>/dev/null || true
     wait "$background_pid" || status=$?
     background_pid=""
     if [ "$status" -ne 0 ]; then

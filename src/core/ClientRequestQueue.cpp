@@ -3,7 +3,8 @@
 #include "core/ModbusRtu.h"
 
 ClientRequestQueue::Added ClientRequestQueue::add(std::vector<std::uint8_t> bytes,
-                                                  Clock::time_point arrivedAt) {
+                                                  Clock::time_point arrivedAt,
+                                                  std::uint64_t client) {
     Added added = Added::Queued;
     if (!waiting_.empty() && (waiting_.back().bytes[1] != kWriteMultipleRegisters ||
                               waiting_.back().bytes == bytes)) {
@@ -12,7 +13,7 @@ ClientRequestQueue::Added ClientRequestQueue::add(std::vector<std::uint8_t> byte
     }
     if (waiting_.size() >= kMaxWaiting)
         return Added::Overflow;
-    waiting_.push_back(Request{std::move(bytes), arrivedAt});
+    waiting_.push_back(Request{std::move(bytes), arrivedAt, client});
     return added;
 }
 

@@ -21,6 +21,7 @@ public:
     struct Request {
         std::vector<std::uint8_t> bytes; // a whole, valid frame: address, function, ...
         Clock::time_point arrivedAt;
+        std::uint64_t client = 0; // the link's caller's count of the client that sent it
     };
 
     enum class Added {
@@ -28,7 +29,8 @@ public:
         QueuedReplacingOlder, // the newest waiting request was dropped for it
         Overflow,             // not queued: the link holds kMaxWaiting already
     };
-    Added add(std::vector<std::uint8_t> bytes, Clock::time_point arrivedAt);
+    Added add(std::vector<std::uint8_t> bytes, Clock::time_point arrivedAt,
+              std::uint64_t client = 0);
 
     bool empty() const { return waiting_.empty(); }
     std::size_t size() const { return waiting_.size(); }

@@ -125,7 +125,14 @@ void SharedTerminal::writeReply(std::span<const std::uint8_t> bytes) {
     }
 }
 
+std::uint64_t SharedTerminal::client() {
+    followClients();
+    std::lock_guard lock(mutex_);
+    return closings_;
+}
+
 bool SharedTerminal::followClients() {
+    std::lock_guard lock(mutex_);
     // The whole queue first: a close handled after the next client's opening must not count
     // as the last one.
     bool closed = false;
@@ -140,6 +147,7 @@ bool SharedTerminal::followClients() {
                 ++clientsOpen_;
             if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
                 clientsOpen_ = clientsOpen_ > 0 ? clientsOpen_ - 1 : 0;
+                ++closings_;
                 closed = true;
             }
             at += sizeof(inotify_event) + event->len;

@@ -9,9 +9,14 @@
 // and every later client but root's would find the link busy: the openings and closings of the
 // slave are watched (inotify), and once no client holds it, its exclusive use is lifted and the
 // replies it left unread are discarded. A client that opened meanwhile is never touched.
+//
+// A reply to a client that has closed the link is for no one: the next client would take it for
+// the answer to its own request. Each client is therefore numbered (client()), and a reply is
+// written only while the client that asked still holds the link.
 #include "platform/PseudoTerminal.h"
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -50,11 +55,17 @@ public:
     void writeReply(std::span<const std::uint8_t> bytes);
     // Takes the openings and closings seen since the last call. When no client holds the link
     // any more, lifts the last one's exclusive use and discards what it left unread; true then.
+    // From any thread.
     bool followClients();
+    // The number of the client that holds the link now, or of the next one while none does: the
+    // closings seen so far, counting those not yet taken. From any thread.
+    std::uint64_t client();
 
 private:
     std::string linkPath_;
     PseudoTerminal pty_;
     int watchFd_ = -1;
-    int clientsOpen_ = 0; // openings seen minus closings
+    std::mutex mutex_;       // the watch and the counts below: the reader's and the relay's
+    int clientsOpen_ = 0;    // openings seen minus closings
+    std::uint64_t closings_ = 0;
 };

@@ -479,6 +479,38 @@ private slots:
         }
     }
 
+    // A client that gives up and closes the link leaves its reply behind: the next client must
+    // not take that reply for the answer to its own request. (Chamber 0 answers late here, within
+    // the relay's time-out, and the first client has gone meanwhile.)
+    void replyToAClientThatLeftGoesToNoOne() {
+        chambersim::ChamberFaults late;
+        late.replyDelayMs = 200;
+        line_->setFaults(0, late);
+        auto onTime = qScopeGuard([this] { line_->setFaults(0, {}); });
+        line_->clearReceived();
+        const Bytes first = ReadRequest(0, 0, 7), second = ReadRequest(0, 0, 8);
+        {
+            RawClient leaving(link2_);
+            QVERIFY(leaving.fd >= 0);
+            QVERIFY(leaving.write(first));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                [&] {
+                    for (const ReceivedFrame &frame : line_->received())
+                        if (frame.bytes == first)
+                            return true;
+                    return false;
+                }(),
+                kEventTimeoutMs);
+        }
+        RawClient next(link2_);
+        QVERIFY(next.fd >= 0);
+        QVERIFY(next.write(second));
+        const Bytes reply = ReadFor(next.fd, 21, std::chrono::milliseconds(kEventTimeoutMs));
+        QCOMPARE(reply.size(), std::size_t(21));
+        QCOMPARE(int(reply[2]), 16); // eight registers: its own answer, not the first one's seven
+        QVERIFY(ReadFor(next.fd, 1, 500ms).empty());
+    }
+
     // A second logger given the same link leaves it to the one that serves it.
     void secondLoggerLeavesALiveLinkAlone() {
         const QString target = QFileInfo(link2_).symLinkTarget();

@@ -140,7 +140,8 @@ void BusShare::take(Link &link, std::vector<ClientFrame> frames) {
         std::unique_lock lock(mutex_);
         Counts &c = link.counts;
         if (frame.verdict == ClientVerdict::Request) {
-            switch (link.waiting.add(std::move(frame.bytes), link.lastByteAt)) {
+            switch (link.waiting.add(std::move(frame.bytes), link.lastByteAt,
+                                     link.terminal->client())) {
             case ClientRequestQueue::Added::QueuedReplacingOlder:
                 ++c.replaced;
                 [[fallthrough]];
@@ -224,6 +225,14 @@ void BusShare::serve() {
 }
 
 void BusShare::relay(Link &link, ClientRequestQueue::Request request) {
+    // A client that closed the link has given up on its request: a write sent now would surprise
+    // whoever asked, and the reply would go to the next client as the answer to its own.
+    const auto askerGone = [&] { return link.terminal->client() != request.client; };
+    if (askerGone()) {
+        std::lock_guard lock(mutex_);
+        ++link.counts.stale;
+        return;
+    }
     const std::vector<std::uint8_t> &frame = request.bytes;
     const bool isWrite = frame[1] == kWriteMultipleRegisters;
     std::optional<AuditHead> sending;
@@ -233,8 +242,9 @@ void BusShare::relay(Link &link, ClientRequestQueue::Request request) {
         } catch (const KalvoraError &error) {
             // A write that would leave no trace is not passed on: the client hears a gateway
             // that cannot reach the chamber.
-            link.terminal->writeReply(
-                ExceptionFrame(frame[0], frame[1], kGatewayPathUnavailable));
+            if (!askerGone())
+                link.terminal->writeReply(
+                    ExceptionFrame(frame[0], frame[1], kGatewayPathUnavailable));
             {
                 std::lock_guard lock(mutex_);
                 ++link.counts.notSent;
@@ -252,7 +262,7 @@ void BusShare::relay(Link &link, ClientRequestQueue::Request request) {
         link.pacing.wrote(request.arrivedAt, startedAt);
     const RelayedAnswer answer = RelayOnce(bus_, frame);
     const auto endedAt = Clock::now();
-    if (!answer.toClient.empty())
+    if (!answer.toClient.empty() && !askerGone())
         link.terminal->writeReply(answer.toClient);
     rounds_.clientExchanged(endedAt - startedAt);
     {
