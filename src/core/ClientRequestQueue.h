@@ -21,7 +21,7 @@ public:
     struct Request {
         std::vector<std::uint8_t> bytes; // a whole, valid frame: address, function, ...
         Clock::time_point arrivedAt;
-        std::uint64_t client = 0; // the link's caller's count of the client that sent it
+        std::uint64_t client = 0; // which client of the link sent it, as the caller numbers them
     };
 
     enum class Added {

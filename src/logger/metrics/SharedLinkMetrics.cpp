@@ -32,8 +32,7 @@ void WriteSharedLinkMetrics(PrometheusWriter &out, const std::vector<SharedLinkM
                        "damaged (CRC), unsupported (not function 4 or 16, a wrong count, an "
                        "address above 250), incomplete (silence before the end), replaced (a "
                        "read, or the same write, not yet sent when the client sent it again), "
-                       "stale (waited too long for the bus, or its client closed the link), "
-                       "overflow (more than 32 waiting)."));
+                       "stale (waited too long for the bus), overflow (more than 32 waiting)."));
     for (const SharedLinkMetrics &l : links) {
         const std::pair<const char *, unsigned long long> reasons[] = {
             {"damaged", l.damaged},       {"unsupported", l.unsupported},

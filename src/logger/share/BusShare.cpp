@@ -225,14 +225,10 @@ void BusShare::serve() {
 }
 
 void BusShare::relay(Link &link, ClientRequestQueue::Request request) {
-    // A client that closed the link has given up on its request: a write sent now would surprise
-    // whoever asked, and the reply would go to the next client as the answer to its own.
+    // The request still goes when its client has closed the link meanwhile: a client may send a
+    // write and leave without waiting for the answer, as on a line of its own. The answer then
+    // goes to no one: the next client would take it for the answer to its own request.
     const auto askerGone = [&] { return link.terminal->client() != request.client; };
-    if (askerGone()) {
-        std::lock_guard lock(mutex_);
-        ++link.counts.stale;
-        return;
-    }
     const std::vector<std::uint8_t> &frame = request.bytes;
     const bool isWrite = frame[1] == kWriteMultipleRegisters;
     std::optional<AuditHead> sending;
